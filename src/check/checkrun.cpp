@@ -1,0 +1,67 @@
+// The check run over the watch list.
+#include "checkrun.h"
+
+#include "datetimetext.h"
+#include "downloadhtml.h"
+#include "watchlist.h"
+#include "watchlistfile.h"
+
+CheckRun::CheckRun(WatchList& list, WatchListFile& file, PageFetcher& fetcher,
+                   CheckRunHost& host, Clock now)
+    : m_list(list), m_file(file), m_fetcher(fetcher), m_host(host),
+      m_now(now ? std::move(now) : Clock(nowAsGeneralDateTimeText))
+{
+}
+
+void CheckRun::VisitALL()
+{
+    m_host.setStatusText(RunningStatusText);
+    m_host.setBusyPointer(true);
+    m_host.repaintNow();
+    const auto totalurls = qint16(m_list.Rows());
+    VisitURLlist(totalurls);
+    // A failed save changes nothing on screen: the run still ends as usual.
+    m_file.SaveResultsToFile(m_list, totalurls);
+    m_host.setBusyPointer(false);
+    m_host.setStatusText(DoneStatusText);
+}
+
+void CheckRun::VisitURLlist(qint16 totalurls)
+{
+    const int rows = std::min<int>(totalurls, m_list.Rows());
+    for (int row = 1; row < rows; ++row)
+        m_list.setCell(row, WatchList::UpdatedColumn, QByteArray());
+    for (int row = 1; row < rows; ++row)
+        checkRow(row);
+}
+
+void CheckRun::checkRow(int row)
+{
+    const QByteArray address = "http://" + m_list.cell(row, WatchList::UrlColumn);
+
+    // The comparison value belongs to this row: a length that is missing (a new site) or not a
+    // number counts as 0, never as a neighbour's length.
+    bool isNumber = false;
+    double stored = m_list.cell(row, WatchList::LengthColumn).trimmed().toDouble(&isNumber);
+    if (!isNumber)
+        stored = 0;
+
+    // A page that could not be read back is judged as an empty page, never as another row's.
+    const double length = double(m_fetcher.FetchPageText(address).value_or(QByteArray()).size());
+
+    m_list.setCell(row, WatchList::LastVisitedColumn, m_now());
+    int lastColumn = WatchList::UpdatedColumn;
+    if (length != stored) {
+        m_list.setCell(row, WatchList::UpdatedColumn, length < 1 ? "Not Found" : "Yes");
+        m_list.setBold(row, WatchList::UpdatedColumn, true);
+        // A one-character page is never stored, so it shows "Yes" on every run.
+        if (length > 1) {
+            m_list.setCell(row, WatchList::LengthColumn, QByteArray::number(qint64(length)));
+            lastColumn = WatchList::LengthColumn;
+        }
+    } else {
+        m_list.setCell(row, WatchList::UpdatedColumn, length < 1 ? "Error" : "No");
+        m_list.setBold(row, WatchList::UpdatedColumn, length < 1);
+    }
+    m_list.setCurrentCell(row, lastColumn);
+}

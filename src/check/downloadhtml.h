@@ -1,0 +1,74 @@
+// Fetching one page: the download service over libcurl, and the page fetcher that turns an
+// address into page text through the temporary download file.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+using CURL = void;
+
+// Downloads one address into a local file.
+class DownloadService
+{
+public:
+    virtual ~DownloadService() = default;
+    // True exactly when `localFile` now holds the complete body of the response (an existing file
+    // of that name is replaced). On failure an existing file of that name is left as it was.
+    virtual bool download(const QByteArray& address, const QString& localFile) = 0;
+};
+
+struct DownloadLimits
+{
+    std::chrono::milliseconds connectTimeout{10'000};
+    std::chrono::milliseconds transferTimeout{30'000};
+    // A transfer that moves less than one byte a second for this long has stalled.
+    std::chrono::seconds stallTime{10};
+    qint64 maxBodyBytes = 64LL * 1024 * 1024;
+    long maxRedirects = 10;
+};
+
+inline constexpr char UserAgent[] = "Korvane/" KORVANE_VERSION;
+
+// HTTP and HTTPS only (redirects included), certificates verified, bodies decoded, statuses of
+// 400 and above failed. One handle serves every download, so connections and name look-ups are
+// reused from one page to the next.
+class CurlDownloadService final : public DownloadService
+{
+public:
+    explicit CurlDownloadService(DownloadLimits limits = {});
+    ~CurlDownloadService() override;
+    CurlDownloadService(const CurlDownloadService&) = delete;
+    CurlDownloadService& operator=(const CurlDownloadService&) = delete;
+
+    bool download(const QByteArray& address, const QString& localFile) override;
+
+private:
+    DownloadLimits m_limits;
+    CURL* m_handle = nullptr;
+};
+
+// The download call of the page fetcher: true when the file holds the complete body.
+bool DownloadToFile(DownloadService& service, const QByteArray& address, const QString& localFile);
+
+// The temporary download file in the data directory.
+QString temporaryDownloadPath(const QString& dataDirectory);
+
+class PageFetcher
+{
+public:
+    PageFetcher(DownloadService& service, QString temporaryFile);
+
+    // The page text of `address`: the reduced text of a good page; empty when the download
+    // failed, when the page holds "404" or "Unable to resolve", or is shorter than 20 bytes.
+    // std::nullopt when the temporary download file could not be read or deleted.
+    std::optional<QByteArray> FetchPageText(const QByteArray& address);
+
+    const QString& temporaryFile() const { return m_temporaryFile; }
+
+private:
+    DownloadService& m_service;
+    QString m_temporaryFile;
+};

@@ -1,0 +1,13 @@
+// The "last visited" text: a local date and time as the user's locale writes it.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QLocale>
+
+// Short date, a space, the time with seconds, in the given locale (the system's by default).
+// The text is stored as it stands and never read back as a date.
+QByteArray generalDateTimeText(const QDateTime& when, const QLocale& locale = QLocale::system());
+
+// The same for the current moment.
+QByteArray nowAsGeneralDateTimeText();

@@ -1,0 +1,266 @@
+// The watch list table and its model view for Qt.
+#include "watchlist.h"
+
+#include <QFont>
+#include <QStringDecoder>
+
+#include <algorithm>
+
+namespace {
+
+// The grid's general alignment: numbers to the right, other text to the left.
+constexpr int AlignGeneral = 9;
+
+bool looksNumeric(const QByteArray& text)
+{
+    bool ok = false;
+    text.trimmed().toDouble(&ok);
+    return ok;
+}
+
+Qt::Alignment alignmentFor(int code, const QByteArray& text)
+{
+    switch (code) {
+    case 0: return Qt::AlignLeft | Qt::AlignTop;
+    case 1: return Qt::AlignLeft | Qt::AlignVCenter;
+    case 2: return Qt::AlignLeft | Qt::AlignBottom;
+    case 3: return Qt::AlignHCenter | Qt::AlignTop;
+    case 4: return Qt::AlignHCenter | Qt::AlignVCenter;
+    case 5: return Qt::AlignHCenter | Qt::AlignBottom;
+    case 6: return Qt::AlignRight | Qt::AlignTop;
+    case 7: return Qt::AlignRight | Qt::AlignVCenter;
+    case 8: return Qt::AlignRight | Qt::AlignBottom;
+    default:
+        return (looksNumeric(text) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+    }
+}
+
+} // namespace
+
+WatchList::WatchList(QObject* parent)
+    : QAbstractTableModel(parent), m_rows(2)
+{
+    m_colWidth.fill(DefaultColumnWidth);
+    m_colAlignment.fill(AlignGeneral);
+}
+
+bool WatchList::validCell(int row, int col) const
+{
+    return row >= 0 && row < Rows() && col >= 0 && col < ColumnCount;
+}
+
+void WatchList::setRow(int row)
+{
+    if (row < 0 || row >= Rows())
+        return;
+    setCurrentCell(row, m_col);
+}
+
+void WatchList::setCol(int col)
+{
+    if (col < 0 || col >= ColumnCount)
+        return;
+    setCurrentCell(m_row, col);
+}
+
+void WatchList::setCurrentCell(int row, int col)
+{
+    if (!validCell(row, col))
+        return;
+    m_row = row;
+    m_col = col;
+    m_rowSel = row;
+    Q_EMIT currentCellChanged(row, col);
+}
+
+void WatchList::setSelectionFromView(int row, int col, int rowSel)
+{
+    if (!validCell(row, col) || rowSel < 0 || rowSel >= Rows())
+        return;
+    m_row = row;
+    m_col = col;
+    m_rowSel = rowSel;
+}
+
+QByteArray WatchList::cell(int row, int col) const
+{
+    return validCell(row, col) ? m_rows[size_t(row)].text[size_t(col)] : QByteArray();
+}
+
+void WatchList::setCell(int row, int col, const QByteArray& text)
+{
+    if (!validCell(row, col))
+        return;
+    QByteArray& slot = m_rows[size_t(row)].text[size_t(col)];
+    if (slot == text)
+        return;
+    slot = text;
+    cellChanged(row, col);
+}
+
+bool WatchList::isBold(int row, int col) const
+{
+    return validCell(row, col) && (m_rows[size_t(row)].boldMask & (1u << col));
+}
+
+void WatchList::setBold(int row, int col, bool bold)
+{
+    if (!validCell(row, col) || isBold(row, col) == bold)
+        return;
+    m_rows[size_t(row)].boldMask ^= 1u << col;
+    cellChanged(row, col);
+}
+
+void WatchList::cellChanged(int row, int col)
+{
+    if (row == 0) {
+        Q_EMIT headerDataChanged(Qt::Horizontal, col, col);
+        return;
+    }
+    const QModelIndex changed = index(modelRowFromTableRow(row), col);
+    Q_EMIT dataChanged(changed, changed);
+}
+
+bool WatchList::AddItem(const QByteArray& url)
+{
+    if (Rows() >= MaxRows)
+        return false;
+    const int modelRow = rowCount();
+    beginInsertRows({}, modelRow, modelRow);
+    RowData added;
+    added.text[UrlColumn] = url;
+    m_rows.push_back(std::move(added));
+    endInsertRows();
+    return true;
+}
+
+bool WatchList::RemoveItem(int row)
+{
+    if (row < 1 || row >= Rows())
+        return false;
+    const int modelRow = modelRowFromTableRow(row);
+    beginRemoveRows({}, modelRow, modelRow);
+    m_rows.erase(m_rows.begin() + row);
+    endRemoveRows();
+    clampCurrentCell();
+    return true;
+}
+
+void WatchList::clampCurrentCell()
+{
+    const int last = Rows() - 1;
+    const int row = std::min(m_row, last);
+    const int rowSel = std::min(m_rowSel, last);
+    m_row = row;
+    m_rowSel = rowSel;
+}
+
+void WatchList::replaceSiteRows(std::vector<Cells> rows)
+{
+    beginResetModel();
+    RowData header = std::move(m_rows.front());
+    m_rows.clear();
+    m_rows.reserve(std::max<size_t>(rows.size(), 1) + 1);
+    m_rows.push_back(std::move(header));
+    for (Cells& cells : rows) {
+        RowData row;
+        row.text = std::move(cells.text);
+        m_rows.push_back(std::move(row));
+    }
+    if (m_rows.size() == 1)
+        m_rows.emplace_back();
+    clampCurrentCell();
+    endResetModel();
+}
+
+void WatchList::setColWidth(int col, int twips)
+{
+    if (col < 0 || col >= ColumnCount || twips < DefaultColumnWidth)
+        return;
+    m_colWidth[size_t(col)] = twips;
+    Q_EMIT columnWidthChanged(col);
+}
+
+int WatchList::colWidth(int col) const
+{
+    return col >= 0 && col < ColumnCount ? m_colWidth[size_t(col)] : DefaultColumnWidth;
+}
+
+void WatchList::setColAlignment(int col, int code)
+{
+    if (col < 0 || col >= ColumnCount)
+        return;
+    m_colAlignment[size_t(col)] = code;
+    if (rowCount() > 0)
+        Q_EMIT dataChanged(index(0, col), index(rowCount() - 1, col), {Qt::TextAlignmentRole});
+}
+
+int WatchList::colAlignment(int col) const
+{
+    return col >= 0 && col < ColumnCount ? m_colAlignment[size_t(col)] : AlignGeneral;
+}
+
+QString WatchList::displayText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = utf8(bytes);
+    if (!utf8.hasError())
+        return decoded;
+    return QString::fromLatin1(bytes);
+}
+
+int WatchList::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : Rows() - 1;
+}
+
+int WatchList::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant WatchList::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    const int row = tableRowFromModelRow(index.row());
+    const int col = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return displayText(cell(row, col));
+    case Qt::FontRole:
+        if (isBold(row, col)) {
+            // Only the weight is set, so the view's own font fills in the rest.
+            QFont bold;
+            bold.setBold(true);
+            return bold;
+        }
+        return {};
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(alignmentFor(colAlignment(col), cell(row, col)));
+    default:
+        return {};
+    }
+}
+
+QVariant WatchList::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return displayText(cell(0, section));
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags WatchList::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+}

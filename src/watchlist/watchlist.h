@@ -1,0 +1,109 @@
+// The watch list: a table of text cells with one fixed header row, addressed the way the grid
+// on the main window addresses it (a current cell, a selection end, rows appended and removed),
+// and shown to Qt views as a table model whose header is that fixed row.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QByteArray>
+
+#include <array>
+#include <vector>
+
+class WatchList final : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    static constexpr int ColumnCount = 4;
+    enum Column { UrlColumn = 0, LastVisitedColumn = 1, UpdatedColumn = 2, LengthColumn = 3 };
+
+    // The check run and the file writer count rows, header included, in a 16-bit signed integer,
+    // so the list never grows past what that integer holds.
+    static constexpr int MaxRows = 32767;
+    static constexpr int MaxSites = MaxRows - 1;
+
+    // Column width value that means "the grid's default width".
+    static constexpr int DefaultColumnWidth = -1;
+    // Alignment code 1: text left-aligned and vertically centred.
+    static constexpr int AlignLeftCenter = 1;
+
+    struct Cells
+    {
+        std::array<QByteArray, ColumnCount> text;
+    };
+
+    explicit WatchList(QObject* parent = nullptr);
+
+    // Grid members. Row numbers count the header row as row 0.
+    int Rows() const { return int(m_rows.size()); }
+    int Row() const { return m_row; }
+    int Col() const { return m_col; }
+    int RowSel() const { return m_rowSel; }
+    void setRow(int row);
+    void setCol(int col);
+    QByteArray Text() const { return cell(m_row, m_col); }
+    void setText(const QByteArray& text) { setCell(m_row, m_col, text); }
+    bool cellFontBold() const { return isBold(m_row, m_col); }
+    void setCellFontBold(bool bold) { setBold(m_row, m_col, bold); }
+    // Returns false, changing nothing, when the list is full.
+    bool AddItem(const QByteArray& url);
+    // Returns false, changing nothing, for the header row or a row that does not exist.
+    bool RemoveItem(int row);
+    void setColWidth(int col, int twips);
+    int colWidth(int col) const;
+    void setColAlignment(int col, int code);
+    int colAlignment(int col) const;
+
+    // Direct cell access, without moving the current cell.
+    QByteArray cell(int row, int col) const;
+    void setCell(int row, int col, const QByteArray& text);
+    bool isBold(int row, int col) const;
+    void setBold(int row, int col, bool bold);
+    void setCurrentCell(int row, int col);
+
+    // Replaces every site row at once (loading): row 1 gets the first entry, or empty cells when
+    // there is none. Bold marks are cleared; the header row and column settings stay.
+    void replaceSiteRows(std::vector<Cells> rows);
+
+    // The user moved the current cell or the selection in a view: `row`/`col` is where the
+    // selection started, `rowSel` the row at its other end.
+    void setSelectionFromView(int row, int col, int rowSel);
+
+    // What a view shows of a cell's bytes: UTF-8 when they are valid UTF-8, otherwise one
+    // character per byte, so that no byte is ever hidden from the user.
+    static QString displayText(const QByteArray& bytes);
+
+    // Model rows are the site rows only; the fixed header row is the horizontal header.
+    static int tableRowFromModelRow(int modelRow) { return modelRow + 1; }
+    static int modelRowFromTableRow(int tableRow) { return tableRow - 1; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+Q_SIGNALS:
+    // Emitted when the program (not a view) moves the current cell, so views can follow.
+    void currentCellChanged(int row, int col);
+    void columnWidthChanged(int col);
+
+private:
+    struct RowData
+    {
+        std::array<QByteArray, ColumnCount> text;
+        unsigned boldMask = 0;
+    };
+
+    bool validCell(int row, int col) const;
+    void cellChanged(int row, int col);
+    void clampCurrentCell();
+
+    std::vector<RowData> m_rows;
+    int m_row = 1;
+    int m_col = 0;
+    int m_rowSel = 1;
+    std::array<int, ColumnCount> m_colWidth;
+    std::array<int, ColumnCount> m_colAlignment;
+};

@@ -1,0 +1,155 @@
+// Reading and writing websites.ini.
+#include "watchlistfile.h"
+
+#include "datadirectory.h"
+#include "datetimetext.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+constexpr QByteArrayView LineEnd("\r\n");
+constexpr int FieldsPerRecord = 3;
+constexpr int FieldColumns[FieldsPerRecord] = {WatchList::UrlColumn, WatchList::LastVisitedColumn,
+                                               WatchList::LengthColumn};
+
+} // namespace
+
+WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords)
+{
+    WatchListRecords result;
+    const qsizetype size = bytes.size();
+    qsizetype pos = 0;
+    while (pos < size) {
+        if (int(result.rows.size()) >= maxRecords) {
+            result.unloadedTail = bytes.sliced(pos).toByteArray();
+            break;
+        }
+        WatchList::Cells record;
+        for (int field = 0; field < FieldsPerRecord && pos < size; ++field) {
+            const qsizetype end = bytes.indexOf(LineEnd, pos);
+            const qsizetype valueEnd = end < 0 ? size : end;
+            record.text[size_t(FieldColumns[field])] =
+                bytes.sliced(pos, valueEnd - pos).toByteArray();
+            pos = end < 0 ? size : end + LineEnd.size();
+        }
+        result.rows.push_back(std::move(record));
+    }
+    return result;
+}
+
+QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayView tail)
+{
+    qsizetype size = tail.size();
+    for (int row = 1; row < totalurls; ++row)
+        for (int col : FieldColumns)
+            size += list.cell(row, col).size() + LineEnd.size();
+
+    QByteArray bytes;
+    bytes.reserve(size);
+    for (int row = 1; row < totalurls; ++row) {
+        for (int col : FieldColumns) {
+            bytes += list.cell(row, col);
+            bytes += LineEnd;
+        }
+    }
+    bytes += tail;
+    return bytes;
+}
+
+QByteArray defaultRecordBytes(const QByteArray& lastVisited)
+{
+    QByteArray bytes(DefaultSiteAddress);
+    for (const QByteArrayView field : {QByteArrayView(lastVisited), QByteArrayView("0")}) {
+        bytes += LineEnd;
+        bytes += field;
+    }
+    bytes += LineEnd;
+    return bytes;
+}
+
+WatchListFile::WatchListFile(QString path) : m_path(std::move(path)) {}
+
+bool WatchListFile::writeAll(QIODevice& device, QByteArrayView bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const qint64 n = device.write(bytes.data() + written, bytes.size() - written);
+        if (n <= 0)
+            return false;
+        written += n;
+    }
+    return true;
+}
+
+LoadOutcome WatchListFile::readRecords(WatchListRecords& records)
+{
+    LoadOutcome outcome = LoadOutcome::Read;
+    const QFileInfo info(m_path);
+    if (!info.exists() && !info.isSymLink()) {
+        const QByteArray defaults = defaultRecordBytes(nowAsGeneralDateTimeText());
+        QSaveFile file(m_path);
+        if (file.open(QIODevice::WriteOnly) && writeAll(file, defaults) && file.commit()) {
+            outcome = LoadOutcome::CreatedDefault;
+        } else {
+            // Nowhere to keep the list yet; the user still starts from the usual first site.
+            records = parseWatchList(defaults);
+            return LoadOutcome::DefaultNotWritten;
+        }
+    }
+
+    QFile file(m_path);
+    if (!QFileInfo(m_path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        m_keepUnreadableFile = true;
+        records = {};
+        return LoadOutcome::Unreadable;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        m_keepUnreadableFile = true;
+        records = {};
+        return LoadOutcome::Unreadable;
+    }
+    records = parseWatchList(bytes);
+    return outcome;
+}
+
+void WatchListFile::fillRows(WatchList& list, WatchListRecords records)
+{
+    m_unloadedTail = std::move(records.unloadedTail);
+    list.replaceSiteRows(std::move(records.rows));
+    list.setCurrentCell(list.Rows() - 1, WatchList::LengthColumn);
+}
+
+LoadOutcome WatchListFile::LoadResultsFromFile(WatchList& list)
+{
+    WatchListRecords records;
+    const LoadOutcome outcome = readRecords(records);
+    fillRows(list, std::move(records));
+    return outcome;
+}
+
+SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
+{
+    if (totalurls < 1 || totalurls > list.Rows())
+        return SaveOutcome::BadRowCount;
+    if (m_keepUnreadableFile)
+        return SaveOutcome::KeptUnreadableFile;
+    if (isReadOnlyFile(m_path))
+        return SaveOutcome::ReadOnlyFile;
+
+    const QByteArray bytes = serializeWatchList(list, totalurls, m_unloadedTail);
+    if (totalurls > 1)
+        list.setCurrentCell(totalurls - 1, WatchList::LengthColumn);
+
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly))
+        return SaveOutcome::OpenFailed;
+    if (!writeAll(file, bytes)) {
+        file.cancelWriting();
+        return SaveOutcome::WriteFailed;
+    }
+    return file.commit() ? SaveOutcome::Saved : SaveOutcome::CommitFailed;
+}

@@ -1,0 +1,80 @@
+// websites.ini: three CR LF-ended lines a site (address, last visited text, stored length), no
+// header; read once at start-up and replaced whole, atomically, by every save.
+#pragma once
+
+#include "watchlist.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+class QIODevice;
+
+// The site the program's first list holds: its own web site, as a host without a scheme.
+inline constexpr char DefaultSiteAddress[] = "www.korvane.com";
+
+struct WatchListRecords
+{
+    std::vector<WatchList::Cells> rows;
+    // Records after the last one the list can hold, kept byte for byte so that a save does not
+    // drop them.
+    QByteArray unloadedTail;
+};
+
+// Splits a file's bytes into records. Lines end at CR LF (a last line may lack it); a record cut
+// short by the end of the file keeps empty fields. Never fails.
+WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords = WatchList::MaxSites);
+
+// The file's bytes for rows 1 to totalurls - 1 (columns 0, 1 and 3), followed by `tail`.
+QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayView tail = {});
+
+// The default record: the program's site, `lastVisited`, and "0".
+QByteArray defaultRecordBytes(const QByteArray& lastVisited);
+
+enum class LoadOutcome {
+    Read,              // an existing file was read
+    CreatedDefault,    // the file was missing and now holds the default record
+    DefaultNotWritten, // the file was missing and could not be created; the list got the default
+    Unreadable,        // the file exists but could not be read; it will not be overwritten
+};
+
+enum class SaveOutcome {
+    Saved,
+    ReadOnlyFile,       // the file's permissions forbid writing: it is left as it is
+    KeptUnreadableFile, // the file could not be read at start-up: a save would destroy it
+    BadRowCount,        // totalurls does not describe the list
+    OpenFailed,
+    WriteFailed,
+    CommitFailed,
+};
+
+class WatchListFile
+{
+public:
+    explicit WatchListFile(QString path);
+
+    const QString& path() const { return m_path; }
+
+    // Makes sure the file exists (writing the default record when it is missing) and reads all
+    // its records. Touches no row.
+    LoadOutcome readRecords(WatchListRecords& records);
+
+    // Fills the site rows from the records and leaves the current cell on column 3 of the last
+    // site row.
+    void fillRows(WatchList& list, WatchListRecords records);
+
+    LoadOutcome LoadResultsFromFile(WatchList& list);
+
+    // Writes rows 1 to totalurls - 1 anew. The file is replaced only by a complete new file: any
+    // failure leaves the previous file whole. Moves the current cell to column 3 of the last row
+    // written.
+    SaveOutcome SaveResultsToFile(WatchList& list, qint16 totalurls);
+
+    // Writes `bytes` to an open device; false when the device takes less than all of them.
+    static bool writeAll(QIODevice& device, QByteArrayView bytes);
+
+private:
+    QString m_path;
+    QByteArray m_unloadedTail;
+    bool m_keepUnreadableFile = false;
+};

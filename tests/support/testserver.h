@@ -1,0 +1,35 @@
+// A real HTTP server on 127.0.0.1 for tests: an ephemeral port, started before the test goes on
+// and stopped when the object goes away.
+#pragma once
+
+#include <httplib.h>
+
+#include <QByteArray>
+
+#include <string>
+#include <thread>
+
+class TestServer
+{
+public:
+    TestServer();
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    httplib::Server& http() { return m_server; }
+    int port() const { return m_port; }
+    // "127.0.0.1:<port>", the form a watch list row holds (no scheme).
+    QByteArray hostAndPort() const;
+    // "http://127.0.0.1:<port>" followed by `path`.
+    QByteArray url(const std::string& path) const;
+
+    // Starts listening; handlers must be registered before.
+    void start();
+    void stop();
+
+private:
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = -1;
+};
