@@ -6,12 +6,11 @@
 #include "watchlist.h"
 #include "watchlistfile.h"
 
-CheckRun::CheckRun(WatchList& list, WatchListFile& file, PageFetcher& fetcher,
-                   CheckRunHost& host, Clock now)
+CheckRun::CheckRun(WatchList& list, WatchListFile& file, PageFetcher& fetcher, CheckRunHost& host,
+                   Clock now)
     : m_list(list), m_file(file), m_fetcher(fetcher), m_host(host),
       m_now(now ? std::move(now) : Clock(nowAsGeneralDateTimeText))
-{
-}
+{}
 
 void CheckRun::VisitALL()
 {

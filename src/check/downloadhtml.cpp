@@ -121,8 +121,7 @@ QString temporaryDownloadPath(const QString& dataDirectory)
 
 PageFetcher::PageFetcher(DownloadService& service, QString temporaryFile)
     : m_service(service), m_temporaryFile(std::move(temporaryFile))
-{
-}
+{}
 
 std::optional<QByteArray> PageFetcher::FetchPageText(const QByteArray& address)
 {

@@ -36,7 +36,8 @@ QString dataDirectoryForThisProgram()
 
 bool isReadOnlyFile(const QString& path)
 {
-    struct stat st{};
+    struct stat st
+    {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     if (::geteuid() == 0)

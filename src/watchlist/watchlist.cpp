@@ -21,15 +21,24 @@ bool looksNumeric(const QByteArray& text)
 Qt::Alignment alignmentFor(int code, const QByteArray& text)
 {
     switch (code) {
-    case 0: return Qt::AlignLeft | Qt::AlignTop;
-    case 1: return Qt::AlignLeft | Qt::AlignVCenter;
-    case 2: return Qt::AlignLeft | Qt::AlignBottom;
-    case 3: return Qt::AlignHCenter | Qt::AlignTop;
-    case 4: return Qt::AlignHCenter | Qt::AlignVCenter;
-    case 5: return Qt::AlignHCenter | Qt::AlignBottom;
-    case 6: return Qt::AlignRight | Qt::AlignTop;
-    case 7: return Qt::AlignRight | Qt::AlignVCenter;
-    case 8: return Qt::AlignRight | Qt::AlignBottom;
+    case 0:
+        return Qt::AlignLeft | Qt::AlignTop;
+    case 1:
+        return Qt::AlignLeft | Qt::AlignVCenter;
+    case 2:
+        return Qt::AlignLeft | Qt::AlignBottom;
+    case 3:
+        return Qt::AlignHCenter | Qt::AlignTop;
+    case 4:
+        return Qt::AlignHCenter | Qt::AlignVCenter;
+    case 5:
+        return Qt::AlignHCenter | Qt::AlignBottom;
+    case 6:
+        return Qt::AlignRight | Qt::AlignTop;
+    case 7:
+        return Qt::AlignRight | Qt::AlignVCenter;
+    case 8:
+        return Qt::AlignRight | Qt::AlignBottom;
     default:
         return (looksNumeric(text) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
     }
@@ -37,8 +46,7 @@ Qt::Alignment alignmentFor(int code, const QByteArray& text)
 
 } // namespace
 
-WatchList::WatchList(QObject* parent)
-    : QAbstractTableModel(parent), m_rows(2)
+WatchList::WatchList(QObject* parent) : QAbstractTableModel(parent), m_rows(2)
 {
     m_colWidth.fill(DefaultColumnWidth);
     m_colAlignment.fill(AlignGeneral);

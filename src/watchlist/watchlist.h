@@ -15,7 +15,13 @@ class WatchList final : public QAbstractTableModel
 
 public:
     static constexpr int ColumnCount = 4;
-    enum Column { UrlColumn = 0, LastVisitedColumn = 1, UpdatedColumn = 2, LengthColumn = 3 };
+    enum Column
+    {
+        UrlColumn = 0,
+        LastVisitedColumn = 1,
+        UpdatedColumn = 2,
+        LengthColumn = 3
+    };
 
     // The check run and the file writer count rows, header included, in a 16-bit signed integer,
     // so the list never grows past what that integer holds.

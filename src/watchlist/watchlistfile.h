@@ -31,14 +31,16 @@ QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayVi
 // The default record: the program's site, `lastVisited`, and "0".
 QByteArray defaultRecordBytes(const QByteArray& lastVisited);
 
-enum class LoadOutcome {
+enum class LoadOutcome
+{
     Read,              // an existing file was read
     CreatedDefault,    // the file was missing and now holds the default record
     DefaultNotWritten, // the file was missing and could not be created; the list got the default
     Unreadable,        // the file exists but could not be read; it will not be overwritten
 };
 
-enum class SaveOutcome {
+enum class SaveOutcome
+{
     Saved,
     ReadOnlyFile,       // the file's permissions forbid writing: it is left as it is
     KeptUnreadableFile, // the file could not be read at start-up: a save would destroy it

@@ -1,0 +1,105 @@
+// The watch list as start-up leaves it, and the save at shut-down.
+#include "datadirectory.h"
+#include "lifecycle.h"
+#include "watchlist.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestLifecycle : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path() const { return m_dir.filePath("websites.ini"); }
+
+    void writeList(const QByteArray& bytes)
+    {
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), bytes.size());
+    }
+
+private Q_SLOTS:
+    void init() { QFile::remove(path()); }
+
+    void startUpSetsHeadersWidthsAndCurrentCell_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("currentRow");
+        QTest::newRow("three sites")
+            << QByteArray("a\r\n\r\n1\r\nb\r\n\r\n2\r\nc\r\n\r\n3\r\n") << 3;
+        QTest::newRow("one site") << QByteArray("a\r\n\r\n1\r\n") << 1;
+        QTest::newRow("empty file") << QByteArray() << 1;
+    }
+
+    void startUpSetsHeadersWidthsAndCurrentCell()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, currentRow);
+        writeList(file);
+        WatchList list;
+        WatchListFile store(path());
+        QCOMPARE(startUpWatchList(list, store), LoadOutcome::Read);
+
+        QCOMPARE(list.cell(0, 0), QByteArray("Website"));
+        QCOMPARE(list.cell(0, 1), QByteArray("Last visited"));
+        QCOMPARE(list.cell(0, 2), QByteArray("Updated"));
+        QCOMPARE(list.cell(0, 3), QByteArray());
+        QCOMPARE(list.colWidth(0), 2800);
+        QCOMPARE(list.colWidth(1), 0);
+        QCOMPARE(list.colWidth(2), 1200);
+        QCOMPARE(list.colWidth(3), WatchList::DefaultColumnWidth);
+        QCOMPARE(list.colAlignment(2), WatchList::AlignLeftCenter);
+        QCOMPARE(list.Row(), currentRow);
+        QCOMPARE(list.RowSel(), currentRow);
+        QCOMPARE(list.Col(), 3);
+    }
+
+    void firstStartCreatesTheFile()
+    {
+        WatchList list;
+        WatchListFile store(path());
+        QCOMPARE(startUpWatchList(list, store), LoadOutcome::CreatedDefault);
+        QVERIFY(QFile::exists(path()));
+        QCOMPARE(list.Rows(), 2);
+        QCOMPARE(list.cell(1, 0), QByteArray(DefaultSiteAddress));
+        QCOMPARE(list.cell(1, 3), QByteArray("0"));
+        QVERIFY(!list.cell(1, 1).isEmpty());
+    }
+
+    void shutDownSavesAnAddedSite()
+    {
+        writeList("a\r\nt\r\n1\r\n");
+        {
+            WatchList list;
+            WatchListFile store(path());
+            startUpWatchList(list, store);
+            QVERIFY(list.AddItem("added.example"));
+            QCOMPARE(saveWatchListAtShutDown(list, store), SaveOutcome::Saved);
+        }
+        WatchList next;
+        WatchListFile store(path());
+        startUpWatchList(next, store);
+        QCOMPARE(next.Rows(), 3);
+        QCOMPARE(next.cell(2, 0), QByteArray("added.example"));
+        QCOMPARE(next.cell(2, 1), QByteArray());
+        QCOMPARE(next.cell(2, 3), QByteArray());
+    }
+
+    void dataDirectoryFallsBackWhenTheProgramsCannotBeWritten()
+    {
+        const QString programDir = m_dir.filePath("program");
+        const QString fallback = m_dir.filePath("home/.local/share/Korvane");
+        QVERIFY(QDir().mkpath(programDir));
+        QCOMPARE(chooseDataDirectory(programDir, fallback), programDir);
+        QCOMPARE(chooseDataDirectory(m_dir.filePath("missing"), fallback), fallback);
+        QVERIFY(QFileInfo(fallback).isDir());
+        QCOMPARE(chooseDataDirectory(QString(), QString()), QString());
+    }
+};
+
+QTEST_MAIN(TestLifecycle)
+#include "tst_lifecycle.moc"

@@ -1,0 +1,407 @@
+// websites.ini on a real disk: what loads from which bytes, what a save writes, and that no
+// failure ever leaves a damaged or shortened file behind.
+#include "childprocess.h"
+#include "watchlist.h"
+#include "watchlistfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// n records as the program writes them: address, a date-time text, a length.
+QByteArray programWrittenFile(int records)
+{
+    QByteArray bytes;
+    for (int i = 1; i <= records; ++i) {
+        bytes += "www.site" + QByteArray::number(i) + ".example/page?id=" + QByteArray::number(i);
+        bytes += "\r\n07/12/2026 10:" + QByteArray::number(10 + i % 50) + ":00\r\n";
+        bytes += QByteArray::number(i * 37 % 100000) + "\r\n";
+    }
+    return bytes;
+}
+
+QByteArrayList column(const WatchList& list, int col)
+{
+    QByteArrayList values;
+    for (int row = 1; row < list.Rows(); ++row)
+        values << list.cell(row, col);
+    return values;
+}
+
+// A device that takes `capacity` bytes and then refuses every write, as a full disk does.
+class FailDevice final : public QIODevice
+{
+public:
+    explicit FailDevice(qint64 capacity) : m_capacity(capacity) { open(QIODevice::WriteOnly); }
+    QByteArray written;
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        const qint64 room = m_capacity - written.size();
+        if (room <= 0)
+            return -1;
+        const qint64 n = std::min(room, size);
+        written.append(data, n);
+        return n;
+    }
+
+private:
+    qint64 m_capacity;
+};
+
+} // namespace
+
+class TestWatchListFile : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_path;
+
+    WatchListFile fileWith(const QByteArray& bytes)
+    {
+        if (!writeFile(m_path, bytes))
+            qFatal("cannot write the test file");
+        return WatchListFile(m_path);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        m_path = m_dir.filePath("websites.ini");
+        QFile::remove(m_path);
+    }
+
+    void loadsAndSavesBack_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArrayList>("addresses");
+        QTest::addColumn<QByteArrayList>("visited");
+        QTest::addColumn<QByteArrayList>("lengths");
+        QTest::addColumn<QByteArray>("saved");
+
+        QTest::newRow("one record")
+            << QByteArray("a.example\r\n1/2/26 3:04:05\r\n120\r\n") << QByteArrayList{"a.example"}
+            << QByteArrayList{"1/2/26 3:04:05"} << QByteArrayList{"120"}
+            << QByteArray("a.example\r\n1/2/26 3:04:05\r\n120\r\n");
+        QTest::newRow("empty file: one empty site")
+            << QByteArray() << QByteArrayList{""} << QByteArrayList{""} << QByteArrayList{""}
+            << QByteArray("\r\n\r\n\r\n");
+        QTest::newRow("four lines: second site has only its address")
+            << QByteArray("a\r\nt1\r\n5\r\nb\r\n") << QByteArrayList{"a", "b"}
+            << QByteArrayList{"t1", ""} << QByteArrayList{"5", ""}
+            << QByteArray("a\r\nt1\r\n5\r\nb\r\n\r\n\r\n");
+        QTest::newRow("last line without its line end")
+            << QByteArray("a\r\nt1\r\n42") << QByteArrayList{"a"} << QByteArrayList{"t1"}
+            << QByteArrayList{"42"} << QByteArray("a\r\nt1\r\n42\r\n");
+        QTest::newRow("one empty line after the last record starts another")
+            << QByteArray("a\r\nt1\r\n5\r\n\r\n") << QByteArrayList{"a", ""}
+            << QByteArrayList{"t1", ""} << QByteArrayList{"5", ""}
+            << QByteArray("a\r\nt1\r\n5\r\n\r\n\r\n\r\n");
+        QTest::newRow("site never visited")
+            << QByteArray("new.example\r\n\r\n\r\n") << QByteArrayList{"new.example"}
+            << QByteArrayList{""} << QByteArrayList{""} << QByteArray("new.example\r\n\r\n\r\n");
+        QTest::newRow("bytes that are not UTF-8 pass through")
+            << QByteArray("b\xfc\x80\xff.de\r\n\xe9t\xe9\r\n\x00\x01\r\n", 18)
+            << QByteArrayList{"b\xfc\x80\xff.de"} << QByteArrayList{"\xe9t\xe9"}
+            << QByteArrayList{QByteArray("\x00\x01", 2)}
+            << QByteArray("b\xfc\x80\xff.de\r\n\xe9t\xe9\r\n\x00\x01\r\n", 18);
+        QTest::newRow("lone CR and LF stay inside their value")
+            << QByteArray("a\rb\r\nc\nd\r\n\r\r\n") << QByteArrayList{"a\rb"}
+            << QByteArrayList{"c\nd"} << QByteArrayList{"\r"}
+            << QByteArray("a\rb\r\nc\nd\r\n\r\r\n");
+        QTest::newRow("regional texts are kept as they stand")
+            << QByteArray("x\r\n07.12.2026 21:05:09\r\n0012\r\n") << QByteArrayList{"x"}
+            << QByteArrayList{"07.12.2026 21:05:09"} << QByteArrayList{"0012"}
+            << QByteArray("x\r\n07.12.2026 21:05:09\r\n0012\r\n");
+    }
+
+    void loadsAndSavesBack()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArrayList, addresses);
+        QFETCH(QByteArrayList, visited);
+        QFETCH(QByteArrayList, lengths);
+        QFETCH(QByteArray, saved);
+
+        WatchListFile store = fileWith(file);
+        WatchList list;
+        QCOMPARE(store.LoadResultsFromFile(list), LoadOutcome::Read);
+        QCOMPARE(column(list, WatchList::UrlColumn), addresses);
+        QCOMPARE(column(list, WatchList::LastVisitedColumn), visited);
+        QCOMPARE(column(list, WatchList::LengthColumn), lengths);
+        for (const QByteArray& updated : column(list, WatchList::UpdatedColumn))
+            QCOMPARE(updated, QByteArray());
+        // Loading leaves the current cell on the last site's stored length.
+        QCOMPARE(list.Row(), list.Rows() - 1);
+        QCOMPARE(list.Col(), int(WatchList::LengthColumn));
+
+        QCOMPARE(store.SaveResultsToFile(list, qint16(list.Rows())), SaveOutcome::Saved);
+        QCOMPARE(readFile(m_path), saved);
+    }
+
+    void programWrittenFilesSaveBackByteForByte_data()
+    {
+        QTest::addColumn<int>("records");
+        for (int n : {1, 2, 3, 999, 1000})
+            QTest::addRow("%d records", n) << n;
+    }
+
+    void programWrittenFilesSaveBackByteForByte()
+    {
+        QFETCH(int, records);
+        const QByteArray original = programWrittenFile(records);
+        WatchListFile store = fileWith(original);
+        WatchList list;
+        store.LoadResultsFromFile(list);
+        QCOMPARE(list.Rows(), records + 1);
+        QCOMPARE(store.SaveResultsToFile(list, qint16(list.Rows())), SaveOutcome::Saved);
+        QCOMPARE(readFile(m_path), original);
+    }
+
+    void noRecordIsLostPastAThousand()
+    {
+        const QByteArray original = programWrittenFile(1500);
+        WatchListFile store = fileWith(original);
+        WatchList list;
+        store.LoadResultsFromFile(list);
+        QCOMPARE(list.Rows(), 1501);
+        QCOMPARE(list.cell(1500, 0), QByteArray("www.site1500.example/page?id=1500"));
+        store.SaveResultsToFile(list, qint16(list.Rows()));
+        QCOMPARE(readFile(m_path), original);
+    }
+
+    void recordsBeyondTheListsCapacityAreKeptInTheFile()
+    {
+        const int records = WatchList::MaxSites + 5;
+        const QByteArray original = programWrittenFile(records);
+        WatchListFile store = fileWith(original);
+        WatchList list;
+        store.LoadResultsFromFile(list);
+        QCOMPARE(list.Rows(), WatchList::MaxRows);
+
+        list.setCell(1, WatchList::LengthColumn, "99");
+        QCOMPARE(store.SaveResultsToFile(list, qint16(list.Rows())), SaveOutcome::Saved);
+        const QByteArray saved = readFile(m_path);
+        QCOMPARE(saved.count("\r\n"), 3 * records);
+        QVERIFY(saved.endsWith(original.sliced(original.indexOf("www.site32767."))));
+        WatchList reloaded;
+        WatchListFile(m_path).LoadResultsFromFile(reloaded);
+        QCOMPARE(reloaded.cell(1, WatchList::LengthColumn), QByteArray("99"));
+    }
+
+    void columnTwoIsNeverSaved()
+    {
+        WatchList list;
+        std::vector<WatchList::Cells> rows(3);
+        const QByteArray marks[] = {"Yes", "No", "Error"};
+        for (int i = 0; i < 3; ++i) {
+            rows[size_t(i)].text = {"s" + QByteArray::number(i), "t", marks[i], "7"};
+        }
+        list.replaceSiteRows(std::move(rows));
+        WatchListFile store(m_path);
+        QCOMPARE(store.SaveResultsToFile(list, 4), SaveOutcome::Saved);
+        QCOMPARE(readFile(m_path), QByteArray("s0\r\nt\r\n7\r\ns1\r\nt\r\n7\r\ns2\r\nt\r\n7\r\n"));
+    }
+
+    void saveOfTheHeaderAloneWritesAnEmptyFile()
+    {
+        WatchListFile store = fileWith("old\r\n\r\n\r\n");
+        WatchList list;
+        list.setCurrentCell(1, 2);
+        QCOMPARE(store.SaveResultsToFile(list, 1), SaveOutcome::Saved);
+        QCOMPARE(readFile(m_path), QByteArray());
+        QCOMPARE(list.Row(), 1);
+        QCOMPARE(list.Col(), 2);
+    }
+
+    void saveMovesTheCurrentCellToTheLastRowWritten()
+    {
+        WatchListFile store(m_path);
+        WatchList list;
+        list.replaceSiteRows(std::vector<WatchList::Cells>(4));
+        list.setCurrentCell(1, 0);
+        QCOMPARE(store.SaveResultsToFile(list, 3), SaveOutcome::Saved);
+        QCOMPARE(list.Row(), 2);
+        QCOMPARE(list.Col(), 3);
+        QCOMPARE(store.SaveResultsToFile(list, 6), SaveOutcome::BadRowCount);
+    }
+
+    void missingFileGetsTheDefaultRecord()
+    {
+        WatchListFile store(m_path);
+        WatchList list;
+        QCOMPARE(store.LoadResultsFromFile(list), LoadOutcome::CreatedDefault);
+        const QList<QByteArray> lines = readFile(m_path).split('\n');
+        QCOMPARE(lines.size(), 4); // three lines and what follows the last line end
+        QCOMPARE(lines[0], QByteArray(DefaultSiteAddress) + "\r");
+        QVERIFY(QRegularExpression("^\\S+ \\S+").match(QString::fromUtf8(lines[1])).hasMatch());
+        QCOMPARE(lines[2], QByteArray("0\r"));
+        QCOMPARE(lines[3], QByteArray());
+        QCOMPARE(list.Rows(), 2);
+        QCOMPARE(list.cell(1, 0), QByteArray(DefaultSiteAddress));
+        QCOMPARE(list.cell(1, 1), lines[1].chopped(1));
+        QCOMPARE(list.cell(1, 2), QByteArray());
+        QCOMPARE(list.cell(1, 3), QByteArray("0"));
+    }
+
+    void writeAllReportsAShortWrite()
+    {
+        FailDevice device(10);
+        QVERIFY(!WatchListFile::writeAll(device, QByteArray(100, 'x')));
+        QCOMPARE(device.written.size(), 10);
+        FailDevice roomy(1000);
+        QVERIFY(WatchListFile::writeAll(roomy, QByteArray(100, 'x')));
+        QCOMPARE(roomy.written, QByteArray(100, 'x'));
+    }
+
+    void writeThatFailsMidwayLeavesTheOldFileWhole()
+    {
+        const QByteArray original = programWrittenFile(10);
+        fileWith(original);
+        // The child may write no file larger than 4 KiB: the new list is far larger, so its
+        // write breaks off part of the way through, as on a full disk.
+        const int outcome = runInChild(
+            [this] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                rlimit limit{4096, 4096};
+                if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                    return 100;
+                WatchListFile store(m_path);
+                WatchList list;
+                store.LoadResultsFromFile(list);
+                for (int i = 0; i < 500; ++i)
+                    list.AddItem(QByteArray(40, 'n'));
+                return int(store.SaveResultsToFile(list, qint16(list.Rows())));
+            },
+            false);
+        QCOMPARE(outcome, int(SaveOutcome::WriteFailed));
+        QCOMPARE(readFile(m_path), original);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{"websites.ini"});
+    }
+
+    void readOnlyFileIsLeftAlone_data()
+    {
+        QTest::addColumn<bool>("unprivileged");
+        QTest::newRow("as this user") << false;
+        QTest::newRow("as an ordinary user") << true;
+    }
+
+    void readOnlyFileIsLeftAlone()
+    {
+        QFETCH(bool, unprivileged);
+        const QByteArray original = programWrittenFile(2);
+        fileWith(original);
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7777)));
+        QVERIFY(
+            QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        const int outcome = runInChild(
+            [this] {
+                WatchListFile store(m_path);
+                WatchList list;
+                if (store.LoadResultsFromFile(list) != LoadOutcome::Read || list.Rows() != 3)
+                    return 100;
+                list.AddItem("added.example");
+                return int(store.SaveResultsToFile(list, qint16(list.Rows())));
+            },
+            unprivileged);
+        QCOMPARE(outcome, int(SaveOutcome::ReadOnlyFile));
+        QCOMPARE(readFile(m_path), original);
+        QCOMPARE(QFile::permissions(m_path) & 0x7077,
+                 QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+
+    void directoryThatCannotBeWrittenKeepsTheOldFile()
+    {
+        const QByteArray original = programWrittenFile(2);
+        fileWith(original);
+        QVERIFY(QFile::setPermissions(m_path, QFile::Permissions(0x6666)));
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x5555)));
+        const int outcome = runInChild(
+            [this] {
+                WatchListFile store(m_path);
+                WatchList list;
+                store.LoadResultsFromFile(list);
+                list.AddItem("added.example");
+                return int(store.SaveResultsToFile(list, qint16(list.Rows())));
+            },
+            true);
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7700)));
+        QCOMPARE(outcome, int(SaveOutcome::OpenFailed));
+        QCOMPARE(readFile(m_path), original);
+    }
+
+    void unreadableFileIsNeverOverwritten()
+    {
+        const QByteArray original = programWrittenFile(3);
+        fileWith(original);
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7777)));
+        QVERIFY(QFile::setPermissions(m_path,
+                                      QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther));
+        const int outcome = runInChild(
+            [this] {
+                WatchListFile store(m_path);
+                WatchList list;
+                if (store.LoadResultsFromFile(list) != LoadOutcome::Unreadable)
+                    return 100;
+                if (list.Rows() != 2 || !list.cell(1, 0).isEmpty())
+                    return 101;
+                return int(store.SaveResultsToFile(list, qint16(list.Rows())));
+            },
+            true);
+        QVERIFY(QFile::setPermissions(m_path, QFile::Permissions(0x6600)));
+        QCOMPARE(outcome, int(SaveOutcome::KeptUnreadableFile));
+        QCOMPARE(readFile(m_path), original);
+    }
+
+    void directoryInPlaceOfTheFile()
+    {
+        QVERIFY(QDir().mkdir(m_path));
+        WatchListFile store(m_path);
+        WatchList list;
+        QCOMPARE(store.LoadResultsFromFile(list), LoadOutcome::Unreadable);
+        QCOMPARE(list.Rows(), 2);
+        QCOMPARE(store.SaveResultsToFile(list, qint16(list.Rows())),
+                 SaveOutcome::KeptUnreadableFile);
+        QVERIFY(QFileInfo(m_path).isDir());
+        QVERIFY(QDir().rmdir(m_path));
+    }
+
+    void saveKeepsTheFilesPermissions()
+    {
+        fileWith("a\r\n\r\n\r\n");
+        const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+        QVERIFY(QFile::setPermissions(m_path, mode));
+        WatchListFile store(m_path);
+        WatchList list;
+        store.LoadResultsFromFile(list);
+        QCOMPARE(store.SaveResultsToFile(list, qint16(list.Rows())), SaveOutcome::Saved);
+        QCOMPARE(QFile::permissions(m_path) & 0x7077, mode);
+    }
+};
+
+QTEST_MAIN(TestWatchListFile)
+#include "tst_watchlistfile.moc"
