@@ -1,3 +1,224 @@
+// Builds the main window and wires its events to start-up, shut-down and the list commands.
 #include "mainwindow.h"
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {}
+#include "backgroundpicture.h"
+#include "clickarea.h"
+#include "downloadhtml.h"
+#include "lifecycle.h"
+#include "sitedialogs.h"
+#include "sitegrid.h"
+#include "twips.h"
+#include "urlopener.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+
+MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> opener,
+                       QWidget* parent)
+    : QMainWindow(parent), m_file(QDir(dataDirectory).filePath(QStringLiteral("websites.ini"))),
+      m_dataDirectory(dataDirectory), m_opener(std::move(opener))
+{
+    // The artwork is compiled into this static library, which the linker would otherwise drop.
+    Q_INIT_RESOURCE(artwork);
+    setObjectName(QStringLiteral("main"));
+    setWindowTitle(QStringLiteral("Korvane"));
+    setWindowIcon(QIcon(QStringLiteral(":/artwork/korvane.svg")));
+
+    m_loadOutcome = startUpWatchList(m_list, m_file);
+
+    buildMenus();
+    buildFace();
+
+    // The layout is fixed: a larger window shows more background, a smaller one cuts it off.
+    const QSize client(pixels(3960), pixels(5160));
+    resize(client.width(), client.height() + menuBar()->sizeHint().height());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    m_grid->setFocus();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    const auto addMenu = [bar](const QString& name, const QString& caption) {
+        QMenu* menu = bar->addMenu(caption);
+        menu->setObjectName(name);
+        return menu;
+    };
+    const auto addItem = [this](QMenu* menu, const QString& name, const QString& caption,
+                                void (MainWindow::*command)()) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, this, command);
+    };
+    // Captions without access keys: a "&" would mark a letter in them.
+    QMenu* watchList = addMenu(QStringLiteral("mainmenu"), QStringLiteral("Watch List"));
+    addItem(watchList, QStringLiteral("addmenu"), QStringLiteral("Add Website"),
+            &MainWindow::addCommand);
+    addItem(watchList, QStringLiteral("removemenu"), QStringLiteral("Remove Selected"),
+            &MainWindow::removeCommand);
+    addItem(watchList, QStringLiteral("editmenu"), QStringLiteral("Edit Selected"),
+            &MainWindow::editCommand);
+    QMenu* options = addMenu(QStringLiteral("korvane"), QStringLiteral("Options"));
+    addItem(options, QStringLiteral("golook"), QStringLiteral("Go look"),
+            &MainWindow::goLookCommand);
+    addItem(options, QStringLiteral("exitkorvane"), QStringLiteral("Exit Korvane"),
+            &MainWindow::exitCommand);
+    QMenu* help = addMenu(QStringLiteral("help"), QStringLiteral("Help"));
+    addItem(help, QStringLiteral("onlinehelp"), QStringLiteral("Online Help"),
+            &MainWindow::onlineHelpCommand);
+}
+
+void MainWindow::buildFace()
+{
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    // Made back to front: the status line, the picture with its labels, the grid in front.
+    m_status = new QLabel(ReadyStatusText, client);
+    m_status->setObjectName(QStringLiteral("Label1"));
+    m_status->setTextFormat(Qt::PlainText);
+    m_status->setGeometry(twipRect(0, 4920, 3975, 255));
+    m_status->setAutoFillBackground(true);
+    QPalette statusColours = m_status->palette();
+    statusColours.setColor(QPalette::Window, QColor(0, 0, 0));
+    statusColours.setColor(QPalette::WindowText, QColor(128, 128, 128));
+    m_status->setPalette(statusColours);
+
+    m_picture = new BackgroundPicture(client);
+    m_picture->setObjectName(QStringLiteral("Picture1"));
+    m_picture->setGeometry(twipRect(0, 0, 3975, 4935));
+
+    const auto addArea = [this](const QString& name, const QRect& geometry,
+                                void (MainWindow::*command)()) {
+        auto* area = new ClickArea(m_picture);
+        area->setObjectName(name);
+        area->setGeometry(geometry);
+        connect(area, &ClickArea::clicked, this, command);
+    };
+    // Back to front as well: where two areas overlap, the one on the right takes the click.
+    addArea(QStringLiteral("Label3"), twipRect(0, 840, 1575, 855), &MainWindow::goLookCommand);
+    addArea(QStringLiteral("Label4"), twipRect(1920, 840, 615, 855), &MainWindow::addCommand);
+    addArea(QStringLiteral("Label5"), twipRect(2520, 840, 615, 855), &MainWindow::editCommand);
+    addArea(QStringLiteral("Label6"), twipRect(3120, 840, 735, 855), &MainWindow::removeCommand);
+
+    auto* version = new QLabel(QStringLiteral("v" KORVANE_VERSION), m_picture);
+    version->setObjectName(QStringLiteral("Label2"));
+    version->setGeometry(twipRect(3240, 480, 615, 255));
+    version->setAlignment(Qt::AlignCenter);
+    version->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QPalette white = version->palette();
+    white.setColor(QPalette::WindowText, Qt::white);
+    version->setPalette(white);
+
+    m_grid = new SiteGrid(m_list, client);
+    m_grid->setGeometry(twipRect(120, 1800, 3735, 2895));
+    connect(m_grid, &SiteGrid::gridDoubleClicked, this, &MainWindow::openSiteCommand);
+}
+
+void MainWindow::addCommand()
+{
+    if (!m_add)
+        m_add = std::make_unique<AddSiteDialog>(m_list, this);
+    m_add->addressField()->clear();
+    m_add->showModeless();
+}
+
+void MainWindow::editCommand()
+{
+    m_list.setCol(WatchList::UrlColumn);
+    if (!m_update)
+        m_update = std::make_unique<EditSiteDialog>(m_list, this);
+    m_update->editRow(m_list.Row());
+    m_update->showModeless();
+}
+
+void MainWindow::removeCommand()
+{
+    if (m_list.Rows() < 3) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Korvane Information"),
+                        QStringLiteral("You must have at least on website. You can edit this "
+                                       "site to change it"),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
+    m_list.RemoveItem(m_list.RowSel());
+}
+
+void MainWindow::goLookCommand()
+{
+    if (!m_fetcher) {
+        m_downloads = std::make_unique<CurlDownloadService>();
+        m_fetcher =
+            std::make_unique<PageFetcher>(*m_downloads, temporaryDownloadPath(m_dataDirectory));
+    }
+    CheckRun run(m_list, m_file, *m_fetcher, *this);
+    run.VisitALL();
+}
+
+void MainWindow::openSiteCommand()
+{
+    m_list.setCol(WatchList::UrlColumn);
+    m_opener->open("http://" + m_list.Text());
+}
+
+void MainWindow::onlineHelpCommand()
+{
+    m_opener->open(QByteArray("http://") + HelpPageAddress);
+}
+
+void MainWindow::shutDown()
+{
+    saveWatchListAtShutDown(m_list, m_file);
+    if (m_add)
+        m_add->close();
+    if (m_update)
+        m_update->close();
+}
+
+void MainWindow::exitCommand()
+{
+    shutDown();
+    // Closing the window runs the close handler, which saves once more and ends the program.
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    shutDown();
+    event->accept();
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::setStatusText(const QString& text)
+{
+    m_status->setText(text);
+}
+
+void MainWindow::setBusyPointer(bool busy)
+{
+    // Over the whole program, drawn buttons and dialogs included: nothing answers until the
+    // run ends.
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void MainWindow::repaintNow()
+{
+    repaint();
+}

@@ -1,0 +1,161 @@
+// Layout and buttons of the add and edit dialogs.
+#include "sitedialogs.h"
+
+#include "twips.h"
+#include "watchlist.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+constexpr int MinimumAddressLength = 3;
+const QString Scheme = QStringLiteral("http://");
+
+QPushButton* makeButton(const QString& caption, const QString& name, QWidget* parent)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    // Neither button answers Enter: only a click or the button's access key presses it.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QLabel* makeLabel(const QString& text, const QString& name, const QRect& geometry, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    return label;
+}
+
+void tellUser(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Korvane"), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace
+
+SiteDialog::SiteDialog(WatchList& list, const QString& title, const QString& actionCaption,
+                       QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      m_list(list)
+{
+    setWindowTitle(title);
+    setFixedSize(pixels(5160), pixels(1440));
+
+    makeLabel(QStringLiteral("Website URL:"), QStringLiteral("Label1"),
+              twipRect(120, 120, 1695, 255), this);
+
+    m_text1 = new QLineEdit(this);
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    m_text1->setGeometry(twipRect(120, 360, 3735, 375));
+    QFont fieldFont;
+    // MS Sans Serif where it exists; Liberation Sans is the nearest shape that Debian ships.
+    fieldFont.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                           QStringLiteral("DejaVu Sans")});
+    fieldFont.setPointSizeF(9.75);
+    m_text1->setFont(fieldFont);
+
+    m_command1 = makeButton(actionCaption, QStringLiteral("Command1"), this);
+    m_command1->setGeometry(twipRect(3960, 360, 1095, 375));
+
+    makeLabel(QStringLiteral("e.g. www.example.com"), QStringLiteral("Label2"),
+              twipRect(120, 840, 4935, 255), this);
+    makeLabel(QStringLiteral("e.g. www.example.com/news/today.shtml"), QStringLiteral("Label3"),
+              twipRect(120, 1080, 4935, 255), this);
+
+    m_command2 = makeButton(QStringLiteral("&Close"), QStringLiteral("Command2"), this);
+    m_command2->setGeometry(twipRect(3960, 960, 1095, 375));
+
+    setTabOrder(m_text1, m_command1);
+    setTabOrder(m_command1, m_command2);
+    m_text1->setFocus();
+
+    connect(m_command1, &QPushButton::clicked, this, [this] { action(); });
+    connect(m_command2, &QPushButton::clicked, this, &QWidget::hide);
+}
+
+void SiteDialog::showModeless()
+{
+    if (!m_placed) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+        m_placed = true;
+    }
+    show();
+    raise();
+    activateWindow();
+    m_text1->setFocus();
+}
+
+void SiteDialog::keyPressEvent(QKeyEvent* event)
+{
+    // Escape closes nothing and Enter presses nothing: the dialog only does what is clicked.
+    event->ignore();
+}
+
+AddSiteDialog::AddSiteDialog(WatchList& list, QWidget* parent)
+    : SiteDialog(list, QStringLiteral(" Add Website to list"), QStringLiteral("&Add"), parent)
+{
+    setObjectName(QStringLiteral("add"));
+}
+
+void AddSiteDialog::action()
+{
+    QLineEdit* field = addressField();
+    if (field->text().startsWith(Scheme, Qt::CaseInsensitive))
+        field->setText(field->text().mid(Scheme.size()));
+
+    const QString address = field->text();
+    if (address.toUcs4().size() < MinimumAddressLength) {
+        tellUser(this, NotAValidUrlText);
+        return;
+    }
+    if (m_list.Rows() >= WatchList::MaxRows) {
+        tellUser(this, QStringLiteral("The watch list is full: it holds %1 sites, the most "
+                                      "Korvane can check. Remove a site before adding another.")
+                           .arg(QLocale().toString(WatchList::MaxSites)));
+        return;
+    }
+    m_list.AddItem(address.toUtf8());
+    hide();
+}
+
+EditSiteDialog::EditSiteDialog(WatchList& list, QWidget* parent)
+    : SiteDialog(list, QStringLiteral(" Edit Website on list"), QStringLiteral("&Edit"), parent)
+{
+    setObjectName(QStringLiteral("update"));
+}
+
+void EditSiteDialog::editRow(int row)
+{
+    m_row = QPersistentModelIndex(
+        m_list.index(WatchList::modelRowFromTableRow(row), WatchList::UrlColumn));
+    m_original = m_list.cell(row, WatchList::UrlColumn);
+    addressField()->setText(WatchList::displayText(m_original));
+}
+
+void EditSiteDialog::action()
+{
+    if (m_row.isValid()) {
+        const QString typed = addressField()->text();
+        // An address left as it was keeps its exact bytes, even those that are not UTF-8.
+        const QByteArray text =
+            typed == WatchList::displayText(m_original) ? m_original : typed.toUtf8();
+        m_list.setCell(WatchList::tableRowFromModelRow(m_row.row()), WatchList::UrlColumn, text);
+    }
+    hide();
+}

@@ -1,0 +1,68 @@
+// The two small windows through which the user adds a site and edits a site's address. They are
+// modeless, made once, and hidden (never destroyed) by their buttons.
+#pragma once
+
+#include <QPersistentModelIndex>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class WatchList;
+
+class SiteDialog : public QWidget
+{
+    Q_OBJECT
+public:
+    QLineEdit* addressField() const { return m_text1; }
+    QPushButton* actionButton() const { return m_command1; }
+    QPushButton* closeButton() const { return m_command2; }
+
+    // Shows the dialog without blocking the main window: centred on the screen the first time,
+    // where the user left it afterwards.
+    void showModeless();
+
+protected:
+    SiteDialog(WatchList& list, const QString& title, const QString& actionCaption,
+               QWidget* parent);
+    void keyPressEvent(QKeyEvent* event) override;
+    virtual void action() = 0;
+
+    WatchList& m_list;
+
+private:
+    QLineEdit* m_text1;
+    QPushButton* m_command1;
+    QPushButton* m_command2;
+    bool m_placed = false;
+};
+
+class AddSiteDialog final : public SiteDialog
+{
+    Q_OBJECT
+public:
+    explicit AddSiteDialog(WatchList& list, QWidget* parent = nullptr);
+
+protected:
+    void action() override;
+};
+
+class EditSiteDialog final : public SiteDialog
+{
+    Q_OBJECT
+public:
+    explicit EditSiteDialog(WatchList& list, QWidget* parent = nullptr);
+
+    // Fills the field from the URL cell of `row` and remembers that row: "&Edit" writes there,
+    // wherever the row has moved meanwhile, and nowhere once it has been removed.
+    void editRow(int row);
+
+protected:
+    void action() override;
+
+private:
+    QPersistentModelIndex m_row;
+    QByteArray m_original;
+};
+
+inline const QString NotAValidUrlText = QStringLiteral("Not a valid URL - Please type another");

@@ -1,0 +1,134 @@
+// Keeps the view and the watch list's current cell in step, and gives the grid its look.
+#include "sitegrid.h"
+
+#include "twips.h"
+#include "watchlist.h"
+
+#include <QEvent>
+#include <QFont>
+#include <QHeaderView>
+
+namespace {
+
+// The width a column gets when nobody set one: the classic grid's default of 960 twips.
+constexpr int DefaultColumnTwips = 960;
+constexpr int RowHeight = 17;
+
+QFont gridFont()
+{
+    QFont font;
+    // Verdana where it is installed; otherwise DejaVu Sans, which shares its wide, open shapes.
+    font.setFamilies({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans")});
+    font.setPointSizeF(8.25);
+    return font;
+}
+
+} // namespace
+
+SiteGrid::SiteGrid(WatchList& list, QWidget* parent) : QTableView(parent), m_list(list)
+{
+    setObjectName(QStringLiteral("Grid1"));
+    setModel(&list);
+    setFont(gridFont());
+    setEditTriggers(NoEditTriggers);
+    setSelectionMode(ContiguousSelection);
+    setSelectionBehavior(SelectItems);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setTabKeyNavigation(false);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(RowHeight);
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setMinimumSectionSize(0);
+    horizontalHeader()->setDefaultSectionSize(pixels(DefaultColumnTwips));
+    horizontalHeader()->setFixedHeight(RowHeight + 1);
+    horizontalHeader()->installEventFilter(this);
+    setStyleSheet(QStringLiteral(
+        "QTableView { background-color: rgb(255,255,255); color: rgb(0,0,0);"
+        " gridline-color: rgb(192,192,192); border: 1px solid rgb(128,128,128);"
+        " selection-background-color: palette(highlight);"
+        " selection-color: palette(highlighted-text); }"
+        "QHeaderView { background-color: rgb(255,255,255); }"
+        "QHeaderView::section { background-color: rgb(255,255,192); color: palette(button-text);"
+        " border: none; border-right: 1px solid black; border-bottom: 1px solid black;"
+        " padding-left: 2px; }"));
+
+    for (int col = 0; col < WatchList::ColumnCount; ++col)
+        applyColumnWidth(col);
+    connect(&list, &WatchList::columnWidthChanged, this, &SiteGrid::applyColumnWidth);
+    connect(&list, &WatchList::currentCellChanged, this, &SiteGrid::showCurrentCell);
+    connect(&list, &QAbstractItemModel::modelReset, this,
+            [this] { showCurrentCell(m_list.Row(), m_list.Col()); });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &SiteGrid::reportSelection);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &SiteGrid::reportSelection);
+    showCurrentCell(list.Row(), list.Col());
+}
+
+void SiteGrid::applyColumnWidth(int col)
+{
+    const int twips = m_list.colWidth(col);
+    if (twips == 0) {
+        horizontalHeader()->hideSection(col);
+        return;
+    }
+    horizontalHeader()->showSection(col);
+    horizontalHeader()->resizeSection(
+        col, pixels(twips == WatchList::DefaultColumnWidth ? DefaultColumnTwips : twips));
+}
+
+void SiteGrid::showCurrentCell(int row, int col)
+{
+    const QModelIndex index = m_list.index(WatchList::modelRowFromTableRow(row), col);
+    if (!index.isValid())
+        return;
+    // No scrolling: the program moves the current cell row by row through the whole list
+    // (loading, checking, saving), and the view should stay where the user left it.
+    // Auto-scroll is off just for this move, also for the scroll a hidden view would otherwise
+    // do when it is first shown.
+    const bool autoScrolls = hasAutoScroll();
+    setAutoScroll(false);
+    m_following = true;
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    m_following = false;
+    setAutoScroll(autoScrolls);
+}
+
+void SiteGrid::reportSelection()
+{
+    if (m_following)
+        return;
+    const QModelIndex current = selectionModel()->currentIndex();
+    if (!current.isValid())
+        return;
+    // The list's current cell is where the selection started; the view's current index is
+    // where it ends (the drag or the shift-key moved it there).
+    int anchorRow = current.row();
+    int anchorCol = current.column();
+    const QItemSelection selection = selectionModel()->selection();
+    if (!selection.isEmpty()) {
+        const QItemSelectionRange range = selection.first();
+        if (range.contains(current)) {
+            anchorRow = current.row() == range.top() ? range.bottom() : range.top();
+            anchorCol = current.column() == range.left() ? range.right() : range.left();
+        }
+    }
+    m_list.setSelectionFromView(WatchList::tableRowFromModelRow(anchorRow), anchorCol,
+                                WatchList::tableRowFromModelRow(current.row()));
+}
+
+void SiteGrid::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QTableView::mouseDoubleClickEvent(event);
+    Q_EMIT gridDoubleClicked();
+}
+
+bool SiteGrid::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == horizontalHeader() && event->type() == QEvent::MouseButtonDblClick)
+        Q_EMIT gridDoubleClicked();
+    return QTableView::eventFilter(watched, event);
+}
