@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-svg-dev libqt6svg6 libxkbcommon-dev
   libcurl4-openssl-dev curl
-  libcpp-httplib-dev
+  libcpp-httplib-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   clang-format

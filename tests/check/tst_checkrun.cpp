@@ -1,0 +1,363 @@
+// Whole check runs over pages served from 127.0.0.1: the marks each row gets, what is stored
+// and saved, and what the window is told along the way.
+#include "checkrun.h"
+#include "downloadhtml.h"
+#include "strip.h"
+#include "testserver.h"
+#include "watchlist.h"
+#include "watchlistfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+#include <mutex>
+
+namespace {
+
+const QByteArray Now = "07/12/2026 20:15:00";
+
+// A page whose text is exactly `length` bytes once reduced, and well over 20 bytes raw.
+std::string pageOfTextLength(int length, char fill = 'a')
+{
+    return "<html><body><p>" + std::string(size_t(length), fill) + "</p></body></html>";
+}
+
+// What the window was told, in order, with the saved file's bytes at the moment the pointer
+// went back to normal.
+class RecordingHost final : public CheckRunHost
+{
+public:
+    explicit RecordingHost(QString path) : m_path(std::move(path)) {}
+    QStringList calls;
+    QByteArray fileWhenIdle;
+
+    void setStatusText(const QString& text) override { calls << "status:" + text; }
+    void setBusyPointer(bool busy) override
+    {
+        calls << (busy ? QStringLiteral("busy") : QStringLiteral("normal"));
+        if (!busy) {
+            QFile file(m_path);
+            fileWhenIdle = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }
+    }
+    void repaintNow() override { calls << QStringLiteral("repaint"); }
+
+private:
+    QString m_path;
+};
+
+// Passes every download on, and lets a test look at the list or break a fetch on the way.
+class WatchingDownloadService final : public DownloadService
+{
+public:
+    explicit WatchingDownloadService(DownloadService& real) : m_real(real) {}
+    std::function<void(const QByteArray&)> beforeDownload;
+    QByteArray claimWithoutFile; // this address "succeeds" but leaves no file to read
+    QByteArrayList addresses;
+
+    bool download(const QByteArray& address, const QString& localFile) override
+    {
+        addresses << address;
+        if (beforeDownload)
+            beforeDownload(address);
+        if (address == claimWithoutFile)
+            return true;
+        return m_real.download(address, localFile);
+    }
+
+private:
+    DownloadService& m_real;
+};
+
+} // namespace
+
+class TestCheckRun : public QObject
+{
+    Q_OBJECT
+
+    TestServer m_server;
+    std::mutex m_lock;
+    std::map<std::string, std::string> m_pages; // path -> body; a missing path is a 404
+    QTemporaryDir m_dir;
+
+    void setPage(const std::string& path, const std::string& body)
+    {
+        std::lock_guard lock(m_lock);
+        m_pages[path] = body;
+    }
+
+    QByteArray site(const std::string& path) const
+    {
+        return m_server.hostAndPort() + QByteArray::fromStdString(path);
+    }
+
+    QString listPath() const { return m_dir.filePath("websites.ini"); }
+
+    // One row per {path, stored length}.
+    void fillList(WatchList& list, const std::vector<std::pair<std::string, QByteArray>>& rows)
+    {
+        std::vector<WatchList::Cells> cells;
+        for (const auto& [path, stored] : rows) {
+            WatchList::Cells row;
+            row.text[WatchList::UrlColumn] = site(path);
+            row.text[WatchList::LengthColumn] = stored;
+            cells.push_back(row);
+        }
+        list.replaceSiteRows(std::move(cells));
+    }
+
+    struct Run
+    {
+        CurlDownloadService curl;
+        WatchingDownloadService downloads{curl};
+        WatchListFile file;
+        PageFetcher fetcher;
+        RecordingHost host;
+        Run(const QString& listPath, const QString& tempFile)
+            : file(listPath), fetcher(downloads, tempFile), host(listPath)
+        {}
+        void visitAll(WatchList& list)
+        {
+            CheckRun(list, file, fetcher, host, [] { return Now; }).VisitALL();
+        }
+        void visitList(WatchList& list)
+        {
+            CheckRun(list, file, fetcher, host, [] {
+                return Now;
+            }).VisitURLlist(qint16(list.Rows()));
+        }
+    };
+
+    std::unique_ptr<Run> newRun()
+    {
+        return std::make_unique<Run>(listPath(), temporaryDownloadPath(m_dir.path()));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_server.http().Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard lock(m_lock);
+            const auto page = m_pages.find(req.path);
+            if (page == m_pages.end()) {
+                res.status = 404;
+                return;
+            }
+            res.set_content(page->second, "text/html");
+        });
+        m_server.start();
+    }
+
+    void init()
+    {
+        std::lock_guard lock(m_lock);
+        m_pages.clear();
+        QFile::remove(listPath());
+    }
+
+    void outcomeOfOneRow_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<int>("pageLength"); // -1: the page is missing
+        QTest::addColumn<bool>("boldBefore");
+        QTest::addColumn<QByteArray>("updated");
+        QTest::addColumn<bool>("bold");
+        QTest::addColumn<QByteArray>("storedAfter");
+
+        QTest::newRow("changed, nothing fetched")
+            << QByteArray("120") << -1 << false << QByteArray("Not Found") << true
+            << QByteArray("120");
+        QTest::newRow("changed, one character")
+            << QByteArray("120") << 1 << false << QByteArray("Yes") << true << QByteArray("120");
+        QTest::newRow("changed, two characters")
+            << QByteArray("120") << 2 << false << QByteArray("Yes") << true << QByteArray("2");
+        QTest::newRow("changed, longer")
+            << QByteArray("120") << 345 << false << QByteArray("Yes") << true << QByteArray("345");
+        QTest::newRow("same, nothing fetched, stored 0")
+            << QByteArray("0") << -1 << false << QByteArray("Error") << true << QByteArray("0");
+        QTest::newRow("same, one character")
+            << QByteArray("1") << 1 << true << QByteArray("No") << false << QByteArray("1");
+        QTest::newRow("same, unchanged length, bold before")
+            << QByteArray("345") << 345 << true << QByteArray("No") << false << QByteArray("345");
+        QTest::newRow("stored length with spaces is still a number")
+            << QByteArray(" 345 ") << 345 << false << QByteArray("No") << false
+            << QByteArray(" 345 ");
+        QTest::newRow("new site") << QByteArray() << 57 << false << QByteArray("Yes") << true
+                                  << QByteArray("57");
+        QTest::newRow("new site, nothing fetched")
+            << QByteArray() << -1 << false << QByteArray("Error") << true << QByteArray();
+        QTest::newRow("not a number counts as 0")
+            << QByteArray("n/a") << 12 << false << QByteArray("Yes") << true << QByteArray("12");
+    }
+
+    void outcomeOfOneRow()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, pageLength);
+        QFETCH(bool, boldBefore);
+        QFETCH(QByteArray, updated);
+        QFETCH(bool, bold);
+        QFETCH(QByteArray, storedAfter);
+
+        if (pageLength >= 0)
+            setPage("/page", pageOfTextLength(pageLength));
+        WatchList list;
+        fillList(list, {{"/page", stored}});
+        list.setCell(1, WatchList::UpdatedColumn, "Yes");
+        list.setBold(1, WatchList::UpdatedColumn, boldBefore);
+        list.setCell(1, WatchList::LastVisitedColumn, "long ago");
+
+        auto run = newRun();
+        run->visitList(list);
+        QCOMPARE(list.cell(1, WatchList::UpdatedColumn), updated);
+        QCOMPARE(list.isBold(1, WatchList::UpdatedColumn), bold);
+        QCOMPARE(list.cell(1, WatchList::LengthColumn), storedAfter);
+        QCOMPARE(list.cell(1, WatchList::LastVisitedColumn), Now);
+        // The pass leaves the current cell on the last row, on the stored length when that was
+        // written; the save that ends a whole run then leaves it on the stored length.
+        QCOMPARE(list.Row(), 1);
+        QCOMPARE(list.Col(), storedAfter != stored ? 3 : 2);
+        run->visitAll(list);
+        QCOMPARE(list.Col(), 3);
+    }
+
+    void windowIsToldInOrderAndTheListSaved()
+    {
+        setPage("/a", pageOfTextLength(30));
+        WatchList list;
+        fillList(list, {{"/a", "10"}, {"/gone", "44"}});
+        auto run = newRun();
+        run->visitAll(list);
+        QCOMPARE(run->host.calls, (QStringList{"status: Status:  Running...", "busy", "repaint",
+                                               "normal", "status: Status:  Done"}));
+        const QByteArray expected =
+            site("/a") + "\r\n" + Now + "\r\n30\r\n" + site("/gone") + "\r\n" + Now + "\r\n44\r\n";
+        QCOMPARE(run->host.fileWhenIdle, expected);
+    }
+
+    void everyMarkIsClearedBeforeTheFirstFetch()
+    {
+        WatchList list;
+        fillList(list, {{"/a", "1"}, {"/b", "2"}, {"/c", "3"}});
+        for (int row = 1; row <= 3; ++row)
+            list.setCell(row, WatchList::UpdatedColumn, "Yes");
+        auto run = newRun();
+        QByteArrayList seenAtFirstFetch;
+        run->downloads.beforeDownload = [&](const QByteArray&) {
+            if (seenAtFirstFetch.isEmpty())
+                for (int row = 1; row <= 3; ++row)
+                    seenAtFirstFetch << list.cell(row, WatchList::UpdatedColumn);
+        };
+        run->visitAll(list);
+        QCOMPARE(seenAtFirstFetch, (QByteArrayList{"", "", ""}));
+        QCOMPARE(run->downloads.addresses,
+                 (QByteArrayList{"http://" + site("/a"), "http://" + site("/b"),
+                                 "http://" + site("/c")}));
+    }
+
+    void pagesThatChangeBetweenRuns()
+    {
+        setPage("/news", pageOfTextLength(100, 'a'));
+        setPage("/blog", pageOfTextLength(50, 'a'));
+        WatchList list;
+        fillList(list, {{"/news", ""}, {"/blog", ""}});
+        auto run = newRun();
+        run->visitAll(list);
+        QCOMPARE(list.cell(1, 2), QByteArray("Yes"));
+        QCOMPARE(list.cell(2, 2), QByteArray("Yes"));
+
+        // Same length, other text: no change seen. Another length: a change.
+        setPage("/news", pageOfTextLength(100, 'b'));
+        setPage("/blog", pageOfTextLength(51, 'a'));
+        run->visitAll(list);
+        QCOMPARE(list.cell(1, 2), QByteArray("No"));
+        QCOMPARE(list.cell(2, 2), QByteArray("Yes"));
+        QCOMPARE(list.cell(2, 3), QByteArray("51"));
+
+        // A page that fails keeps its length, so its return is compared with what it was.
+        setPage("/blog", "");
+        run->visitAll(list);
+        QCOMPARE(list.cell(2, 2), QByteArray("Not Found"));
+        QCOMPARE(list.cell(2, 3), QByteArray("51"));
+        setPage("/blog", pageOfTextLength(51, 'z'));
+        run->visitAll(list);
+        QCOMPARE(list.cell(2, 2), QByteArray("No"));
+    }
+
+    void newSiteIsNeverJudgedByItsNeighbour()
+    {
+        // The first row's stored length equals the new site's page length: only a comparison
+        // value carried over from that row would hide the new site's change.
+        setPage("/old", pageOfTextLength(80));
+        setPage("/new", pageOfTextLength(80));
+        WatchList list;
+        fillList(list, {{"/old", "80"}, {"/new", ""}});
+        auto run = newRun();
+        run->visitAll(list);
+        QCOMPARE(list.cell(1, 2), QByteArray("No"));
+        QCOMPARE(list.cell(2, 2), QByteArray("Yes"));
+        QCOMPARE(list.cell(2, 3), QByteArray("80"));
+    }
+
+    void fetchThatFailsIsJudgedEmptyNotAsThePreviousPage()
+    {
+        setPage("/a", pageOfTextLength(40));
+        setPage("/b", pageOfTextLength(40));
+        WatchList list;
+        fillList(list, {{"/a", "40"}, {"/b", "90"}});
+        auto run = newRun();
+        run->downloads.claimWithoutFile = "http://" + site("/b");
+        run->visitAll(list);
+        QCOMPARE(list.cell(1, 2), QByteArray("No"));
+        QCOMPARE(list.cell(2, 2), QByteArray("Not Found"));
+        QCOMPARE(list.cell(2, 3), QByteArray("90"));
+    }
+
+    void emptyAddressIsFetchedAsTheSchemeAlone()
+    {
+        WatchList list;
+        fillList(list, {{"", "0"}});
+        list.setCell(1, WatchList::UrlColumn, "");
+        auto run = newRun();
+        run->visitAll(list);
+        QCOMPARE(run->downloads.addresses, QByteArrayList{"http://"});
+        QCOMPARE(list.cell(1, 2), QByteArray("Error"));
+    }
+
+    void listWithoutSitesStillSavesAndEnds()
+    {
+        WatchList list;
+        fillList(list, {{"/a", "1"}});
+        QVERIFY(list.RemoveItem(1));
+        QCOMPARE(list.Rows(), 1);
+        QFile old(listPath());
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old\r\n\r\n\r\n");
+        old.close();
+        auto run = newRun();
+        run->visitAll(list);
+        QVERIFY(run->downloads.addresses.isEmpty());
+        QCOMPARE(run->host.fileWhenIdle, QByteArray());
+        QCOMPARE(run->host.calls.last(), QStringLiteral("status: Status:  Done"));
+    }
+
+    void failedSaveStillEndsTheRun()
+    {
+        setPage("/a", pageOfTextLength(30));
+        WatchList list;
+        fillList(list, {{"/a", "10"}});
+        QVERIFY(QDir().mkpath(listPath())); // a directory where the file should be
+        auto run = newRun();
+        run->visitAll(list);
+        QVERIFY(QDir().rmdir(listPath()));
+        QCOMPARE(list.cell(1, 2), QByteArray("Yes"));
+        QCOMPARE(run->host.calls.last(), QStringLiteral("status: Status:  Done"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCheckRun)
+#include "tst_checkrun.moc"

@@ -1,0 +1,256 @@
+// The page fetcher and its download service against a real HTTP server on 127.0.0.1.
+#include "downloadhtml.h"
+#include "strip.h"
+#include "testserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <zlib.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QByteArray gzip(const QByteArray& data)
+{
+    z_stream stream{};
+    // 16 + 15 window bits: a gzip wrapper rather than zlib's own.
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&stream, uLong(data.size()))) + 32, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+const QByteArray GoodPage = "<html><head><title>Fish</title></head>\r\n"
+                            "<body><p>Fish &amp; Chips</p>  <p>today</p></body></html>";
+
+// A download service that reports success without leaving any file: the fetcher then meets a
+// file it cannot read.
+class LyingDownloadService final : public DownloadService
+{
+public:
+    bool download(const QByteArray&, const QString&) override { return true; }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(DownloadLimits)
+
+class TestDownloadHtml : public QObject
+{
+    Q_OBJECT
+
+    TestServer m_server;
+    QTemporaryDir m_dir;
+    std::atomic<int> m_stallMs{0};
+    std::string m_lastUserAgent;
+    std::mutex m_lock;
+    std::vector<int> m_clientPorts;
+
+    QString tempFile() const { return temporaryDownloadPath(m_dir.path()); }
+
+    void serve(const std::string& path, int status, const std::string& body,
+               const std::string& type = "text/html")
+    {
+        m_server.http().Get(path, [=](const httplib::Request&, httplib::Response& res) {
+            res.status = status;
+            res.set_content(body, type);
+        });
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        serve("/good", 200, GoodPage.toStdString());
+        serve("/nineteen", 200, "<p>x</p>abcdefghijk");
+        serve("/twenty", 200, "<p>x</p>abcdefghijkl");
+        serve("/has404", 200, "<html><body><img src=\"logo404.png\">Healthy page</body></html>");
+        serve("/unresolved", 200, "<html><body>Unable to resolve the host name</body></html>");
+        serve("/unresolved-lower", 200, "<html><body>unable to resolve the host name</body>");
+        serve("/empty", 200, "");
+        serve("/no-markup", 200, "plain words without any markup at all");
+        serve("/missing", 404, "<html><body>Sorry, this page is not here at all</body></html>");
+        serve("/broken", 500, "<html><body>Internal trouble, try again later please</body></html>");
+        serve("/big", 200, std::string(5000, 'x'));
+        m_server.http().Get("/gzip", [](const httplib::Request&, httplib::Response& res) {
+            const QByteArray packed = gzip(GoodPage);
+            res.set_header("Content-Encoding", "gzip");
+            res.set_content(packed.constData(), size_t(packed.size()), "text/html");
+        });
+        m_server.http().Get("/big-chunked", [](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("text/html",
+                                             [](size_t offset, httplib::DataSink& sink) {
+                                                 if (offset >= 5000) {
+                                                     sink.done();
+                                                     return true;
+                                                 }
+                                                 const std::string chunk(500, 'y');
+                                                 sink.write(chunk.data(), chunk.size());
+                                                 return true;
+                                             });
+        });
+        m_server.http().Get(R"(/hop/(\d+))",
+                            [this](const httplib::Request& req, httplib::Response& res) {
+                                const int left = std::stoi(req.matches[1]);
+                                if (left == 0)
+                                    res.set_content(GoodPage.toStdString(), "text/html");
+                                else
+                                    res.set_redirect("/hop/" + std::to_string(left - 1));
+                            });
+        m_server.http().Get("/to-file", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("file:///etc/passwd");
+        });
+        m_server.http().Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_stallMs.load()));
+            res.set_content(GoodPage.toStdString(), "text/html");
+        });
+        m_server.http().Get("/whoami", [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard lock(m_lock);
+            m_lastUserAgent = req.get_header_value("User-Agent");
+            m_clientPorts.push_back(req.remote_port);
+            res.set_content(GoodPage.toStdString(), "text/html");
+        });
+        m_server.start();
+    }
+
+    void init() { QFile::remove(tempFile()); }
+
+    void pageText_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("good page") << QByteArray("/good") << ReduceHtml(GoodPage);
+        QTest::newRow("19 bytes is an error page") << QByteArray("/nineteen") << QByteArray();
+        QTest::newRow("20 bytes passes") << QByteArray("/twenty") << QByteArray("xabcdefghijkl");
+        QTest::newRow("404 anywhere in the page") << QByteArray("/has404") << QByteArray();
+        QTest::newRow("Unable to resolve") << QByteArray("/unresolved") << QByteArray();
+        QTest::newRow("unable to resolve, other case")
+            << QByteArray("/unresolved-lower") << QByteArray("unable to resolve the host name");
+        QTest::newRow("empty body") << QByteArray("/empty") << QByteArray();
+        QTest::newRow("no markup reduces to nothing") << QByteArray("/no-markup") << QByteArray();
+        QTest::newRow("gzip body is decoded") << QByteArray("/gzip") << ReduceHtml(GoodPage);
+        QTest::newRow("redirect chain of 10") << QByteArray("/hop/10") << ReduceHtml(GoodPage);
+    }
+
+    void pageText()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, text);
+        CurlDownloadService service;
+        PageFetcher fetcher(service, tempFile());
+        const std::optional<QByteArray> fetched =
+            fetcher.FetchPageText(m_server.url(path.toStdString()));
+        QVERIFY(fetched.has_value());
+        QCOMPARE(*fetched, text);
+        // Read and deleted, whatever the page held.
+        QVERIFY(!QFile::exists(tempFile()));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void failedDownloads_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<DownloadLimits>("limits");
+        const DownloadLimits defaults;
+        DownloadLimits small;
+        small.maxBodyBytes = 1000;
+        DownloadLimits impatient;
+        impatient.transferTimeout = 500ms;
+        QTest::newRow("status 404") << m_server.url("/missing") << defaults;
+        QTest::newRow("status 500") << m_server.url("/broken") << defaults;
+        QTest::newRow("11 redirects") << m_server.url("/hop/11") << defaults;
+        QTest::newRow("redirect to file:") << m_server.url("/to-file") << defaults;
+        QTest::newRow("file: itself") << QByteArray("file:///etc/passwd") << defaults;
+        QTest::newRow("ftp:") << QByteArray("ftp://127.0.0.1/x") << defaults;
+        QTest::newRow("announced body over the limit") << m_server.url("/big") << small;
+        QTest::newRow("chunked body over the limit") << m_server.url("/big-chunked") << small;
+        DownloadLimits stallSensitive;
+        stallSensitive.stallTime = 1s;
+        QTest::newRow("transfer time-out") << m_server.url("/stall") << impatient;
+        QTest::newRow("stalled transfer") << m_server.url("/stall") << stallSensitive;
+        QTest::newRow("nothing but the scheme") << QByteArray("http://") << defaults;
+    }
+
+    void failedDownloads()
+    {
+        QFETCH(QByteArray, address);
+        QFETCH(DownloadLimits, limits);
+        m_stallMs = 3000;
+        // A file of that name from before stays exactly as it was.
+        QFile previous(tempFile());
+        QVERIFY(previous.open(QIODevice::WriteOnly));
+        previous.write("left from before");
+        previous.close();
+
+        CurlDownloadService service(limits);
+        PageFetcher fetcher(service, tempFile());
+        const std::optional<QByteArray> fetched = fetcher.FetchPageText(address);
+        m_stallMs = 0;
+        QCOMPARE(fetched, std::optional<QByteArray>(QByteArray()));
+        QVERIFY(previous.open(QIODevice::ReadOnly));
+        QCOMPARE(previous.readAll(), QByteArray("left from before"));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"KVtemp.txt"});
+    }
+
+    void closedPort()
+    {
+        TestServer closed;
+        closed.http().Get("/", [](const httplib::Request&, httplib::Response&) {});
+        closed.start();
+        const QByteArray address = closed.url("/");
+        closed.stop();
+        CurlDownloadService service;
+        PageFetcher fetcher(service, tempFile());
+        QCOMPARE(fetcher.FetchPageText(address), std::optional<QByteArray>(QByteArray()));
+        QVERIFY(!QFile::exists(tempFile()));
+    }
+
+    void unreadableDownloadIsAFetchFailure()
+    {
+        LyingDownloadService service;
+        PageFetcher fetcher(service, tempFile());
+        QCOMPARE(fetcher.FetchPageText(m_server.url("/good")), std::nullopt);
+    }
+
+    void oneConnectionServesTheRunAndNamesTheProgram()
+    {
+        {
+            std::lock_guard lock(m_lock);
+            m_clientPorts.clear();
+        }
+        CurlDownloadService service;
+        PageFetcher fetcher(service, tempFile());
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(fetcher.FetchPageText(m_server.url("/whoami")), ReduceHtml(GoodPage));
+        std::lock_guard lock(m_lock);
+        QCOMPARE(m_lastUserAgent, std::string("Korvane/1.31"));
+        QCOMPARE(m_clientPorts.size(), size_t(3));
+        QCOMPARE(m_clientPorts[1], m_clientPorts[0]);
+        QCOMPARE(m_clientPorts[2], m_clientPorts[0]);
+    }
+
+    void missingDirectoryFailsTheDownload()
+    {
+        CurlDownloadService service;
+        PageFetcher fetcher(service, m_dir.filePath("no/such/dir/KVtemp.txt"));
+        QCOMPARE(fetcher.FetchPageText(m_server.url("/good")),
+                 std::optional<QByteArray>(QByteArray()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDownloadHtml)
+#include "tst_downloadhtml.moc"
