@@ -44,7 +44,7 @@ SiteGrid::SiteGrid(WatchList& list, QWidget* parent) : QTableView(parent), m_lis
     horizontalHeader()->setMinimumSectionSize(0);
     horizontalHeader()->setDefaultSectionSize(pixels(DefaultColumnTwips));
     horizontalHeader()->setFixedHeight(RowHeight + 1);
-    horizontalHeader()->installEventFilter(this);
+    horizontalHeader()->viewport()->installEventFilter(this);
     setStyleSheet(QStringLiteral(
         "QTableView { background-color: rgb(255,255,255); color: rgb(0,0,0);"
         " gridline-color: rgb(192,192,192); border: 1px solid rgb(128,128,128);"
@@ -128,7 +128,7 @@ void SiteGrid::mouseDoubleClickEvent(QMouseEvent* event)
 
 bool SiteGrid::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == horizontalHeader() && event->type() == QEvent::MouseButtonDblClick)
+    if (watched == horizontalHeader()->viewport() && event->type() == QEvent::MouseButtonDblClick)
         Q_EMIT gridDoubleClicked();
     return QTableView::eventFilter(watched, event);
 }

@@ -1,0 +1,686 @@
+// The main window offscreen: its layout, every route from a click or a menu item to its
+// command, the dialogs, opening addresses, the check run, and the end of the program.
+#include "clickarea.h"
+#include "mainwindow.h"
+#include "sitedialogs.h"
+#include "sitegrid.h"
+#include "testserver.h"
+#include "urlopener.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace {
+
+class RecordingOpener final : public UrlOpener
+{
+public:
+    explicit RecordingOpener(QByteArrayList& opened) : m_opened(opened) {}
+    void open(const QByteArray& address) override { m_opened << address; }
+
+private:
+    QByteArrayList& m_opened;
+};
+
+struct SeenMessage
+{
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    int count = 0;
+};
+
+// Answers the next modal message box by reading it and pressing its OK button.
+class MessageBoxAnswerer
+{
+public:
+    MessageBoxAnswerer()
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            seen.title = box->windowTitle();
+            seen.text = box->text();
+            seen.icon = box->icon();
+            seen.buttons = box->standardButtons();
+            ++seen.count;
+            box->button(QMessageBox::Ok)->click();
+        });
+        m_timer.start();
+    }
+    SeenMessage seen;
+
+private:
+    QTimer m_timer;
+};
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Counts how many times a file in `directory` is replaced by a rename, as every save does. The
+// temporary names differ from save to save, so the kernel never merges two of these events.
+class ReplaceCounter
+{
+public:
+    explicit ReplaceCounter(const QString& directory)
+        : m_fd(inotify_init1(IN_NONBLOCK)),
+          m_watch(inotify_add_watch(m_fd, QFile::encodeName(directory).constData(), IN_MOVED_FROM))
+    {}
+    ~ReplaceCounter() { ::close(m_fd); }
+    int count(const QByteArray& name)
+    {
+        alignas(inotify_event) char buffer[8192];
+        ssize_t n;
+        while ((n = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+            for (char* p = buffer; p < buffer + n;) {
+                auto* event = reinterpret_cast<inotify_event*>(p);
+                if (event->len && QByteArray(event->name).startsWith(name + '.'))
+                    ++m_count;
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        return m_count;
+    }
+
+private:
+    int m_fd;
+    int m_watch;
+    int m_count = 0;
+};
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QByteArrayList m_opened;
+    std::unique_ptr<MainWindow> m_window;
+
+    QString listPath() const { return m_dir.filePath("websites.ini"); }
+
+    void writeList(const QByteArrayList& addresses)
+    {
+        QByteArray bytes;
+        for (const QByteArray& address : addresses)
+            bytes += address + "\r\n07/12/2026 10:00:00\r\n" + QByteArray::number(address.size()) +
+                     "\r\n";
+        QFile file(listPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    MainWindow& openWindow(const QByteArrayList& addresses)
+    {
+        writeList(addresses);
+        m_window =
+            std::make_unique<MainWindow>(m_dir.path(), std::make_unique<RecordingOpener>(m_opened));
+        m_window->show();
+        if (!QTest::qWaitForWindowExposed(m_window.get()))
+            qWarning("window not exposed");
+        return *m_window;
+    }
+
+    WatchList& list() { return m_window->watchList(); }
+
+    // A click where the user would click: on the window, at `point` of `widget`.
+    void clickAt(QWidget* widget, QPoint point)
+    {
+        QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {},
+                          widget->mapTo(m_window.get(), point));
+    }
+
+    void clickArea(const char* name)
+    {
+        auto* area = m_window->findChild<ClickArea*>(name);
+        QVERIFY(area);
+        clickAt(area, area->rect().center());
+    }
+
+    void trigger(const char* item)
+    {
+        auto* action = m_window->findChild<QAction*>(item);
+        QVERIFY(action);
+        action->trigger();
+    }
+
+    QByteArrayList addresses()
+    {
+        QByteArrayList result;
+        for (int row = 1; row < list().Rows(); ++row)
+            result << list().cell(row, 0);
+        return result;
+    }
+
+    void selectRow(int row)
+    {
+        SiteGrid* grid = m_window->grid();
+        const QRect cell = grid->visualRect(list().index(row - 1, 0));
+        clickAt(grid->viewport(), cell.center());
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_opened.clear();
+        QFile::remove(listPath());
+    }
+
+    void cleanup()
+    {
+        if (m_window) {
+            m_window->hide();
+            m_window.reset();
+        }
+    }
+
+    void layoutAsDesigned()
+    {
+        MainWindow& window = openWindow({"a.example", "b.example"});
+        QCOMPARE(window.windowTitle(), QStringLiteral("Korvane"));
+        QCOMPARE(window.centralWidget()->size(), QSize(264, 344));
+        QVERIFY(!window.windowIcon().isNull());
+
+        const std::pair<const char*, QRect> controls[] = {
+            {"Grid1", {8, 120, 249, 193}}, {"Picture1", {0, 0, 265, 329}},
+            {"Label1", {0, 328, 265, 17}}, {"Label2", {216, 32, 41, 17}},
+            {"Label3", {0, 56, 105, 57}},  {"Label4", {128, 56, 41, 57}},
+            {"Label5", {168, 56, 41, 57}}, {"Label6", {208, 56, 49, 57}},
+        };
+        for (const auto& [name, geometry] : controls) {
+            auto* widget = window.findChild<QWidget*>(name);
+            QVERIFY2(widget, name);
+            QCOMPARE(widget->geometry(), geometry);
+        }
+        QCOMPARE(window.findChild<QLabel*>("Label2")->text(), QStringLiteral("v1.31"));
+        QCOMPARE(window.statusLine()->text(), QStringLiteral(" Status : Ready..."));
+        QCOMPARE(window.statusLine()->palette().color(QPalette::Window), QColor(0, 0, 0));
+        QCOMPARE(window.statusLine()->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+        QVERIFY(window.grid()->hasFocus());
+    }
+
+    void menusAsDesigned()
+    {
+        MainWindow& window = openWindow({"a.example"});
+        const QList<QPair<QString, QStringList>> expected = {
+            {"Watch List", {"Add Website", "Remove Selected", "Edit Selected"}},
+            {"Options", {"Go look", "Exit Korvane"}},
+            {"Help", {"Online Help"}},
+        };
+        const QList<QAction*> menus = window.menuBar()->actions();
+        QCOMPARE(menus.size(), expected.size());
+        for (int i = 0; i < menus.size(); ++i) {
+            QCOMPARE(menus[i]->text(), expected[i].first);
+            QStringList items;
+            for (QAction* item : menus[i]->menu()->actions()) {
+                QVERIFY(!item->isSeparator());
+                items << item->text();
+            }
+            QCOMPARE(items, expected[i].second);
+        }
+    }
+
+    void startUpShowsTheListWithItsColumns()
+    {
+        MainWindow& window = openWindow({"a.example", "b.example", "c.example"});
+        QHeaderView* header = window.grid()->horizontalHeader();
+        QCOMPARE(header->model()->headerData(0, Qt::Horizontal).toString(),
+                 QStringLiteral("Website"));
+        QCOMPARE(header->model()->headerData(2, Qt::Horizontal).toString(),
+                 QStringLiteral("Updated"));
+        QCOMPARE(header->sectionSize(0), 186);
+        QVERIFY(header->isSectionHidden(1));
+        QCOMPARE(header->sectionSize(2), 80);
+        QCOMPARE(header->sectionSize(3), 64);
+        QCOMPARE(window.grid()->currentIndex(), list().index(2, 3));
+        QCOMPARE(list().Row(), 3);
+    }
+
+    void clickAreasRunTheirCommands()
+    {
+        openWindow({"a.example", "b.example", "c.example"});
+        selectRow(2);
+
+        clickArea("Label4");
+        QVERIFY(m_window->addDialog() && m_window->addDialog()->isVisible());
+        m_window->addDialog()->hide();
+
+        clickArea("Label5");
+        QVERIFY(m_window->editDialog() && m_window->editDialog()->isVisible());
+        QCOMPARE(m_window->editDialog()->addressField()->text(), QStringLiteral("b.example"));
+        m_window->editDialog()->hide();
+
+        clickArea("Label6");
+        QCOMPARE(addresses(), (QByteArrayList{"a.example", "c.example"}));
+    }
+
+    void overlapsAndDeadSpace_data()
+    {
+        QTest::addColumn<QPoint>("point"); // in the picture's coordinates
+        QTest::addColumn<QString>("effect");
+        QTest::newRow("add/edit overlap goes to edit") << QPoint(168, 80) << "edit";
+        QTest::newRow("edit/remove overlap goes to remove") << QPoint(208, 80) << "remove";
+        QTest::newRow("last pixel of add") << QPoint(167, 80) << "add";
+        QTest::newRow("first pixel of add") << QPoint(128, 80) << "add";
+        QTest::newRow("last pixel of Go Look! strip") << QPoint(104, 60) << "go";
+        QTest::newRow("dead strip") << QPoint(115, 80) << "nothing";
+        QTest::newRow("dead strip, right edge") << QPoint(127, 80) << "nothing";
+        QTest::newRow("banner") << QPoint(60, 20) << "nothing";
+        QTest::newRow("version label") << QPoint(230, 40) << "nothing";
+        QTest::newRow("right of remove") << QPoint(260, 80) << "nothing";
+        QTest::newRow("below the buttons") << QPoint(60, 116) << "nothing";
+        QTest::newRow("hint") << QPoint(200, 320) << "nothing";
+    }
+
+    void overlapsAndDeadSpace()
+    {
+        QFETCH(QPoint, point);
+        QFETCH(QString, effect);
+        // Two unreachable sites fail at once, so a check run is quick and visible in the grid.
+        openWindow({"127.0.0.1:1/a", "127.0.0.1:1/b"});
+        selectRow(1);
+        clickAt(m_window->findChild<QWidget*>("Picture1"), point);
+        const bool addShown = m_window->addDialog() && m_window->addDialog()->isVisible();
+        const bool editShown = m_window->editDialog() && m_window->editDialog()->isVisible();
+        const bool removed = list().Rows() == 2;
+        const bool ran = m_window->statusLine()->text() == DoneStatusText;
+        QCOMPARE(addShown, effect == "add");
+        QCOMPARE(editShown, effect == "edit");
+        QCOMPARE(removed, effect == "remove");
+        QCOMPARE(ran, effect == "go");
+    }
+
+    void statusLineDoesNotReact()
+    {
+        openWindow({"a.example", "b.example"});
+        clickAt(m_window->statusLine(), {20, 8});
+        QCOMPARE(list().Rows(), 3);
+        QVERIFY(!m_window->addDialog());
+        QVERIFY(!m_window->editDialog());
+    }
+
+    void menuItemsRunTheirCommands()
+    {
+        openWindow({"a.example", "b.example"});
+        trigger("addmenu");
+        QVERIFY(m_window->addDialog()->isVisible());
+        trigger("editmenu");
+        QVERIFY(m_window->editDialog()->isVisible());
+        trigger("removemenu");
+        QCOMPARE(addresses(), QByteArrayList{"a.example"});
+        trigger("onlinehelp");
+        QCOMPARE(m_opened, QByteArrayList{"http://www.korvane.com/help.asp"});
+    }
+
+    void removingTheLastSiteIsRefused()
+    {
+        openWindow({"only.example"});
+        MessageBoxAnswerer answerer;
+        clickArea("Label6");
+        QCOMPARE(answerer.seen.count, 1);
+        QCOMPARE(answerer.seen.title, QStringLiteral("Korvane Information"));
+        QCOMPARE(answerer.seen.text,
+                 QStringLiteral(
+                     "You must have at least on website. You can edit this site to change it"));
+        QCOMPARE(answerer.seen.icon, QMessageBox::Information);
+        QCOMPARE(answerer.seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(addresses(), QByteArrayList{"only.example"});
+    }
+
+    void rangeSelection()
+    {
+        openWindow({"a.example", "b.example", "c.example", "d.example", "e.example"});
+        const auto selectTwoToFour = [this] {
+            selectRow(2);
+            QTest::keyClick(m_window->grid(), Qt::Key_Down, Qt::ShiftModifier);
+            QTest::keyClick(m_window->grid(), Qt::Key_Down, Qt::ShiftModifier);
+        };
+        selectTwoToFour();
+        QCOMPARE(list().Row(), 2);
+        QCOMPARE(list().RowSel(), 4);
+
+        // Remove acts on the far end of the selection; edit and open on where it started.
+        trigger("removemenu");
+        QCOMPARE(addresses(), (QByteArrayList{"a.example", "b.example", "c.example", "e.example"}));
+        selectTwoToFour();
+        trigger("editmenu");
+        QCOMPARE(m_window->editDialog()->addressField()->text(), QStringLiteral("b.example"));
+        m_window->editDialog()->hide();
+        selectTwoToFour();
+        m_window->openSiteCommand();
+        QCOMPARE(m_opened, QByteArrayList{"http://b.example"});
+    }
+
+    void doubleClickOpensTheSite()
+    {
+        openWindow({"a.example", "b.example/page?x=1 y", ""});
+        SiteGrid* grid = m_window->grid();
+        const QRect cell = grid->visualRect(list().index(1, 2));
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(m_opened, QByteArrayList{"http://b.example/page?x=1 y"});
+        QCOMPARE(list().Col(), 0);
+        QCOMPARE(list().Row(), 2);
+
+        // An empty address opens the scheme alone, and the header row counts as the grid.
+        selectRow(3);
+        QTest::mouseDClick(grid->horizontalHeader()->viewport(), Qt::LeftButton, {}, {20, 5});
+        QCOMPARE(m_opened.last(), QByteArray("http://"));
+    }
+
+    void addDialog_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("stored"); // the field after pressing "&Add"
+        QTest::newRow("scheme removed")
+            << "http://www.example.com/x" << true << "www.example.com/x";
+        QTest::newRow("scheme in capitals removed, case of the rest kept")
+            << "HTTP://Example.COM/Page" << true << "Example.COM/Page";
+        QTest::newRow("scheme alone is refused") << "http://" << false << "";
+        QTest::newRow("two characters refused") << "ab" << false << "ab";
+        QTest::newRow("three characters accepted") << "abc" << true << "abc";
+        QTest::newRow("three spaces accepted") << "   " << true << "   ";
+        QTest::newRow("two spaces refused") << "  " << false << "  ";
+        QTest::newRow("other scheme kept as typed")
+            << "https://secure.example" << true << "https://secure.example";
+        QTest::newRow("scheme then two characters refused") << "http://ab" << false << "ab";
+    }
+
+    void addDialog()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        QFETCH(QString, stored);
+        openWindow({"a.example"});
+        trigger("addmenu");
+        AddSiteDialog* dialog = m_window->addDialog();
+        QCOMPARE(dialog->windowTitle(), QStringLiteral(" Add Website to list"));
+        QVERIFY(dialog->addressField()->text().isEmpty());
+        QTest::keyClicks(dialog->addressField(), typed);
+
+        MessageBoxAnswerer answerer;
+        dialog->actionButton()->click();
+        QCOMPARE(dialog->addressField()->text(), stored);
+        if (accepted) {
+            QCOMPARE(answerer.seen.count, 0);
+            QVERIFY(!dialog->isVisible());
+            QCOMPARE(addresses(), (QByteArrayList{"a.example", stored.toUtf8()}));
+        } else {
+            QCOMPARE(answerer.seen.count, 1);
+            QCOMPARE(answerer.seen.title, QStringLiteral("Korvane"));
+            QCOMPARE(answerer.seen.text, QStringLiteral("Not a valid URL - Please type another"));
+            QCOMPARE(answerer.seen.icon, QMessageBox::NoIcon);
+            QCOMPARE(answerer.seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+            QVERIFY(dialog->isVisible());
+            QCOMPARE(addresses(), QByteArrayList{"a.example"});
+            // Pressed again unchanged, it is refused again.
+            dialog->actionButton()->click();
+            QCOMPARE(answerer.seen.count, 2);
+        }
+    }
+
+    void addingTwiceGivesTwoRowsAndTheFieldStartsEmpty()
+    {
+        openWindow({"a.example"});
+        for (int i = 0; i < 2; ++i) {
+            trigger("addmenu");
+            QVERIFY(m_window->addDialog()->addressField()->text().isEmpty());
+            m_window->addDialog()->addressField()->setText("same.example");
+            m_window->addDialog()->actionButton()->click();
+        }
+        QCOMPARE(addresses(), (QByteArrayList{"a.example", "same.example", "same.example"}));
+    }
+
+    void fullListRefusesAnotherSite()
+    {
+        openWindow({"a.example"});
+        while (list().AddItem("filler")) {
+        }
+        QCOMPARE(list().Rows(), WatchList::MaxRows);
+        trigger("addmenu");
+        m_window->addDialog()->addressField()->setText("one.more");
+        MessageBoxAnswerer answerer;
+        m_window->addDialog()->actionButton()->click();
+        QCOMPARE(answerer.seen.count, 1);
+        QVERIFY(answerer.seen.text.contains("32,766") || answerer.seen.text.contains("32766"));
+        QCOMPARE(list().Rows(), WatchList::MaxRows);
+    }
+
+    void editDialogWritesExactlyWhatWasTyped_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("new address") << "new.example/path";
+        QTest::newRow("with a scheme") << "http://kept.example";
+        QTest::newRow("empty") << "";
+        QTest::newRow("spaces") << "  spaced  ";
+    }
+
+    void editDialogWritesExactlyWhatWasTyped()
+    {
+        QFETCH(QString, typed);
+        openWindow({"a.example", "b.example"});
+        selectRow(1);
+        list().setCell(1, 3, "77");
+        trigger("editmenu");
+        EditSiteDialog* dialog = m_window->editDialog();
+        QCOMPARE(dialog->windowTitle(), QStringLiteral(" Edit Website on list"));
+        dialog->addressField()->setText(typed);
+        dialog->actionButton()->click();
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(addresses(), (QByteArrayList{typed.toUtf8(), "b.example"}));
+        QCOMPARE(list().cell(1, 3), QByteArray("77"));
+    }
+
+    void editFollowsItsRow()
+    {
+        openWindow({"a.example", "b.example", "c.example"});
+        selectRow(3);
+        trigger("editmenu");
+        // The user removes a row above while the dialog is open, and selects another row.
+        selectRow(1);
+        trigger("removemenu");
+        selectRow(1);
+        m_window->editDialog()->addressField()->setText("c2.example");
+        m_window->editDialog()->actionButton()->click();
+        QCOMPARE(addresses(), (QByteArrayList{"b.example", "c2.example"}));
+
+        // Once its row is gone, the dialog writes nowhere.
+        selectRow(2);
+        trigger("editmenu");
+        trigger("removemenu");
+        m_window->editDialog()->addressField()->setText("lost.example");
+        m_window->editDialog()->actionButton()->click();
+        QCOMPARE(addresses(), QByteArrayList{"b.example"});
+        QVERIFY(!m_window->editDialog()->isVisible());
+    }
+
+    void editKeepsBytesThatAreNotUtf8WhenLeftAlone()
+    {
+        openWindow({"b\xfc"
+                    "cher.example"});
+        trigger("editmenu");
+        m_window->editDialog()->actionButton()->click();
+        QCOMPARE(addresses(), QByteArrayList{"b\xfc"
+                                             "cher.example"});
+    }
+
+    void closeButtonsChangeNothing()
+    {
+        openWindow({"a.example"});
+        trigger("editmenu");
+        m_window->editDialog()->addressField()->setText("changed");
+        m_window->editDialog()->closeButton()->click();
+        trigger("addmenu");
+        m_window->addDialog()->addressField()->setText("added.example");
+        m_window->addDialog()->closeButton()->click();
+        QVERIFY(!m_window->editDialog()->isVisible());
+        QVERIFY(!m_window->addDialog()->isVisible());
+        QCOMPARE(addresses(), QByteArrayList{"a.example"});
+        QCOMPARE(list().Col(), 0);
+    }
+
+    void enterAndEscapePressNothing()
+    {
+        openWindow({"a.example"});
+        trigger("addmenu");
+        AddSiteDialog* dialog = m_window->addDialog();
+        QTest::keyClicks(dialog->addressField(), "typed.example");
+        MessageBoxAnswerer answerer;
+        QTest::keyClick(dialog->addressField(), Qt::Key_Return);
+        QTest::keyClick(dialog->addressField(), Qt::Key_Enter);
+        QTest::keyClick(dialog->addressField(), Qt::Key_Escape);
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(addresses(), QByteArrayList{"a.example"});
+        QCOMPARE(answerer.seen.count, 0);
+        // Only the access keys press the buttons.
+        QCOMPARE(dialog->actionButton()->shortcut(), QKeySequence(Qt::ALT | Qt::Key_A));
+        QCOMPARE(dialog->closeButton()->shortcut(), QKeySequence(Qt::ALT | Qt::Key_C));
+    }
+
+    void dialogsAsDesigned()
+    {
+        openWindow({"a.example", "b.example"});
+        trigger("addmenu");
+        trigger("editmenu");
+        for (SiteDialog* dialog : {static_cast<SiteDialog*>(m_window->addDialog()),
+                                   static_cast<SiteDialog*>(m_window->editDialog())}) {
+            QCOMPARE(dialog->size(), QSize(344, 96));
+            QVERIFY(!dialog->isModal());
+            QVERIFY(!(dialog->windowFlags() & Qt::WindowMaximizeButtonHint));
+            QVERIFY(!(dialog->windowFlags() & Qt::WindowMinimizeButtonHint));
+            QCOMPARE(dialog->addressField()->geometry(), QRect(8, 24, 249, 25));
+            QCOMPARE(dialog->actionButton()->geometry(), QRect(264, 24, 73, 25));
+            QCOMPARE(dialog->closeButton()->geometry(), QRect(264, 64, 73, 25));
+            QCOMPARE(dialog->closeButton()->text(), QStringLiteral("&Close"));
+            QVERIFY(!dialog->actionButton()->isDefault());
+            QVERIFY(!dialog->actionButton()->autoDefault());
+            QWidgetList tabOrder;
+            for (QWidget* w = dialog->addressField(); tabOrder.size() < 3;
+                 w = w->nextInFocusChain())
+                if (w->focusPolicy() & Qt::TabFocus)
+                    tabOrder << w;
+            QCOMPARE(tabOrder, (QWidgetList{dialog->addressField(), dialog->actionButton(),
+                                            dialog->closeButton()}));
+            QCOMPARE(dialog->findChild<QLabel*>("Label1")->text(), QStringLiteral("Website URL:"));
+            QVERIFY(dialog->findChild<QLabel*>("Label2")->text().startsWith("e.g. www."));
+            QVERIFY(dialog->findChild<QLabel*>("Label3")->text().endsWith(".shtml"));
+        }
+        QCOMPARE(m_window->addDialog()->actionButton()->text(), QStringLiteral("&Add"));
+        QCOMPARE(m_window->editDialog()->actionButton()->text(), QStringLiteral("&Edit"));
+        // The main window stays usable while a dialog is open.
+        trigger("removemenu");
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+
+    void goLookChecksEverySiteAndSaves()
+    {
+        TestServer server;
+        server.http().Get("/page", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body><p>Twelve chars</p></body></html>", "text/html");
+        });
+        server.start();
+        const QByteArray good = server.hostAndPort() + "/page";
+        const QByteArray missing = server.hostAndPort() + "/missing";
+        openWindow({good, missing});
+        list().setCell(2, 3, "0");
+        trigger("golook");
+        QCOMPARE(list().cell(1, 2), QByteArray("Yes"));
+        QCOMPARE(list().cell(1, 3), QByteArray("12"));
+        QCOMPARE(list().cell(2, 2), QByteArray("Error"));
+        QCOMPARE(m_window->statusLine()->text(), QStringLiteral(" Status:  Done"));
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        QVERIFY(readFile(listPath()).startsWith(good + "\r\n"));
+        QVERIFY(readFile(listPath()).contains("\r\n12\r\n" + missing + "\r\n"));
+    }
+
+    void exitSavesTwiceAndClosesEverything()
+    {
+        openWindow({"a.example"});
+        trigger("addmenu");
+        trigger("editmenu");
+        list().AddItem("added.example");
+        ReplaceCounter saves(m_dir.path());
+        trigger("exitkorvane");
+        QCOMPARE(saves.count("websites.ini"), 2);
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(!m_window->addDialog()->isVisible());
+        QVERIFY(!m_window->editDialog()->isVisible());
+        QCOMPARE(readFile(listPath()),
+                 QByteArray("a.example\r\n07/12/2026 10:00:00\r\n9\r\nadded.example\r\n\r\n\r\n"));
+    }
+
+    void closingTheWindowSavesOnce()
+    {
+        openWindow({"a.example", "b.example"});
+        trigger("removemenu");
+        ReplaceCounter saves(m_dir.path());
+        m_window->close();
+        QCOMPARE(saves.count("websites.ini"), 1);
+        QCOMPARE(readFile(listPath()), QByteArray("a.example\r\n07/12/2026 10:00:00\r\n9\r\n"));
+    }
+
+    void closingWithAReadOnlyListLeavesItAlone()
+    {
+        openWindow({"a.example"});
+        const QByteArray before = readFile(listPath());
+        QVERIFY(QFile::setPermissions(listPath(), QFile::ReadOwner));
+        list().AddItem("added.example");
+        m_window->close();
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(QFile::setPermissions(listPath(), QFile::ReadOwner | QFile::WriteOwner));
+        QCOMPARE(readFile(listPath()), before);
+    }
+
+    void realOpenerPassesHostileTextAsOneArgument()
+    {
+        // A fake xdg-open first on PATH writes down the arguments it was given.
+        const QString bin = m_dir.filePath("bin");
+        QVERIFY(QDir().mkpath(bin));
+        const QString record = m_dir.filePath("xdg-open-args");
+        QFile script(bin + "/xdg-open");
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"" +
+                     QFile::encodeName(record) + ".tmp\"\nmv \"" + QFile::encodeName(record) +
+                     ".tmp\" \"" + QFile::encodeName(record) + "\"\n");
+        script.close();
+        QVERIFY(QFile::setPermissions(script.fileName(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin) + ":" + oldPath);
+
+        const QString pwned = m_dir.filePath("pwned");
+        const QByteArray hostile = "-x a b'\"; touch " + QFile::encodeName(pwned) + "; $(touch " +
+                                   QFile::encodeName(pwned) + ") `touch " +
+                                   QFile::encodeName(pwned) + "` | & > <";
+        XdgOpener().open("http://" + hostile);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+        qputenv("PATH", oldPath);
+        QCOMPARE(readFile(record), "http://" + hostile + '\0');
+        QVERIFY(!QFile::exists(pwned));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
