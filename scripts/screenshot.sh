@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Starts Korvane under a virtual X display with a sample watch list and writes a PNG of the
-# screen. Usage: scripts/screenshot.sh <korvane binary> <output.png> [xdotool commands...]
-# Extra arguments are xdotool command lines run before the picture is taken (e.g. to open a
-# dialog).
+# Starts Korvane under a virtual X display with a sample watch list and writes a PNG.
+# Usage: scripts/screenshot.sh <korvane binary> <output.png> [xdotool commands...]
+# Extra arguments are xdotool command lines run before the picture is taken (e.g. a click that
+# opens a dialog). With SHOT_WINDOW set to a window title pattern only that window is taken,
+# otherwise the whole screen.
 set -euo pipefail
 binary=$(readlink -f "$1")
 out=$(readlink -f "$2")
@@ -36,4 +37,8 @@ for command in "$@"; do
   xdotool $command
   sleep 0.5
 done
-import -window root "$out"
+target=root
+if [ -n "${SHOT_WINDOW:-}" ]; then
+  target=$(xdotool search --onlyvisible --name "$SHOT_WINDOW" | tail -n 1)
+fi
+import -window "$target" "$out"

@@ -1,0 +1,30 @@
+// Build tool: renders the program's vector icon to the PNG sizes that desktops look up.
+// Usage: rendericon <icon.svg> <size> <out.png>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s <icon.svg> <size> <out.png>\n", argv[0]);
+        return 2;
+    }
+    // Rendering needs no screen; the offscreen platform keeps the build free of a display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QSvgRenderer renderer(QString::fromLocal8Bit(argv[1]));
+    const int size = QByteArray(argv[2]).toInt();
+    if (!renderer.isValid() || size <= 0)
+        return 1;
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    renderer.render(&painter);
+    painter.end();
+    return image.save(QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+}
