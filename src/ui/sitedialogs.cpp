@@ -51,6 +51,8 @@ SiteDialog::SiteDialog(WatchList& list, const QString& title, const QString& act
       m_list(list)
 {
     setWindowTitle(title);
+    if (parent)
+        setWindowIcon(parent->windowIcon());
     setFixedSize(pixels(5160), pixels(1440));
 
     makeLabel(QStringLiteral("Website URL:"), QStringLiteral("Label1"),
