@@ -1,0 +1,593 @@
+// The real program as a user runs it: a copy of the korvane binary beside its watch list, shown
+// on a private virtual X server and driven with xdotool clicks, checking pages that a loopback
+// server changes between runs.
+#include "strip.h"
+#include "testserver.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRect>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+#include <mutex>
+#include <optional>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef KORVANE_PROGRAM
+#error "KORVANE_PROGRAM must name the korvane binary"
+#endif
+
+// A helper that failed has already recorded why; the test function stops there.
+#define STOP_ON_FAILURE(call)                                                                      \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
+namespace {
+
+// The window's client area as the layout draws it, and the middle of the Go Look! button in it.
+constexpr int ClientWidth = 264;
+constexpr int ClientHeight = 344;
+const QPoint GoLookCentre(52, 84);
+// Somewhere inside the first menu bar title ("Watch List"), measured from the bar's left edge.
+constexpr int FirstMenuTitleX = 10;
+
+// Long enough for a loaded machine; the CTest timeout still bounds the whole test.
+constexpr int StepTimeoutMs = 30'000;
+
+const QByteArray LineEnd = "\r\n";
+const QByteArray NeverVisited = "never";
+
+std::string page(const std::string& title, const std::string& body)
+{
+    return "<!DOCTYPE html>\n<html>\n<head><title>" + title + "</title></head>\n<body>\n\t<h1>" +
+           title + "</h1>\n\t<p>" + body + "</p>\n</body>\n</html>\n";
+}
+
+// One watched site: what it serves on the first and on the second check (nothing: 404), and the
+// record the list starts with.
+struct Site
+{
+    std::string path;
+    std::optional<std::string> firstPage;
+    std::optional<std::string> secondPage;
+    QByteArray lastVisitedBefore;
+    QByteArray storedBefore;
+};
+
+const std::vector<Site>& sites()
+{
+    static const std::vector<Site> all = {
+        {"/grows", page("Garden news", "Tulips are up."),
+         page("Garden news", "Tulips are up. The roses &amp; lilies follow next week."),
+         NeverVisited, "0"},
+        {"/shrinks",
+         page("Timetable",
+              "Trains&nbsp;leave   every ten minutes &#183; buses every hour &copy; Rail Co."),
+         page("Timetable", "No trains today."), NeverVisited, "12"},
+        // Same length of text, other words: not a change the program can see.
+        {"/reworded", page("Menu", "Soup of the day: leek"), page("Menu", "Soup of the day: kale"),
+         "", ""},
+        {"/steady", page("About", "We sell &quot;quiet&quot; fans."),
+         page("About", "We sell &quot;quiet&quot; fans."), NeverVisited, "0"},
+        {"/vanishes", page("Offer", "Half price this week only."), std::nullopt, NeverVisited, "9"},
+        {"/never-there", std::nullopt, std::nullopt, NeverVisited, "123"},
+    };
+    return all;
+}
+
+// The stored length after a check that found `served`: a page's reduced length, or the length
+// stored before when the page was missing.
+QByteArray storedAfter(const std::optional<std::string>& served, const QByteArray& before)
+{
+    if (!served)
+        return before;
+    return QByteArray::number(ReduceHtml(QByteArray::fromStdString(*served)).size());
+}
+
+struct Record
+{
+    QByteArray address;
+    QByteArray lastVisited;
+    QByteArray stored;
+};
+
+// websites.ini's bytes as records; nullopt when they are not whole CR LF-ended triples.
+std::optional<std::vector<Record>> parseRecords(const QByteArray& bytes)
+{
+    if (!bytes.endsWith(LineEnd))
+        return std::nullopt;
+    QByteArrayList lines = bytes.split('\n');
+    lines.removeLast(); // after the final line end
+    if (lines.size() % 3 != 0)
+        return std::nullopt;
+    std::vector<Record> records;
+    for (qsizetype i = 0; i < lines.size(); i += 3) {
+        for (qsizetype j = i; j < i + 3; ++j) {
+            if (!lines[j].endsWith('\r'))
+                return std::nullopt;
+            lines[j].chop(1);
+        }
+        records.push_back({lines[i], lines[i + 1], lines[i + 2]});
+    }
+    return records;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size() && file.flush();
+}
+
+// Which file a path names and when it was last written: the program replaces websites.ini with
+// a new file on every save, so any difference means a save happened.
+struct FileStamp
+{
+    bool exists = false;
+    ino_t inode = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const QString& path)
+{
+    struct stat st
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {true, st.st_ino, qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+            qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+}
+
+// A process of the test's that cannot outlive it: stopped when its owner goes, and killed by the
+// kernel should the test process die first (a crash, or CTest's timeout).
+class OwnedProcess
+{
+public:
+    OwnedProcess()
+    {
+        const pid_t parent = ::getpid();
+        m_process.setChildProcessModifier([parent] {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent)
+                ::_exit(127);
+        });
+    }
+    ~OwnedProcess() { stop(); }
+    OwnedProcess(const OwnedProcess&) = delete;
+    OwnedProcess& operator=(const OwnedProcess&) = delete;
+
+    QProcess& process() { return m_process; }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
+
+    // Asks first, so that an X server removes its socket and lock file; then insists.
+    void stop()
+    {
+        if (!running())
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+private:
+    QProcess m_process;
+};
+
+// Waits until `done` holds, letting process notifications in meanwhile.
+template <typename Condition> bool waitUntil(Condition done, int timeoutMs = StepTimeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    TestServer m_server;
+    std::mutex m_lock;
+    std::map<std::string, std::string> m_pages; // path -> body; a missing path is a 404
+    std::map<std::string, int> m_visits;
+
+    QTemporaryDir m_dir;
+    OwnedProcess m_xserver;
+    QString m_display;
+    OwnedProcess m_program;
+    qint64 m_programPid = -1;
+    QByteArray m_window;
+    QRect m_windowRect;
+    int m_menuBarHeight = 0;
+
+    QString appDir() const { return m_dir.filePath(QStringLiteral("app")); }
+    QString listPath() const { return m_dir.filePath(QStringLiteral("app/websites.ini")); }
+    QString openedLog() const { return m_dir.filePath(QStringLiteral("opened.txt")); }
+    QByteArray address(const Site& site) const
+    {
+        return m_server.hostAndPort() + QByteArray::fromStdString(site.path);
+    }
+
+    void serve(std::optional<std::string> Site::*which)
+    {
+        std::lock_guard lock(m_lock);
+        m_pages.clear();
+        for (const Site& site : sites())
+            if (const auto& body = site.*which)
+                m_pages[site.path] = *body;
+    }
+
+    int visits(const std::string& path)
+    {
+        std::lock_guard lock(m_lock);
+        return m_visits[path];
+    }
+
+    QProcessEnvironment displayEnvironment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        return env;
+    }
+
+    // xdotool's standard output, or nullopt when it failed (no window found included).
+    std::optional<QByteArray> xdotool(const QStringList& args) const
+    {
+        QProcess tool;
+        tool.setProcessEnvironment(displayEnvironment());
+        tool.start(QStringLiteral("xdotool"), args);
+        if (!tool.waitForFinished(10'000)) {
+            tool.kill();
+            tool.waitForFinished();
+            return std::nullopt;
+        }
+        if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+            return std::nullopt;
+        return tool.readAllStandardOutput();
+    }
+
+    // The program's mapped windows; with `titled`, only those titled exactly "Korvane", which
+    // before any menu opens is the main window alone.
+    QByteArrayList visibleWindows(bool titled = false) const
+    {
+        QStringList args{QStringLiteral("search"), QStringLiteral("--all"),
+                         QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                         QString::number(m_programPid)};
+        if (titled)
+            args << QStringLiteral("--name") << QStringLiteral("^Korvane$");
+        const auto out = xdotool(args);
+        return out ? out->trimmed().split('\n') : QByteArrayList();
+    }
+
+    std::optional<QRect> geometry(const QByteArray& window) const
+    {
+        const auto out = xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"),
+                                  QString::fromLatin1(window)});
+        if (!out)
+            return std::nullopt;
+        std::map<QByteArray, int> values;
+        for (const QByteArray& line : out->split('\n')) {
+            const qsizetype eq = line.indexOf('=');
+            if (eq > 0)
+                values[line.left(eq)] = line.mid(eq + 1).toInt();
+        }
+        return QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]);
+    }
+
+    void clickAt(const QPoint& point)
+    {
+        QVERIFY2(
+            xdotool({QStringLiteral("mousemove"), QString::number(point.x()),
+                     QString::number(point.y()), QStringLiteral("click"), QStringLiteral("1")}),
+            "xdotool could not click");
+    }
+
+    // Starts the copy of the program and waits for its main window; measures the menu bar from
+    // the window's height, since Qt decides it from the font.
+    void startProgram()
+    {
+        QProcessEnvironment env = displayEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
+        env.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home")));
+        env.insert(QStringLiteral("PATH"),
+                   m_dir.filePath(QStringLiteral("bin")) + ':' + env.value(QStringLiteral("PATH")));
+        // The pages are on loopback: no proxy from the developer's environment may see them, and
+        // the window is laid out at one device pixel to the pixel.
+        for (const char* name :
+             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+              "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "QT_SCALE_FACTOR",
+              "QT_SCREEN_SCALE_FACTORS", "QT_FONT_DPI", "QT_STYLE_OVERRIDE"})
+            env.remove(QString::fromLatin1(name));
+
+        QProcess& program = m_program.process();
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(m_dir.path());
+        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.start(QDir(appDir()).filePath(QStringLiteral("korvane")), {});
+        QVERIFY2(program.waitForStarted(StepTimeoutMs), qPrintable(program.errorString()));
+        m_programPid = program.processId();
+
+        QByteArrayList windows;
+        QVERIFY2(waitUntil([&] {
+                     windows = visibleWindows(true);
+                     return !windows.isEmpty() || !m_program.running();
+                 }),
+                 "the main window did not appear");
+        QVERIFY2(m_program.running(), "the program ended before showing its window");
+        QCOMPARE(windows.size(), 1);
+        m_window = windows.front();
+
+        const auto rect = geometry(m_window);
+        QVERIFY(rect);
+        m_windowRect = *rect;
+        QCOMPARE(m_windowRect.width(), ClientWidth);
+        m_menuBarHeight = m_windowRect.height() - ClientHeight;
+        QVERIFY2(m_menuBarHeight > 0 && m_menuBarHeight < 100,
+                 qPrintable(QStringLiteral("window height %1").arg(m_windowRect.height())));
+    }
+
+    QPoint clientToScreen(const QPoint& client) const
+    {
+        return m_windowRect.topLeft() + QPoint(0, m_menuBarHeight) + client;
+    }
+
+    // Clicks Go Look! where it is drawn and waits for the run's save of the list.
+    void goLook()
+    {
+        const FileStamp before = stampOf(listPath());
+        STOP_ON_FAILURE(clickAt(clientToScreen(GoLookCentre)));
+        QVERIFY2(waitUntil([&] { return stampOf(listPath()) != before || !m_program.running(); }),
+                 "the check run did not save the list");
+        QVERIFY2(m_program.running(), "the program ended during the check run");
+    }
+
+    // A popup menu of the program other than `besides`, once exactly one is shown.
+    std::optional<QByteArray> waitForMenu(const QByteArray& besides = {})
+    {
+        QByteArrayList menus;
+        const bool shown = waitUntil([&] {
+            menus = visibleWindows();
+            menus.removeAll(m_window);
+            return (menus.size() == 1 && menus.front() != besides) || !m_program.running();
+        });
+        if (!shown || menus.size() != 1)
+            return std::nullopt;
+        return menus.front();
+    }
+
+    // Options -> Exit Korvane: opens the first menu with a click on its title, moves to the
+    // next one (Options) with the arrow key, and clicks its second item, Exit Korvane.
+    void exitThroughMenu()
+    {
+        const FileStamp before = stampOf(listPath());
+        STOP_ON_FAILURE(
+            clickAt(m_windowRect.topLeft() + QPoint(FirstMenuTitleX, m_menuBarHeight / 2)));
+        const auto watchListMenu = waitForMenu();
+        QVERIFY2(watchListMenu, "the Watch List menu did not open");
+        const auto first = geometry(*watchListMenu);
+        QVERIFY(first);
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Right")}));
+        const auto optionsMenu = waitForMenu(*watchListMenu);
+        QVERIFY2(optionsMenu, "the Options menu did not open");
+        const auto options = geometry(*optionsMenu);
+        QVERIFY(options);
+        // Two items against three: this is the Options menu, and its lower half is Exit Korvane.
+        QVERIFY2(options->height() < first->height(), "not the Options menu");
+        STOP_ON_FAILURE(
+            clickAt(options->topLeft() + QPoint(options->width() / 2, options->height() * 3 / 4)));
+
+        QProcess& program = m_program.process();
+        QVERIFY2(program.waitForFinished(StepTimeoutMs), "the program did not end");
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY2(stampOf(listPath()) != before, "the list was not saved at the end");
+    }
+
+    // The saved list holds every site in its order, each visited, with the expected lengths.
+    void checkSavedList(const QByteArray& bytes, const std::vector<QByteArray>& expectedStored)
+    {
+        const auto records = parseRecords(bytes);
+        QVERIFY2(records, bytes.constData());
+        QCOMPARE(records->size(), sites().size());
+        for (size_t i = 0; i < sites().size(); ++i) {
+            const Site& site = sites()[i];
+            const Record& record = (*records)[i];
+            const QByteArray where = QByteArray::fromStdString(site.path);
+            QVERIFY2(record.address == address(site), where.constData());
+            QVERIFY2(!record.lastVisited.isEmpty(), where.constData());
+            QVERIFY2(record.lastVisited != site.lastVisitedBefore, where.constData());
+            QVERIFY2(
+                record.stored == expectedStored[i],
+                QByteArray(where + ": stored " + record.stored + ", expected " + expectedStored[i])
+                    .constData());
+        }
+    }
+
+    void checkVisits(int expected)
+    {
+        for (const Site& site : sites())
+            QVERIFY2(visits(site.path) == expected,
+                     qPrintable(QStringLiteral("%1 fetched %2 times, expected %3")
+                                    .arg(QString::fromStdString(site.path))
+                                    .arg(visits(site.path))
+                                    .arg(expected)));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        for (const char* tool : {"Xvfb", "xdotool"})
+            QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(),
+                     qPrintable(QStringLiteral("%1 is missing: run scripts/install-deps.sh")
+                                    .arg(QString::fromLatin1(tool))));
+
+        // The pages must mean what the cases say: real pages the program judges by length.
+        for (const Site& site : sites()) {
+            for (const auto& body : {site.firstPage, site.secondPage}) {
+                if (!body)
+                    continue;
+                QVERIFY(body->size() >= 20 && body->find("404") == std::string::npos);
+                QVERIFY(ReduceHtml(QByteArray::fromStdString(*body)).size() > 1);
+            }
+            if (site.firstPage)
+                QVERIFY(storedAfter(site.firstPage, {}) != site.storedBefore);
+        }
+        const auto reduced = [](const std::string& body) {
+            return ReduceHtml(QByteArray::fromStdString(body));
+        };
+        const Site& grows = sites()[0];
+        const Site& shrinks = sites()[1];
+        const Site& reworded = sites()[2];
+        QVERIFY(reduced(*grows.secondPage).size() > reduced(*grows.firstPage).size());
+        QVERIFY(reduced(*shrinks.secondPage).size() < reduced(*shrinks.firstPage).size());
+        QCOMPARE(reduced(*reworded.secondPage).size(), reduced(*reworded.firstPage).size());
+        QVERIFY(reduced(*reworded.secondPage) != reduced(*reworded.firstPage));
+
+        m_server.http().Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard lock(m_lock);
+            ++m_visits[req.path];
+            const auto found = m_pages.find(req.path);
+            if (found == m_pages.end()) {
+                res.status = 404;
+                res.set_content("missing", "text/plain");
+                return;
+            }
+            res.set_content(found->second, "text/html");
+        });
+        m_server.start();
+
+        QVERIFY(m_dir.isValid());
+        const QDir dir(m_dir.path());
+        for (const char* sub : {"app", "bin", "home", "runtime"})
+            QVERIFY(dir.mkdir(QString::fromLatin1(sub)));
+        QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QFile::copy(QStringLiteral(KORVANE_PROGRAM),
+                            QDir(appDir()).filePath(QStringLiteral("korvane"))));
+
+        // Stands in for the desktop's opener: the real one could take over the terminal.
+        const QString opener = dir.filePath(QStringLiteral("bin/xdg-open"));
+        QVERIFY(writeFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" +
+                                      QFile::encodeName(openedLog()) + "'\n"));
+        QVERIFY(
+            QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        // -displayfd picks a free display and prints its number, so parallel runs never clash;
+        // -noreset keeps the server as it is between the two starts of the program.
+        QProcess& x = m_xserver.process();
+        x.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        x.start(QStringLiteral("Xvfb"),
+                {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                 QStringLiteral("0"), QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
+                 QStringLiteral("tcp"), QStringLiteral("-noreset")});
+        QVERIFY2(x.waitForStarted(StepTimeoutMs), qPrintable(x.errorString()));
+        QByteArray number;
+        QVERIFY2(waitUntil([&] {
+                     number += x.readAllStandardOutput();
+                     return number.endsWith('\n') || !m_xserver.running();
+                 }),
+                 "Xvfb did not report its display");
+        QVERIFY2(m_xserver.running() && !number.trimmed().isEmpty(), "Xvfb did not start");
+        m_display = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+    }
+
+    void cleanup()
+    {
+        if (QTest::currentTestFailed() && m_xserver.running() &&
+            !QStandardPaths::findExecutable(QStringLiteral("import")).isEmpty()) {
+            // What the screen showed when it went wrong, left beside the test for a look.
+            const QString shot = QDir::current().filePath(QStringLiteral("tst_e2e-failure.png"));
+            QProcess import;
+            import.setProcessEnvironment(displayEnvironment());
+            import.start(QStringLiteral("import"),
+                         {QStringLiteral("-window"), QStringLiteral("root"), shot});
+            if (import.waitForFinished(10'000))
+                qWarning("screen at the failure: %s", qPrintable(shot));
+            else
+                import.kill();
+        }
+        m_program.stop();
+    }
+
+    void cleanupTestCase()
+    {
+        m_program.stop();
+        m_xserver.stop();
+    }
+
+    // Two checks with pages changing in between, an exit through the menu, then a second start
+    // and exit that must leave the saved list exactly as it was.
+    void checksThenRestarts()
+    {
+        QByteArray initial;
+        std::vector<QByteArray> storedFirst, storedSecond;
+        for (const Site& site : sites()) {
+            initial += address(site) + LineEnd + site.lastVisitedBefore + LineEnd +
+                       site.storedBefore + LineEnd;
+            storedFirst.push_back(storedAfter(site.firstPage, site.storedBefore));
+            storedSecond.push_back(storedAfter(site.secondPage, storedFirst.back()));
+        }
+        QVERIFY(writeFile(listPath(), initial));
+
+        serve(&Site::firstPage);
+        STOP_ON_FAILURE(startProgram());
+
+        STOP_ON_FAILURE(goLook());
+        STOP_ON_FAILURE(checkSavedList(readAll(listPath()), storedFirst));
+        STOP_ON_FAILURE(checkVisits(1));
+
+        serve(&Site::secondPage);
+        STOP_ON_FAILURE(goLook());
+        const QByteArray afterSecondCheck = readAll(listPath());
+        STOP_ON_FAILURE(checkSavedList(afterSecondCheck, storedSecond));
+        STOP_ON_FAILURE(checkVisits(2));
+
+        STOP_ON_FAILURE(exitThroughMenu());
+        const QByteArray atExit = readAll(listPath());
+        STOP_ON_FAILURE(checkSavedList(atExit, storedSecond));
+        QCOMPARE(atExit, afterSecondCheck);
+
+        // A start and an exit with no check in between: nothing lost, nothing changed.
+        STOP_ON_FAILURE(startProgram());
+        STOP_ON_FAILURE(exitThroughMenu());
+        QCOMPARE(readAll(listPath()), atExit);
+        STOP_ON_FAILURE(checkVisits(2));
+
+        QVERIFY2(!QFile::exists(openedLog()), readAll(openedLog()).constData());
+        QCOMPARE(QDir(appDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList({QStringLiteral("korvane"), QStringLiteral("websites.ini")}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"
