@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string_view>
 
 namespace {
 
@@ -48,6 +49,15 @@ size_t writeBody(char* data, size_t size, size_t count, void* userdata)
     }
     sink->written += qint64(bytes);
     return bytes;
+}
+
+// For a needle of five bytes or fewer, Qt 6.4's QByteArray::contains runs a rolling hash over
+// every byte of the page, which took half as long as the page's loopback download; the standard
+// library's find jumps with memchr from one occurrence of the needle's first byte to the next.
+bool contains(const QByteArray& page, std::string_view needle)
+{
+    return std::string_view(page.constData(), size_t(page.size())).find(needle) !=
+           std::string_view::npos;
 }
 
 } // namespace
@@ -139,9 +149,9 @@ std::optional<QByteArray> PageFetcher::FetchPageText(const QByteArray& address)
         return std::nullopt;
 
     bool errorPage = false;
-    if (page.contains("404"))
+    if (contains(page, "404"))
         errorPage = true;
-    if (page.contains("Unable to resolve"))
+    if (contains(page, "Unable to resolve"))
         errorPage = true;
     if (page.size() < ShortestPage)
         errorPage = true;

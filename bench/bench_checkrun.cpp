@@ -1,0 +1,418 @@
+// A whole check run over a thousand pages served from 127.0.0.1, beside the curl command-line
+// tool fetching the same addresses one after another in one process: the practical floor.
+#include "checkrun.h"
+#include "downloadhtml.h"
+#include "watchlist.h"
+#include "watchlistfile.h"
+
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr int PageCount = 1000;
+
+// A small fixed generator (SplitMix64), so the pages are the same on every machine and run.
+class Random
+{
+public:
+    explicit Random(std::uint64_t seed) : m_state(seed) {}
+    std::uint64_t next()
+    {
+        std::uint64_t z = (m_state += 0x9e3779b97f4a7c15ULL);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        return z ^ (z >> 31);
+    }
+    std::uint64_t below(std::uint64_t n) { return next() % n; }
+    template <typename T, std::size_t N> const T& pick(const T (&items)[N])
+    {
+        return items[below(N)];
+    }
+
+private:
+    std::uint64_t m_state;
+};
+
+const char* const Words[] = {
+    "the",     "of",       "and",     "weather", "news",   "update",   "a",       "in",
+    "council", "says",     "to",      "is",      "report", "it",       "morning", "for",
+    "markets", "football", "on",      "with",    "city",   "minister", "as",      "at",
+    "new",     "plan",     "schools", "by",      "be",     "this",     "from",    "local"};
+
+const char* const References[] = {"&nbsp;", "&amp;", "&quot;", "&#183;",
+                                  "&copy;", "&gt;",  "&lt;",   "&#8217;"};
+
+void appendSentence(std::string& out, Random& random, int words)
+{
+    for (int i = 0; i < words; ++i) {
+        if (i > 0)
+            out += ' ';
+        out += random.below(12) == 0 ? random.pick(References) : random.pick(Words);
+    }
+    out += '.';
+}
+
+void appendIndent(std::string& out, Random& random)
+{
+    out += '\n';
+    out.append(size_t(2 * (1 + random.below(8))), ' ');
+}
+
+// A news-site page of 20 to 60 KB: mostly markup with long attribute lists, some scripts and
+// comparatively little text, different for every address.
+std::string page(int index)
+{
+    Random random(0x636865636bULL + std::uint64_t(index) * 7919);
+    const size_t size = size_t(20'000 + random.below(40'001));
+    std::string out;
+    out.reserve(size + 4096);
+    out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n  <meta charset=\"utf-8\">\n"
+           "  <title>Local News &amp; Weather, edition " +
+           std::to_string(index) + "</title>\n</head>\n<body class=\"home\">";
+    int id = 0;
+    while (out.size() < size) {
+        ++id;
+        switch (random.below(8)) {
+        case 0:
+        case 1:
+            appendIndent(out, random);
+            out += "<div class=\"card card--featured col-md-4 js-track\" id=\"item-" +
+                   std::to_string(id) + "\" data-component=\"teaser\"><span class=\"label\">";
+            out += random.pick(Words);
+            out += "</span></div>";
+            break;
+        case 2:
+        case 3:
+            appendIndent(out, random);
+            out += "<li class=\"nav__item\"><a class=\"nav__link\" href=\"/news/2024/";
+            out += random.pick(Words);
+            out += '-';
+            out += std::to_string(id);
+            out += ".html?ref=home&amp;utm_source=feed\">";
+            appendSentence(out, random, int(1 + random.below(5)));
+            out += "</a></li>";
+            break;
+        case 4:
+        case 5:
+            appendIndent(out, random);
+            out += "<p class=\"article__body\">";
+            appendSentence(out, random, int(8 + random.below(30)));
+            out += ' ';
+            appendSentence(out, random, int(8 + random.below(30)));
+            out += "</p>";
+            break;
+        case 6: {
+            appendIndent(out, random);
+            out += "<script>";
+            const int lines = int(3 + random.below(10));
+            for (int i = 0; i < lines; ++i) {
+                appendIndent(out, random);
+                out += "if (window.dataLayer && items.length > " +
+                       std::to_string(random.below(50)) +
+                       ") { dataLayer.push({event: \"view\", id: " + std::to_string(id) + "}); }";
+            }
+            appendIndent(out, random);
+            out += "</script>";
+            break;
+        }
+        default:
+            appendIndent(out, random);
+            out += "<img src=\"/static/images/" + std::to_string(id) +
+                   "/teaser-640x360.jpg\" alt=\"\" loading=\"lazy\" width=\"640\" height=\"360\">";
+            break;
+        }
+    }
+    out.resize(size - 16);
+    out += "</body></html>\n";
+    // A good page never holds the not-found marker the fetcher looks for.
+    for (size_t at = out.find("404"); at != std::string::npos; at = out.find("404", at))
+        out[at + 1] = '1';
+    return out;
+}
+
+// The pages on 127.0.0.1, on a port of the system's choosing. The server keeps a connection
+// open for as many requests as a client sends on it, and sends every response at once, as
+// common web servers do; the bodies go out as they are, because this library would compress
+// them per request at its slowest setting and the figures would measure that instead.
+class PageServer
+{
+public:
+    PageServer()
+    {
+        m_pages.reserve(PageCount);
+        for (int i = 0; i < PageCount; ++i) {
+            m_pages.push_back(page(i));
+            m_totalBytes += std::int64_t(m_pages.back().size());
+        }
+        m_server.set_keep_alive_max_count(100'000);
+        m_server.set_tcp_nodelay(true);
+        m_server.Get(R"(/page/(\d+))",
+                     [this](const httplib::Request& request, httplib::Response& response) {
+                         const size_t index = std::stoul(request.matches[1].str());
+                         if (index >= m_pages.size()) {
+                             response.status = 404;
+                             return;
+                         }
+                         const std::string& body = m_pages[index];
+                         response.set_content_provider(
+                             body.size(), "text/html; charset=utf-8",
+                             [&body](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 return sink.write(body.data() + offset, length);
+                             });
+                     });
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        if (m_port <= 0)
+            throw std::runtime_error("cannot bind to 127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        // stop() before the listen loop runs would leave join() waiting for ever.
+        while (!m_server.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~PageServer()
+    {
+        m_server.stop();
+        m_thread.join();
+    }
+    PageServer(const PageServer&) = delete;
+    PageServer& operator=(const PageServer&) = delete;
+
+    // The address as a watch list row holds it: no scheme.
+    QByteArray address(int index) const
+    {
+        return "127.0.0.1:" + QByteArray::number(m_port) + "/page/" + QByteArray::number(index);
+    }
+    std::int64_t totalBytes() const { return m_totalBytes; }
+
+private:
+    std::vector<std::string> m_pages;
+    std::int64_t m_totalBytes = 0;
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = -1;
+};
+
+PageServer& server()
+{
+    static PageServer instance;
+    return instance;
+}
+
+QTemporaryDir& workDirectory()
+{
+    // On the real disk, like the program's data directory, never in memory.
+    static QTemporaryDir dir(QDir::temp().filePath(QStringLiteral("bench_checkrun-XXXXXX")));
+    return dir;
+}
+
+class QuietHost final : public CheckRunHost
+{
+public:
+    void setStatusText(const QString&) override {}
+    void setBusyPointer(bool) override {}
+    void repaintNow() override {}
+};
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The curl tool, given every address in one configuration file, fetching them in turn over the
+// connection it keeps open; the bodies go to /dev/null. Returns the seconds it took, or a
+// negative number when it failed.
+double runCurl()
+{
+    static const QByteArray config = [] {
+        const QString path = workDirectory().filePath(QStringLiteral("curl.config"));
+        QByteArray text;
+        for (int i = 0; i < PageCount; ++i)
+            text += "url = \"http://" + server().address(i) + "\"\noutput = \"/dev/null\"\n";
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush())
+            return QByteArray();
+        return QFile::encodeName(path);
+    }();
+    if (config.isEmpty())
+        return -1;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    char curl[] = "curl";
+    char silent[] = "--silent";
+    char showError[] = "--show-error";
+    char fail[] = "--fail";
+    char configOption[] = "--config";
+    char* argv[] = {curl,   silent,       showError,
+                    fail,   configOption, const_cast<char*>(config.constData()),
+                    nullptr};
+
+    const auto start = Clock::now();
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, "curl", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return secondsSince(start);
+}
+
+void curlTool(benchmark::State& state)
+{
+    for (auto _ : state) {
+        const double seconds = runCurl();
+        if (seconds < 0) {
+            state.SkipWithError("curl failed");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    state.SetBytesProcessed(state.iterations() * server().totalBytes());
+    state.counters["pages"] = PageCount;
+}
+
+enum class Scope
+{
+    WholeRun, // VisitALL: the pass over the rows and the save of the list
+    PassOnly, // VisitURLlist: the pass alone
+};
+
+// A list of every page, each row with a stored length that the run will find changed.
+std::unique_ptr<WatchList> freshList()
+{
+    auto list = std::make_unique<WatchList>();
+    std::vector<WatchList::Cells> rows(PageCount);
+    for (int i = 0; i < PageCount; ++i) {
+        rows[size_t(i)].text[WatchList::UrlColumn] = server().address(i);
+        rows[size_t(i)].text[WatchList::LastVisitedColumn] = "01/03/2026 08:00:00";
+        rows[size_t(i)].text[WatchList::LengthColumn] = "1";
+    }
+    list->replaceSiteRows(std::move(rows));
+    return list;
+}
+
+bool everyPageRead(const WatchList& list)
+{
+    for (int row = 1; row < list.Rows(); ++row)
+        if (list.cell(row, WatchList::UpdatedColumn) != "Yes")
+            return false;
+    return true;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Our run from the first download to the end (a new download service, as at the first "Go
+// Look!"), with a curl tool run right after each one. The ratio is the median of the
+// run-by-run ratios, so that a burst of other work on the machine during one run does not
+// decide it.
+void checkRun(benchmark::State& state, Scope scope)
+{
+    const QString dataDirectory = workDirectory().path();
+    QuietHost host;
+    std::vector<double> ours;
+    std::vector<double> curl;
+    std::vector<double> ratios;
+    for (auto _ : state) {
+        std::unique_ptr<WatchList> list = freshList();
+        WatchListFile file(QDir(dataDirectory).filePath(QStringLiteral("websites.ini")));
+
+        const auto start = Clock::now();
+        {
+            CurlDownloadService downloads;
+            PageFetcher fetcher(downloads, temporaryDownloadPath(dataDirectory));
+            CheckRun run(*list, file, fetcher, host);
+            if (scope == Scope::WholeRun)
+                run.VisitALL();
+            else
+                run.VisitURLlist(qint16(list->Rows()));
+        }
+        const double seconds = secondsSince(start);
+        state.SetIterationTime(seconds);
+
+        if (!everyPageRead(*list)) {
+            state.SkipWithError("some page was not read");
+            break;
+        }
+        const double curlSeconds = runCurl();
+        if (curlSeconds <= 0) {
+            state.SkipWithError("curl failed");
+            break;
+        }
+        ours.push_back(seconds);
+        curl.push_back(curlSeconds);
+        ratios.push_back(seconds / curlSeconds);
+    }
+    state.SetBytesProcessed(state.iterations() * server().totalBytes());
+    state.counters["pages"] = PageCount;
+    if (!ratios.empty()) {
+        state.counters["median_ms"] = 1000 * median(ours);
+        state.counters["curl_median_ms"] = 1000 * median(curl);
+        state.counters["vs_curl"] = median(ratios);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!workDirectory().isValid()) {
+        std::fprintf(stderr, "cannot create a temporary directory\n");
+        return 1;
+    }
+    server();
+    if (runCurl() < 0) {
+        std::fprintf(stderr, "the curl tool cannot fetch the pages\n");
+        return 1;
+    }
+    benchmark::RegisterBenchmark("curl-tool/1000-pages", curlTool)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(10);
+    benchmark::RegisterBenchmark("check-run/1000-pages", checkRun, Scope::WholeRun)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(10);
+    benchmark::RegisterBenchmark("check-run-pass-only/1000-pages", checkRun, Scope::PassOnly)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(10);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
