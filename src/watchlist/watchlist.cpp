@@ -90,9 +90,10 @@ void WatchList::setSelectionFromView(int row, int col, int rowSel)
     m_rowSel = rowSel;
 }
 
-QByteArray WatchList::cell(int row, int col) const
+const QByteArray& WatchList::cell(int row, int col) const
 {
-    return validCell(row, col) ? m_rows[size_t(row)].text[size_t(col)] : QByteArray();
+    static const QByteArray none;
+    return validCell(row, col) ? m_rows[size_t(row)].text[size_t(col)] : none;
 }
 
 void WatchList::setCell(int row, int col, const QByteArray& text)

@@ -61,7 +61,8 @@ public:
     int colAlignment(int col) const;
 
     // Direct cell access, without moving the current cell.
-    QByteArray cell(int row, int col) const;
+    // An empty text for a cell that does not exist.
+    const QByteArray& cell(int row, int col) const;
     void setCell(int row, int col, const QByteArray& text);
     bool isBold(int row, int col) const;
     void setBold(int row, int col, bool bold);

@@ -8,6 +8,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 constexpr QByteArrayView LineEnd("\r\n");
@@ -17,25 +20,44 @@ constexpr int FieldColumns[FieldsPerRecord] = {WatchList::UrlColumn, WatchList::
 
 } // namespace
 
+namespace {
+
+// Where the CR LF that ends the line starting at `from` begins, or -1 for a last line without
+// one. A lone CR or LF is part of the line.
+qsizetype lineEnd(const char* bytes, qsizetype from, qsizetype size)
+{
+    const char* const end = bytes + size;
+    for (const char* at = bytes + from; at < end; ++at) {
+        at = static_cast<const char*>(std::memchr(at, '\r', size_t(end - at)));
+        if (!at || at + 1 == end)
+            return -1;
+        if (at[1] == '\n')
+            return at - bytes;
+    }
+    return -1;
+}
+
+} // namespace
+
 WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords)
 {
     WatchListRecords result;
+    const char* const data = bytes.data();
     const qsizetype size = bytes.size();
+    result.rows.reserve(size_t(std::min<qsizetype>(maxRecords, size / 8 + 1)));
     qsizetype pos = 0;
     while (pos < size) {
         if (int(result.rows.size()) >= maxRecords) {
             result.unloadedTail = bytes.sliced(pos).toByteArray();
             break;
         }
-        WatchList::Cells record;
+        WatchList::Cells& record = result.rows.emplace_back();
         for (int field = 0; field < FieldsPerRecord && pos < size; ++field) {
-            const qsizetype end = bytes.indexOf(LineEnd, pos);
+            const qsizetype end = lineEnd(data, pos, size);
             const qsizetype valueEnd = end < 0 ? size : end;
-            record.text[size_t(FieldColumns[field])] =
-                bytes.sliced(pos, valueEnd - pos).toByteArray();
+            record.text[size_t(FieldColumns[field])] = QByteArray(data + pos, valueEnd - pos);
             pos = end < 0 ? size : end + LineEnd.size();
         }
-        result.rows.push_back(std::move(record));
     }
     return result;
 }
@@ -47,15 +69,21 @@ QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayVi
         for (int col : FieldColumns)
             size += list.cell(row, col).size() + LineEnd.size();
 
-    QByteArray bytes;
-    bytes.reserve(size);
+    // Sized once and filled with plain copies: the list can be tens of thousands of records.
+    QByteArray bytes(size, Qt::Uninitialized);
+    char* out = bytes.data();
+    const auto put = [&out](QByteArrayView piece) {
+        if (!piece.isEmpty())
+            std::memcpy(out, piece.data(), size_t(piece.size()));
+        out += piece.size();
+    };
     for (int row = 1; row < totalurls; ++row) {
         for (int col : FieldColumns) {
-            bytes += list.cell(row, col);
-            bytes += LineEnd;
+            put(list.cell(row, col));
+            put(LineEnd);
         }
     }
-    bytes += tail;
+    put(tail);
     return bytes;
 }
 
