@@ -119,7 +119,9 @@ LoadOutcome WatchListFile::readRecords(WatchListRecords& records)
     if (!info.exists() && !info.isSymLink()) {
         const QByteArray defaults = defaultRecordBytes(nowAsGeneralDateTimeText());
         QSaveFile file(m_path);
-        if (file.open(QIODevice::WriteOnly) && writeAll(file, defaults) && file.commit()) {
+        // flush() before commit(): see SaveResultsToFile.
+        if (file.open(QIODevice::WriteOnly) && writeAll(file, defaults) && file.flush() &&
+            file.commit()) {
             outcome = LoadOutcome::CreatedDefault;
         } else {
             // Nowhere to keep the list yet; the user still starts from the usual first site.
@@ -175,7 +177,10 @@ SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly))
         return SaveOutcome::OpenFailed;
-    if (!writeAll(file, bytes)) {
+    // Qt 6.4's commit() ignores the result of the flush it starts with, so bytes still in the
+    // device's buffer that the disk then refuses (full, over quota) would not stop a cut-off
+    // file from replacing the list. Flushing here makes that refusal a failed write.
+    if (!writeAll(file, bytes) || !file.flush()) {
         file.cancelWriting();
         return SaveOutcome::WriteFailed;
     }

@@ -1,0 +1,548 @@
+// Check runs and shut-down saves on files, directories and disks that refuse to be written:
+// every row still gets its mark, the run still ends, and websites.ini never loses a byte.
+#include "checkrun.h"
+#include "childprocess.h"
+#include "downloadhtml.h"
+#include "lifecycle.h"
+#include "mainwindow.h"
+#include "testserver.h"
+#include "urlopener.h"
+#include "watchlist.h"
+#include "watchlistfile.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray Now = "07/12/2026 20:15:00";
+const QByteArray Earlier = "07/12/2026 10:00:00";
+
+std::string pageOfTextLength(int length)
+{
+    return "<html><body><p>" + std::string(size_t(length), 'a') + "</p></body></html>";
+}
+
+// The list every case starts from: a page that changed, one that did not, one that is gone and
+// one that is gone and was never found. Served pages: /one has 30 characters of text, /two 45.
+struct Site
+{
+    const char* path;
+    QByteArray stored;
+};
+const Site Sites[] = {{"/one", "5"}, {"/two", "45"}, {"/gone", "12"}, {"/never", "0"}};
+
+// What each row shows and stores after a run.
+using Marks = QByteArrayList;
+const Marks AsUsual = {"Yes", "30", "No", "45", "Not Found", "12", "Error", "0"};
+const Marks NothingFetched = {"Not Found", "5", "Not Found", "45", "Not Found", "12", "Error", "0"};
+// Sites the user entered anew after the list could not be read: no stored lengths yet.
+const Marks NewSites = {"Yes", "30", "Yes", "45", "Error", "", "Error", ""};
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Every name under `dir` with its size, so that a test sees anything added, removed or resized.
+QStringList snapshot(const QString& dir)
+{
+    QStringList entries;
+    const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    for (const QFileInfo& info : QDir(dir).entryInfoList(all, QDir::Name)) {
+        entries << info.fileName() + (info.isDir() ? "/" : ":" + QString::number(info.size()));
+        if (info.isDir() && !info.isSymLink())
+            for (const QString& inner : snapshot(info.filePath()))
+                entries << info.fileName() + "/" + inner;
+    }
+    return entries;
+}
+
+// Runs `body` in a child process and hands back what it wrote; empty when the child did not
+// end normally (a crash shows up here). Reports stay far below a pipe's capacity, so the child
+// never waits for the parent to read.
+QByteArray reportFromChild(const std::function<QByteArray()>& body, bool unprivileged)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {};
+    const int status = runInChild(
+        [&] {
+            ::close(fds[0]);
+            const QByteArray report = body();
+            const bool sent = ::write(fds[1], report.constData(), size_t(report.size())) ==
+                              ssize_t(report.size());
+            return sent ? 0 : 99;
+        },
+        unprivileged);
+    ::close(fds[1]);
+    QByteArray report;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        report.append(buffer, n);
+    ::close(fds[0]);
+    return status == 0 ? report : QByteArray();
+}
+
+class StatusHost final : public CheckRunHost
+{
+public:
+    QString status;
+    bool busy = false;
+    void setStatusText(const QString& text) override { status = text; }
+    void setBusyPointer(bool b) override { busy = b; }
+    void repaintNow() override {}
+};
+
+class NoOpener final : public UrlOpener
+{
+public:
+    void open(const QByteArray&) override {}
+};
+
+// A small tmpfs filled to the last block, as a full disk. Unmounted when it goes away.
+class FullDisk
+{
+public:
+    explicit FullDisk(QString dir) : m_dir(std::move(dir)) {}
+    ~FullDisk()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_dir).constData(), MNT_DETACH);
+    }
+    // Empty on success, otherwise why the disk could not be made.
+    QString mount()
+    {
+        if (::mount("tmpfs", QFile::encodeName(m_dir).constData(), "tmpfs", 0,
+                    "size=64k,mode=0777") != 0)
+            return QStringLiteral("cannot mount a tmpfs here (%1); the file size limit rows "
+                                  "of checkRunOnAFullDisk and firstStartOnAFullDisk stand in")
+                .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        m_mounted = true;
+        return {};
+    }
+    bool fill()
+    {
+        QFile filler(QDir(m_dir).filePath("filler"));
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return false;
+        const QByteArray block(512, 'f');
+        while (filler.write(block) == block.size()) {
+        }
+        return filler.size() > 0;
+    }
+
+private:
+    QString m_dir;
+    bool m_mounted = false;
+};
+
+// In a child: every file write past 16 bytes fails, as on a disk that is full.
+void fileSizeLimit()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{16, 16};
+    setrlimit(RLIMIT_FSIZE, &small);
+}
+
+QByteArray listBytes(const QByteArray& host, const QByteArray& visited, const Marks& marks = {})
+{
+    QByteArray bytes;
+    int i = 0;
+    for (const Site& site : Sites) {
+        const QByteArray stored = marks.isEmpty() ? site.stored : marks[2 * i + 1];
+        bytes += host + site.path + "\r\n" + visited + "\r\n" + stored + "\r\n";
+        ++i;
+    }
+    return bytes;
+}
+
+} // namespace
+
+class TestFileFaults : public QObject
+{
+    Q_OBJECT
+
+    TestServer m_server;
+    QTemporaryDir m_root;
+    QString m_dir; // the data directory of the current case
+    int m_case = 0;
+
+    QString listPath() const { return m_dir + "/websites.ini"; }
+    QByteArray oldList() const { return listBytes(m_server.hostAndPort(), Earlier); }
+    QByteArray savedList(const Marks& marks) const
+    {
+        return listBytes(m_server.hostAndPort(), Now, marks);
+    }
+
+    // The user types the sites in again after a list that could not be read.
+    void enterSites(WatchList& list) const
+    {
+        list.setCell(1, WatchList::UrlColumn, m_server.hostAndPort() + Sites[0].path);
+        for (size_t i = 1; i < std::size(Sites); ++i)
+            list.AddItem(m_server.hostAndPort() + Sites[i].path);
+    }
+
+    static Marks marksOf(const WatchList& list)
+    {
+        Marks marks;
+        for (int row = 1; row < list.Rows(); ++row)
+            marks << list.cell(row, WatchList::UpdatedColumn)
+                  << list.cell(row, WatchList::LengthColumn);
+        return marks;
+    }
+
+    // A whole check run as the program makes one, then the save of shut-down, in a child.
+    // The report: the marks, the last status text, whether the pointer is back to normal, and
+    // the outcome of the shut-down save.
+    std::function<QByteArray()> checkRunThenShutDown(bool reenterSites,
+                                                     std::function<void()> inChildFirst = {})
+    {
+        return [this, reenterSites, inChildFirst] {
+            if (inChildFirst)
+                inChildFirst();
+            WatchListFile file(listPath());
+            WatchList list;
+            startUpWatchList(list, file);
+            if (reenterSites)
+                enterSites(list);
+            CurlDownloadService curl;
+            PageFetcher fetcher(curl, temporaryDownloadPath(m_dir));
+            StatusHost host;
+            CheckRun(list, file, fetcher, host, [] { return Now; }).VisitALL();
+            const SaveOutcome atShutDown = saveWatchListAtShutDown(list, file);
+            QByteArrayList report = marksOf(list);
+            report << host.status.toUtf8() << (host.busy ? "busy" : "idle")
+                   << QByteArray::number(int(atShutDown));
+            return report.join('\n');
+        };
+    }
+
+    struct Report
+    {
+        Marks marks;
+        QString status;
+        QByteArray pointer;
+        int shutDownSave = -1;
+    };
+
+    static bool parse(const QByteArray& bytes, Report& report)
+    {
+        const QByteArrayList parts = bytes.split('\n');
+        if (parts.size() < 3)
+            return false;
+        report.marks = parts.mid(0, parts.size() - 3);
+        report.status = QString::fromUtf8(parts[parts.size() - 3]);
+        report.pointer = parts[parts.size() - 2];
+        report.shutDownSave = parts.last().toInt();
+        return true;
+    }
+
+    std::unique_ptr<MainWindow> openWindow()
+    {
+        auto window = std::make_unique<MainWindow>(m_dir, std::make_unique<NoOpener>());
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            qWarning("window not exposed");
+        return window;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_root.isValid());
+        // An ordinary user must reach the case directories below.
+        QVERIFY(QFile::setPermissions(m_root.path(), QFile::Permissions(0x7777)));
+        m_server.http().Get("/one", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(pageOfTextLength(30), "text/html");
+        });
+        m_server.http().Get("/two", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(pageOfTextLength(45), "text/html");
+        });
+        m_server.start();
+    }
+
+    void init()
+    {
+        m_dir = m_root.filePath(QStringLiteral("case%1").arg(++m_case));
+        QVERIFY(QDir().mkpath(m_dir));
+        QVERIFY(QFile::setPermissions(m_dir, QFile::Permissions(0x7777)));
+    }
+
+    void cleanup()
+    {
+        // Whatever a case locked, the temporary directory must be able to go.
+        QFile::setPermissions(m_dir, QFile::Permissions(0x7777));
+    }
+
+    void checkRunWhenTheListCannotBeSaved_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("unprivileged");
+        QTest::addColumn<Marks>("marks");
+        QTest::addColumn<SaveOutcome>("save");
+
+        QTest::newRow("read-only websites.ini")
+            << "read-only file" << false << AsUsual << SaveOutcome::ReadOnlyFile;
+        QTest::newRow("read-only websites.ini, ordinary user")
+            << "read-only file" << true << AsUsual << SaveOutcome::ReadOnlyFile;
+        // The temporary download file lives in the same directory, so nothing can be fetched.
+        QTest::newRow("directory that cannot be written, ordinary user")
+            << "locked directory" << true << NothingFetched << SaveOutcome::OpenFailed;
+        QTest::newRow("websites.ini is a directory")
+            << "directory" << false << NewSites << SaveOutcome::KeptUnreadableFile;
+        QTest::newRow("websites.ini is a directory, ordinary user")
+            << "directory" << true << NewSites << SaveOutcome::KeptUnreadableFile;
+    }
+
+    void checkRunWhenTheListCannotBeSaved()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, unprivileged);
+        QFETCH(Marks, marks);
+        QFETCH(SaveOutcome, save);
+
+        const bool directory = fault == "directory";
+        if (directory) {
+            QVERIFY(QDir().mkdir(listPath()));
+            QVERIFY(writeFile(listPath() + "/inside.txt", "kept\r\n"));
+        } else {
+            QVERIFY(writeFile(listPath(), oldList()));
+        }
+        if (fault == "read-only file")
+            QVERIFY(QFile::setPermissions(listPath(), QFile::Permissions(0x4444)));
+        if (fault == "locked directory") {
+            QVERIFY(QFile::setPermissions(listPath(), QFile::Permissions(0x6666)));
+            QVERIFY(QFile::setPermissions(m_dir, QFile::Permissions(0x5555)));
+        }
+        const QStringList before = snapshot(m_dir);
+        const auto permissions = QFile::permissions(listPath());
+
+        Report report;
+        QVERIFY(parse(reportFromChild(checkRunThenShutDown(directory), unprivileged), report));
+        QCOMPARE(report.marks, marks);
+        QCOMPARE(report.status, DoneStatusText);
+        QCOMPARE(report.pointer, QByteArray("idle"));
+        QCOMPARE(report.shutDownSave, int(save));
+
+        // Nothing lost, nothing left behind.
+        QCOMPARE(snapshot(m_dir), before);
+        QCOMPARE(QFile::permissions(listPath()), permissions);
+        if (directory)
+            QCOMPARE(readFile(listPath() + "/inside.txt"), QByteArray("kept\r\n"));
+        else
+            QCOMPARE(readFile(listPath()), oldList());
+    }
+
+    void checkRunWhenNoDownloadFileCanBeMade_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("unprivileged");
+
+        QTest::newRow("KVtemp.txt.part is a directory") << "part directory" << false;
+        QTest::newRow("KVtemp.txt is a directory") << "target directory" << false;
+        QTest::newRow("KVtemp.txt.part is read-only, ordinary user") << "part read-only" << true;
+    }
+
+    void checkRunWhenNoDownloadFileCanBeMade()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, unprivileged);
+
+        QVERIFY(writeFile(listPath(), oldList()));
+        QVERIFY(QFile::setPermissions(listPath(), QFile::Permissions(0x6666)));
+        const QString part = temporaryDownloadPath(m_dir) + ".part";
+        if (fault == "part directory")
+            QVERIFY(QDir().mkdir(part));
+        if (fault == "target directory")
+            QVERIFY(QDir().mkdir(temporaryDownloadPath(m_dir)));
+        if (fault == "part read-only") {
+            QVERIFY(writeFile(part, "someone else's"));
+            QVERIFY(QFile::setPermissions(part, QFile::Permissions(0x4444)));
+        }
+        const QStringList blocker = snapshot(m_dir).filter(QRegularExpression("^KVtemp"));
+        QVERIFY(!blocker.isEmpty());
+
+        Report report;
+        QVERIFY(parse(reportFromChild(checkRunThenShutDown(false), unprivileged), report));
+        QCOMPARE(report.marks, NothingFetched);
+        QCOMPARE(report.status, DoneStatusText);
+        QCOMPARE(report.pointer, QByteArray("idle"));
+        QCOMPARE(report.shutDownSave, int(SaveOutcome::Saved));
+
+        // The list is saved with this run's visits; what was in the way is left as it was.
+        QCOMPARE(readFile(listPath()), savedList(NothingFetched));
+        QCOMPARE(snapshot(m_dir).filter(QRegularExpression("^KVtemp")), blocker);
+        QCOMPARE(snapshot(m_dir).size(), blocker.size() + 1);
+    }
+
+    void checkRunOnAFullDisk_data()
+    {
+        QTest::addColumn<bool>("tmpfs");
+        QTest::newRow("tmpfs of 64 KiB, filled") << true;
+        QTest::newRow("file size limit of 16 bytes") << false;
+    }
+
+    void checkRunOnAFullDisk()
+    {
+        QFETCH(bool, tmpfs);
+
+        FullDisk disk(m_dir);
+        std::function<void()> limit;
+        if (tmpfs) {
+            if (const QString why = disk.mount(); !why.isEmpty())
+                QSKIP(qPrintable(why));
+            QVERIFY(writeFile(listPath(), oldList()));
+            QVERIFY(disk.fill());
+        } else {
+            QVERIFY(writeFile(listPath(), oldList()));
+            limit = fileSizeLimit;
+        }
+        const QStringList before = snapshot(m_dir);
+
+        Report report;
+        QVERIFY2(parse(reportFromChild(checkRunThenShutDown(false, limit), false), report),
+                 "the check run did not end normally");
+        QCOMPARE(report.marks, NothingFetched);
+        QCOMPARE(report.status, DoneStatusText);
+        QCOMPARE(report.pointer, QByteArray("idle"));
+        QVERIFY2(report.shutDownSave == int(SaveOutcome::WriteFailed) ||
+                     report.shutDownSave == int(SaveOutcome::CommitFailed),
+                 qPrintable(QString::number(report.shutDownSave)));
+        QCOMPARE(readFile(listPath()), oldList());
+        QCOMPARE(snapshot(m_dir), before);
+    }
+
+    void firstStartOnAFullDisk_data() { checkRunOnAFullDisk_data(); }
+
+    void firstStartOnAFullDisk()
+    {
+        QFETCH(bool, tmpfs);
+
+        FullDisk disk(m_dir);
+        std::function<void()> limit;
+        if (tmpfs) {
+            if (const QString why = disk.mount(); !why.isEmpty())
+                QSKIP(qPrintable(why));
+            QVERIFY(disk.fill());
+        } else {
+            limit = fileSizeLimit;
+        }
+        const QStringList before = snapshot(m_dir);
+
+        // No list yet: the program starts from its default site whether or not that can be
+        // written, and a default record the disk cut short is never left as the list.
+        const QByteArray report = reportFromChild(
+            [this, limit] {
+                limit ? limit() : void();
+                WatchListFile file(listPath());
+                WatchList list;
+                const LoadOutcome outcome = startUpWatchList(list, file);
+                return QByteArray::number(int(outcome)) + ' ' + list.cell(1, 0) + ' ' +
+                       QByteArray::number(list.Rows());
+            },
+            false);
+        QCOMPARE(report, QByteArray::number(int(LoadOutcome::DefaultNotWritten)) + ' ' +
+                             DefaultSiteAddress + " 2");
+        QCOMPARE(snapshot(m_dir), before);
+    }
+
+    void windowGoLookThenClose_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<Marks>("marks");
+        QTest::addColumn<bool>("saved");
+
+        QTest::newRow("read-only websites.ini") << "read-only file" << AsUsual << false;
+        QTest::newRow("websites.ini is a directory") << "directory" << NewSites << false;
+        QTest::newRow("KVtemp.txt.part is a directory")
+            << "part directory" << NothingFetched << true;
+        QTest::newRow("full disk (tmpfs of 64 KiB, filled)")
+            << "full disk" << NothingFetched << false;
+    }
+
+    void windowGoLookThenClose()
+    {
+        QFETCH(QString, fault);
+        QFETCH(Marks, marks);
+        QFETCH(bool, saved);
+
+        FullDisk disk(m_dir);
+        if (fault == "full disk") {
+            if (const QString why = disk.mount(); !why.isEmpty())
+                QSKIP(qPrintable(why));
+        }
+        const bool directory = fault == "directory";
+        if (directory) {
+            QVERIFY(QDir().mkdir(listPath()));
+            QVERIFY(writeFile(listPath() + "/inside.txt", "kept\r\n"));
+        } else {
+            QVERIFY(writeFile(listPath(), oldList()));
+        }
+        if (fault == "read-only file")
+            QVERIFY(QFile::setPermissions(listPath(), QFile::Permissions(0x4444)));
+        if (fault == "part directory")
+            QVERIFY(QDir().mkdir(temporaryDownloadPath(m_dir) + ".part"));
+        if (fault == "full disk")
+            QVERIFY(disk.fill());
+        const QStringList before = snapshot(m_dir);
+
+        auto window = openWindow();
+        WatchList& list = window->watchList();
+        if (directory) {
+            QCOMPARE(window->loadOutcome(), LoadOutcome::Unreadable);
+            enterSites(list);
+        }
+        auto* goLook = window->findChild<QAction*>("golook");
+        QVERIFY(goLook);
+        goLook->trigger();
+        QCOMPARE(marksOf(list), marks);
+        QCOMPARE(window->statusLine()->text(), DoneStatusText);
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        window->close();
+        QVERIFY(!window->isVisible());
+
+        if (saved) {
+            // This run's visit times are the clock's, not ours: compare the rest.
+            const QByteArrayList lines = readFile(listPath()).split('\n');
+            const QByteArrayList old = oldList().split('\n');
+            QCOMPARE(lines.size(), old.size());
+            for (int i = 0; i + 1 < lines.size(); ++i) {
+                if (i % 3 == 1)
+                    QVERIFY(lines[i] != old[i]);
+                else
+                    QCOMPARE(lines[i], old[i]);
+            }
+        } else {
+            QCOMPARE(snapshot(m_dir), before);
+            if (directory)
+                QCOMPARE(readFile(listPath() + "/inside.txt"), QByteArray("kept\r\n"));
+            else
+                QCOMPARE(readFile(listPath()), oldList());
+        }
+    }
+};
+
+QTEST_MAIN(TestFileFaults)
+#include "tst_filefaults.moc"
