@@ -9,8 +9,11 @@
 #include <curl/curl.h>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <mutex>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,7 +30,7 @@ void initCurlOnce()
 // target only once the whole body is there.
 struct BodySink
 {
-    std::FILE* file = nullptr;
+    int fd = -1;
     qint64 written = 0;
     qint64 limit = 0;
     bool failed = false;
@@ -43,7 +46,7 @@ size_t writeBody(char* data, size_t size, size_t count, void* userdata)
         sink->failed = true;
         return 0;
     }
-    if (std::fwrite(data, 1, bytes, sink->file) != bytes) {
+    if (::write(sink->fd, data, bytes) != ssize_t(bytes)) {
         sink->failed = true;
         return 0;
     }
@@ -58,6 +61,30 @@ bool contains(const QByteArray& page, std::string_view needle)
 {
     return std::string_view(page.constData(), size_t(page.size())).find(needle) !=
            std::string_view::npos;
+}
+
+// The whole file in one read where it can: a check run reads one file per page, so the plain
+// system calls matter next to a fast loopback download.
+std::optional<QByteArray> readWholeFile(const QByteArray& name)
+{
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info
+    {};
+    QByteArray bytes;
+    bool ok = ::fstat(fd, &info) == 0;
+    if (ok) {
+        bytes.resize(qsizetype(info.st_size));
+        qsizetype got = 0;
+        while (ok && got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+            ok = n > 0;
+            got += ok ? n : 0;
+        }
+    }
+    ok = ::close(fd) == 0 && ok;
+    return ok ? std::optional<QByteArray>(std::move(bytes)) : std::nullopt;
 }
 
 } // namespace
@@ -83,8 +110,8 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     const QByteArray partial = target + ".part";
     BodySink sink;
     sink.limit = m_limits.maxBodyBytes;
-    sink.file = std::fopen(partial.constData(), "wb");
-    if (!sink.file)
+    sink.fd = ::open(partial.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (sink.fd < 0)
         return false;
 
     CURL* h = m_handle;
@@ -108,9 +135,11 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    // Larger pieces than the default 16 KiB: fewer callbacks and fewer writes per page.
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
 
     const CURLcode result = curl_easy_perform(h);
-    const bool closed = std::fclose(sink.file) == 0;
+    const bool closed = ::close(sink.fd) == 0;
     if (result != CURLE_OK || sink.failed || !closed ||
         std::rename(partial.constData(), target.constData()) != 0) {
         std::remove(partial.constData());
@@ -138,25 +167,20 @@ std::optional<QByteArray> PageFetcher::FetchPageText(const QByteArray& address)
     if (!DownloadToFile(m_service, address, m_temporaryFile))
         return QByteArray();
 
-    QFile file(m_temporaryFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray page = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    file.close();
-    if (!QFile::remove(m_temporaryFile))
+    const QByteArray name = QFile::encodeName(m_temporaryFile);
+    std::optional<QByteArray> page = readWholeFile(name);
+    if (!page || ::unlink(name.constData()) != 0)
         return std::nullopt;
 
     bool errorPage = false;
-    if (contains(page, "404"))
+    if (contains(*page, "404"))
         errorPage = true;
-    if (contains(page, "Unable to resolve"))
+    if (contains(*page, "Unable to resolve"))
         errorPage = true;
-    if (page.size() < ShortestPage)
+    if (page->size() < ShortestPage)
         errorPage = true;
     if (errorPage)
-        page = ErrorWord;
+        *page = ErrorWord;
 
-    return ReduceHtml(std::move(page));
+    return ReduceHtml(std::move(*page));
 }
