@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <string_view>
 #include <sys/stat.h>
@@ -106,6 +107,13 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     if (!m_handle)
         return false;
 
+    // Addresses are typed by people, who write spaces where a URL needs "%20", as browsers
+    // accept them: the parser takes them and sends them encoded.
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, address.constData(),
+                             CURLU_ALLOW_SPACE | CURLU_URLENCODE) != CURLUE_OK)
+        return false;
+
     const QByteArray target = QFile::encodeName(localFile);
     const QByteArray partial = target + ".part";
     BodySink sink;
@@ -117,7 +125,7 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     CURL* h = m_handle;
     // The handle keeps its connections and DNS cache across resets; only the options go.
     curl_easy_reset(h);
-    curl_easy_setopt(h, CURLOPT_URL, address.constData());
+    curl_easy_setopt(h, CURLOPT_CURLU, url.get());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
@@ -139,6 +147,7 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
 
     const CURLcode result = curl_easy_perform(h);
+    curl_easy_setopt(h, CURLOPT_CURLU, nullptr);
     const bool closed = ::close(sink.fd) == 0;
     if (result != CURLE_OK || sink.failed || !closed ||
         std::rename(partial.constData(), target.constData()) != 0) {

@@ -85,6 +85,7 @@ private Q_SLOTS:
         serve("/missing", 404, "<html><body>Sorry, this page is not here at all</body></html>");
         serve("/broken", 500, "<html><body>Internal trouble, try again later please</body></html>");
         serve("/big", 200, std::string(5000, 'x'));
+        serve("/with space", 200, GoodPage.toStdString());
         m_server.http().Get("/gzip", [](const httplib::Request&, httplib::Response& res) {
             const QByteArray packed = gzip(GoodPage);
             res.set_header("Content-Encoding", "gzip");
@@ -143,6 +144,10 @@ private Q_SLOTS:
         QTest::newRow("no markup reduces to nothing") << QByteArray("/no-markup") << QByteArray();
         QTest::newRow("gzip body is decoded") << QByteArray("/gzip") << ReduceHtml(GoodPage);
         QTest::newRow("redirect chain of 10") << QByteArray("/hop/10") << ReduceHtml(GoodPage);
+        QTest::newRow("space typed in the address")
+            << QByteArray("/with space") << ReduceHtml(GoodPage);
+        QTest::newRow("space already encoded stays as it is")
+            << QByteArray("/with%20space") << ReduceHtml(GoodPage);
     }
 
     void pageText()
