@@ -2,6 +2,7 @@
 // tool fetching the same addresses one after another in one process: the practical floor.
 #include "checkrun.h"
 #include "downloadhtml.h"
+#include "pagetext.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
 
@@ -33,54 +34,9 @@ extern char** environ;
 
 namespace {
 
+using namespace benchtext;
+
 constexpr int PageCount = 1000;
-
-// A small fixed generator (SplitMix64), so the pages are the same on every machine and run.
-class Random
-{
-public:
-    explicit Random(std::uint64_t seed) : m_state(seed) {}
-    std::uint64_t next()
-    {
-        std::uint64_t z = (m_state += 0x9e3779b97f4a7c15ULL);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        return z ^ (z >> 31);
-    }
-    std::uint64_t below(std::uint64_t n) { return next() % n; }
-    template <typename T, std::size_t N> const T& pick(const T (&items)[N])
-    {
-        return items[below(N)];
-    }
-
-private:
-    std::uint64_t m_state;
-};
-
-const char* const Words[] = {
-    "the",     "of",       "and",     "weather", "news",   "update",   "a",       "in",
-    "council", "says",     "to",      "is",      "report", "it",       "morning", "for",
-    "markets", "football", "on",      "with",    "city",   "minister", "as",      "at",
-    "new",     "plan",     "schools", "by",      "be",     "this",     "from",    "local"};
-
-const char* const References[] = {"&nbsp;", "&amp;", "&quot;", "&#183;",
-                                  "&copy;", "&gt;",  "&lt;",   "&#8217;"};
-
-void appendSentence(std::string& out, Random& random, int words)
-{
-    for (int i = 0; i < words; ++i) {
-        if (i > 0)
-            out += ' ';
-        out += random.below(12) == 0 ? random.pick(References) : random.pick(Words);
-    }
-    out += '.';
-}
-
-void appendIndent(std::string& out, Random& random)
-{
-    out += '\n';
-    out.append(size_t(2 * (1 + random.below(8))), ' ');
-}
 
 // A news-site page of 20 to 60 KB: mostly markup with long attribute lists, some scripts and
 // comparatively little text, different for every address.

@@ -1,4 +1,5 @@
 // Throughput of the HTML reducer on large pages, beside a plain memchr scan of the same bytes.
+#include "pagetext.h"
 #include "strip.h"
 
 #include <benchmark/benchmark.h>
@@ -13,51 +14,7 @@
 
 namespace {
 
-// A small fixed generator (SplitMix64), so the pages are the same on every machine and run.
-class Random
-{
-public:
-    std::uint64_t next()
-    {
-        std::uint64_t z = (m_state += 0x9e3779b97f4a7c15ULL);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        return z ^ (z >> 31);
-    }
-    std::uint64_t below(std::uint64_t n) { return next() % n; }
-    template <typename T, std::size_t N> const T& pick(const T (&items)[N])
-    {
-        return items[below(N)];
-    }
-
-private:
-    std::uint64_t m_state = 0x4b6f7276616e65ULL;
-};
-
-const char* const Words[] = {
-    "the",     "of",       "and",     "weather", "news",   "update",   "a",       "in",
-    "council", "says",     "to",      "is",      "report", "it",       "morning", "for",
-    "markets", "football", "on",      "with",    "city",   "minister", "as",      "at",
-    "new",     "plan",     "schools", "by",      "be",     "this",     "from",    "local"};
-
-const char* const References[] = {"&nbsp;", "&amp;", "&quot;", "&#183;",
-                                  "&copy;", "&gt;",  "&lt;",   "&#8217;"};
-
-void appendSentence(QByteArray& out, Random& random, int words)
-{
-    for (int i = 0; i < words; ++i) {
-        if (i > 0)
-            out += ' ';
-        out += random.below(12) == 0 ? random.pick(References) : random.pick(Words);
-    }
-    out += '.';
-}
-
-void appendIndent(QByteArray& out, Random& random)
-{
-    out += '\n';
-    out.append(qsizetype(2 * (1 + random.below(8))), ' ');
-}
+using namespace benchtext;
 
 // A page as sites serve them today: mostly markup with long attribute lists, some scripts,
 // indentation between the tags and comparatively little text.

@@ -1,6 +1,7 @@
 // Loading and saving websites.ini of a small and of a full watch list, beside a plain read and
 // plain writes of the same bytes in the same directory.
 #include "datetimetext.h"
+#include "pagetext.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
 
@@ -25,26 +26,7 @@
 
 namespace {
 
-// A small fixed generator (SplitMix64), so the lists are the same on every machine and run.
-class Random
-{
-public:
-    std::uint64_t next()
-    {
-        std::uint64_t z = (m_state += 0x9e3779b97f4a7c15ULL);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        return z ^ (z >> 31);
-    }
-    std::uint64_t below(std::uint64_t n) { return next() % n; }
-    template <typename T, std::size_t N> const T& pick(const T (&items)[N])
-    {
-        return items[below(N)];
-    }
-
-private:
-    std::uint64_t m_state = 0x77617463686c73ULL;
-};
+using namespace benchtext;
 
 const char* const Names[] = {"weather", "news",    "council", "football", "markets", "city",
                              "schools", "library", "theatre", "railway",  "gazette", "museum",
@@ -57,7 +39,7 @@ const char* const Paths[] = {"",         "/",           "/news/",       "/index.
 // user typed them, the locale's date and time of the last visit, and the page text's length.
 std::vector<WatchList::Cells> realisticRecords(int count)
 {
-    Random random;
+    Random random(0x77617463686c73ULL);
     const QLocale locale(QLocale::English, QLocale::UnitedKingdom);
     const QDateTime start(QDate(2026, 3, 1), QTime(8, 0, 0));
     std::vector<WatchList::Cells> rows(static_cast<size_t>(count));
