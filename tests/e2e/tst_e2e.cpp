@@ -2,6 +2,7 @@
 // on a private virtual X server and driven with xdotool clicks, checking pages that a loopback
 // server changes between runs.
 #include "strip.h"
+#include "testfiles.h"
 #include "testserver.h"
 
 #include <QDeadlineTimer>
@@ -123,19 +124,6 @@ std::optional<std::vector<Record>> parseRecords(const QByteArray& bytes)
         records.push_back({lines[i], lines[i + 1], lines[i + 2]});
     }
     return records;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size() && file.flush();
 }
 
 // Which file a path names and when it was last written: the program replaces websites.ini with
@@ -563,27 +551,27 @@ private Q_SLOTS:
         STOP_ON_FAILURE(startProgram());
 
         STOP_ON_FAILURE(goLook());
-        STOP_ON_FAILURE(checkSavedList(readAll(listPath()), storedFirst));
+        STOP_ON_FAILURE(checkSavedList(readFile(listPath()), storedFirst));
         STOP_ON_FAILURE(checkVisits(1));
 
         serve(&Site::secondPage);
         STOP_ON_FAILURE(goLook());
-        const QByteArray afterSecondCheck = readAll(listPath());
+        const QByteArray afterSecondCheck = readFile(listPath());
         STOP_ON_FAILURE(checkSavedList(afterSecondCheck, storedSecond));
         STOP_ON_FAILURE(checkVisits(2));
 
         STOP_ON_FAILURE(exitThroughMenu());
-        const QByteArray atExit = readAll(listPath());
+        const QByteArray atExit = readFile(listPath());
         STOP_ON_FAILURE(checkSavedList(atExit, storedSecond));
         QCOMPARE(atExit, afterSecondCheck);
 
         // A start and an exit with no check in between: nothing lost, nothing changed.
         STOP_ON_FAILURE(startProgram());
         STOP_ON_FAILURE(exitThroughMenu());
-        QCOMPARE(readAll(listPath()), atExit);
+        QCOMPARE(readFile(listPath()), atExit);
         STOP_ON_FAILURE(checkVisits(2));
 
-        QVERIFY2(!QFile::exists(openedLog()), readAll(openedLog()).constData());
+        QVERIFY2(!QFile::exists(openedLog()), readFile(openedLog()).constData());
         QCOMPARE(QDir(appDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList({QStringLiteral("korvane"), QStringLiteral("websites.ini")}));
     }

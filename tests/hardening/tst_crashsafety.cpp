@@ -1,6 +1,7 @@
 // Kills a process that keeps saving a 10,000-site watch list at random moments, and proves that
 // websites.ini is whole after every kill: byte for byte one of the two lists it saves in turn.
 #include "savelists.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,12 +30,6 @@ extern char** environ;
 namespace {
 
 using namespace std::chrono_literals;
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Which of the two lists `bytes` is, or -1.
 int whichList(const QByteArray& bytes, const QByteArray (&lists)[2])

@@ -5,6 +5,7 @@
 #include "downloadhtml.h"
 #include "lifecycle.h"
 #include "mainwindow.h"
+#include "testfiles.h"
 #include "testserver.h"
 #include "urlopener.h"
 #include "watchlist.h"
@@ -51,18 +52,6 @@ const Marks AsUsual = {"Yes", "30", "No", "45", "Not Found", "12", "Error", "0"}
 const Marks NothingFetched = {"Not Found", "5", "Not Found", "45", "Not Found", "12", "Error", "0"};
 // Sites the user entered anew after the list could not be read: no stored lengths yet.
 const Marks NewSites = {"Yes", "30", "Yes", "45", "Error", "", "Error", ""};
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // Every name under `dir` with its size, so that a test sees anything added, removed or resized.
 QStringList snapshot(const QString& dir)

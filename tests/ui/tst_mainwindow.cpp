@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "sitedialogs.h"
 #include "sitegrid.h"
+#include "testfiles.h"
 #include "testserver.h"
 #include "urlopener.h"
 
@@ -70,12 +71,6 @@ public:
 private:
     QTimer m_timer;
 };
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Counts how many times a file in `directory` is replaced by a rename, as every save does. The
 // temporary names differ from save to save, so the kernel never merges two of these events.

@@ -1,6 +1,7 @@
 // websites.ini on a real disk: what loads from which bytes, what a save writes, and that no
 // failure ever leaves a damaged or shortened file behind.
 #include "childprocess.h"
+#include "testfiles.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
 
@@ -15,18 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // n records as the program writes them: address, a date-time text, a length.
 QByteArray programWrittenFile(int records)
