@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -98,6 +99,37 @@ QByteArray defaultRecordBytes(const QByteArray& lastVisited)
     return bytes;
 }
 
+namespace {
+
+// Puts `bytes` in place of the file as a whole, or leaves the file as it was.
+SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return SaveOutcome::OpenFailed;
+    // Qt 6.4's commit() ignores the result of the flush it starts with, so bytes still in the
+    // device's buffer that the disk then refuses (full, over quota) would not stop a cut-off
+    // file from replacing the list. Flushing here makes that refusal a failed write.
+    if (!WatchListFile::writeAll(file, bytes) || !file.flush()) {
+        file.cancelWriting();
+        return SaveOutcome::WriteFailed;
+    }
+    return file.commit() ? SaveOutcome::Saved : SaveOutcome::CommitFailed;
+}
+
+std::optional<QByteArray> readWhole(const QString& path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return bytes;
+}
+
+} // namespace
+
 WatchListFile::WatchListFile(QString path) : m_path(std::move(path)) {}
 
 bool WatchListFile::writeAll(QIODevice& device, QByteArrayView bytes)
@@ -118,31 +150,21 @@ LoadOutcome WatchListFile::readRecords(WatchListRecords& records)
     const QFileInfo info(m_path);
     if (!info.exists() && !info.isSymLink()) {
         const QByteArray defaults = defaultRecordBytes(nowAsGeneralDateTimeText());
-        QSaveFile file(m_path);
-        // flush() before commit(): see SaveResultsToFile.
-        if (file.open(QIODevice::WriteOnly) && writeAll(file, defaults) && file.flush() &&
-            file.commit()) {
-            outcome = LoadOutcome::CreatedDefault;
-        } else {
+        if (replaceWhole(m_path, defaults) != SaveOutcome::Saved) {
             // Nowhere to keep the list yet; the user still starts from the usual first site.
             records = parseWatchList(defaults);
             return LoadOutcome::DefaultNotWritten;
         }
+        outcome = LoadOutcome::CreatedDefault;
     }
 
-    QFile file(m_path);
-    if (!QFileInfo(m_path).isFile() || !file.open(QIODevice::ReadOnly)) {
+    const std::optional<QByteArray> bytes = readWhole(m_path);
+    if (!bytes) {
         m_keepUnreadableFile = true;
         records = {};
         return LoadOutcome::Unreadable;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        m_keepUnreadableFile = true;
-        records = {};
-        return LoadOutcome::Unreadable;
-    }
-    records = parseWatchList(bytes);
+    records = parseWatchList(*bytes);
     return outcome;
 }
 
@@ -174,15 +196,5 @@ SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
     if (totalurls > 1)
         list.setCurrentCell(totalurls - 1, WatchList::LengthColumn);
 
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return SaveOutcome::OpenFailed;
-    // Qt 6.4's commit() ignores the result of the flush it starts with, so bytes still in the
-    // device's buffer that the disk then refuses (full, over quota) would not stop a cut-off
-    // file from replacing the list. Flushing here makes that refusal a failed write.
-    if (!writeAll(file, bytes) || !file.flush()) {
-        file.cancelWriting();
-        return SaveOutcome::WriteFailed;
-    }
-    return file.commit() ? SaveOutcome::Saved : SaveOutcome::CommitFailed;
+    return replaceWhole(m_path, bytes);
 }
