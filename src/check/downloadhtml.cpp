@@ -104,7 +104,9 @@ CurlDownloadService::~CurlDownloadService()
 
 bool CurlDownloadService::download(const QByteArray& address, const QString& localFile)
 {
-    if (!m_handle)
+    // A NUL byte (a damaged list) would cut the address short: fetch nothing rather than
+    // another page.
+    if (!m_handle || address.contains('\0'))
         return false;
 
     // Addresses are typed by people, who write spaces where a URL needs "%20", as browsers

@@ -187,6 +187,8 @@ private Q_SLOTS:
         QTest::newRow("transfer time-out") << m_server.url("/stall") << impatient;
         QTest::newRow("stalled transfer") << m_server.url("/stall") << stallSensitive;
         QTest::newRow("nothing but the scheme") << QByteArray("http://") << defaults;
+        QTest::newRow("NUL byte inside the address")
+            << m_server.url("/good") + QByteArray("\0/more", 6) << defaults;
     }
 
     void failedDownloads()
