@@ -650,15 +650,16 @@ private Q_SLOTS:
 
     void realOpenerPassesHostileTextAsOneArgument()
     {
-        // A fake xdg-open first on PATH writes down the arguments it was given.
+        // A fake xdg-open first on PATH adds the arguments of each call to a record, each
+        // argument ended by a NUL byte and each call by a line feed.
         const QString bin = m_dir.filePath("bin");
         QVERIFY(QDir().mkpath(bin));
-        const QString record = m_dir.filePath("xdg-open-args");
+        const QByteArray record = QFile::encodeName(m_dir.filePath("xdg-open-args"));
         QFile script(bin + "/xdg-open");
         QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\0' \"$a\"; done > \"" +
-                     QFile::encodeName(record) + ".tmp\"\nmv \"" + QFile::encodeName(record) +
-                     ".tmp\" \"" + QFile::encodeName(record) + "\"\n");
+        script.write("#!/bin/sh\nline=$(for a in \"$@\"; do printf '%s\\0' \"$a\"; done | od -An "
+                     "-v -tx1 | tr -d ' \\n')\necho \"$line\" >> \"" +
+                     record + "\"\n");
         script.close();
         QVERIFY(QFile::setPermissions(script.fileName(),
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
@@ -669,10 +670,15 @@ private Q_SLOTS:
         const QByteArray hostile = "-x a b'\"; touch " + QFile::encodeName(pwned) + "; $(touch " +
                                    QFile::encodeName(pwned) + ") `touch " +
                                    QFile::encodeName(pwned) + "` | & > <";
+        // An address with a NUL byte would reach the browser cut short: it is not opened at all.
+        XdgOpener().open(QByteArray("http://a.example/\0b", 19));
         XdgOpener().open("http://" + hostile);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+        const QByteArray expected = ("http://" + hostile + '\0').toHex() + '\n';
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(record).contains(expected), 10000);
+        // Time for a wrongly started second call to write its line too.
+        QTest::qWait(300);
         qputenv("PATH", oldPath);
-        QCOMPARE(readFile(record), "http://" + hostile + '\0');
+        QCOMPARE(readFile(record), expected);
         QVERIFY(!QFile::exists(pwned));
     }
 };
