@@ -179,6 +179,18 @@ class TestFileFaults : public QObject
     int m_case = 0;
 
     QString listPath() const { return m_dir + "/websites.ini"; }
+
+    // The earlier list on disk, or in its place the fault the row names: a directory (holding
+    // a file of its own) or a read-only list.
+    bool plantList(const QString& fault) const
+    {
+        if (fault == "directory")
+            return QDir().mkdir(listPath()) && writeFile(listPath() + "/inside.txt", "kept\r\n");
+        if (!writeFile(listPath(), oldList()))
+            return false;
+        return fault != "read-only file" ||
+               QFile::setPermissions(listPath(), QFile::Permissions(0x4444));
+    }
     QByteArray oldList() const { return listBytes(m_server.hostAndPort(), Earlier); }
     QByteArray savedList(const Marks& marks) const
     {
@@ -313,14 +325,7 @@ private Q_SLOTS:
         QFETCH(SaveOutcome, save);
 
         const bool directory = fault == "directory";
-        if (directory) {
-            QVERIFY(QDir().mkdir(listPath()));
-            QVERIFY(writeFile(listPath() + "/inside.txt", "kept\r\n"));
-        } else {
-            QVERIFY(writeFile(listPath(), oldList()));
-        }
-        if (fault == "read-only file")
-            QVERIFY(QFile::setPermissions(listPath(), QFile::Permissions(0x4444)));
+        QVERIFY(plantList(fault));
         if (fault == "locked directory") {
             QVERIFY(QFile::setPermissions(listPath(), QFile::Permissions(0x6666)));
             QVERIFY(QFile::setPermissions(m_dir, QFile::Permissions(0x5555)));
@@ -483,14 +488,7 @@ private Q_SLOTS:
                 QSKIP(qPrintable(why));
         }
         const bool directory = fault == "directory";
-        if (directory) {
-            QVERIFY(QDir().mkdir(listPath()));
-            QVERIFY(writeFile(listPath() + "/inside.txt", "kept\r\n"));
-        } else {
-            QVERIFY(writeFile(listPath(), oldList()));
-        }
-        if (fault == "read-only file")
-            QVERIFY(QFile::setPermissions(listPath(), QFile::Permissions(0x4444)));
+        QVERIFY(plantList(fault));
         if (fault == "part directory")
             QVERIFY(QDir().mkdir(temporaryDownloadPath(m_dir) + ".part"));
         if (fault == "full disk")
