@@ -6,6 +6,8 @@
 #include "watchlist.h"
 #include "watchlistfile.h"
 
+#include <algorithm>
+
 CheckRun::CheckRun(WatchList& list, WatchListFile& file, PageFetcher& fetcher, CheckRunHost& host,
                    Clock now)
     : m_list(list), m_file(file), m_fetcher(fetcher), m_host(host),

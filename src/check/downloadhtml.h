@@ -66,8 +66,6 @@ public:
     // std::nullopt when the temporary download file could not be read or deleted.
     std::optional<QByteArray> FetchPageText(const QByteArray& address);
 
-    const QString& temporaryFile() const { return m_temporaryFile; }
-
 private:
     DownloadService& m_service;
     QString m_temporaryFile;
