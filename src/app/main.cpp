@@ -1,5 +1,10 @@
-// Starts Korvane: the application object, the main window, the event loop.
+// Starts Korvane: the application object, the main window with what it checks pages with, the
+// end signals, the event loop.
+#include "checkrun.h"
 #include "datadirectory.h"
+#include "datetimetext.h"
+#include "downloadhtml.h"
+#include "endsignals.h"
 #include "mainwindow.h"
 #include "urlopener.h"
 
@@ -11,8 +16,20 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("korvane"));
+    // Caught from here on: a logout or Ctrl+C while the list loads still ends with a save.
+    EndSignals endSignals;
 
-    MainWindow window(dataDirectoryForThisProgram(), std::make_unique<XdgOpener>());
+    const QString dataDirectory = dataDirectoryForThisProgram();
+    CheckTools checkTools;
+    checkTools.downloads = std::make_unique<CurlDownloadService>();
+    checkTools.fetcher =
+        std::make_unique<PageFetcher>(*checkTools.downloads, temporaryDownloadPath(dataDirectory));
+    checkTools.now = nowAsGeneralDateTimeText;
+
+    MainWindow window(dataDirectory, std::make_unique<XdgOpener>(), std::move(checkTools));
+    QObject::connect(&endSignals, &EndSignals::endRequested, &window, &MainWindow::endOnRequest);
+    // At once, out of any dialog that is open: no further handler runs.
+    QObject::connect(&window, &MainWindow::finished, &app, [] { QCoreApplication::exit(0); });
     window.show();
     return app.exec();
 }

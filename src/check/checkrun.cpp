@@ -7,6 +7,7 @@
 #include "watchlistfile.h"
 
 #include <algorithm>
+#include <cmath>
 
 CheckRun::CheckRun(WatchList& list, WatchListFile& file, PageFetcher& fetcher, CheckRunHost& host,
                    Clock now)
@@ -41,11 +42,14 @@ void CheckRun::checkRow(int row)
     const QByteArray address = "http://" + m_list.cell(row, WatchList::UrlColumn);
 
     // The comparison value belongs to this row: a length that is missing (a new site) or not a
-    // number counts as 0, never as a neighbour's length.
+    // number counts as 0, never as a neighbour's length. Qt reads "nan" and "inf" as numbers;
+    // no length is either.
     bool isNumber = false;
     double stored = m_list.cell(row, WatchList::LengthColumn).trimmed().toDouble(&isNumber);
-    if (!isNumber)
+    if (!isNumber || !std::isfinite(stored))
         stored = 0;
+
+    m_host.checkingRow(row);
 
     // A page that could not be read back is judged as an empty page, never as another row's.
     const double length = double(m_fetcher.FetchPageText(address).value_or(QByteArray()).size());

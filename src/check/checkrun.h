@@ -2,12 +2,14 @@
 // last check, and save the list.
 #pragma once
 
+#include "downloadhtml.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <functional>
+#include <memory>
 
-class PageFetcher;
 class WatchList;
 class WatchListFile;
 
@@ -21,8 +23,11 @@ public:
     virtual ~CheckRunHost() = default;
     virtual void setStatusText(const QString& text) = 0;
     virtual void setBusyPointer(bool busy) = 0;
-    // Paints the window now: the run holds the thread until it ends.
+    // Paints the window now, before the first page is fetched.
     virtual void repaintNow() = 0;
+    // The run is about to fetch the page of `row`: a window keeps that row in view and shows
+    // the rows checked so far.
+    virtual void checkingRow(int row) { Q_UNUSED(row); }
 };
 
 class CheckRun
@@ -47,4 +52,15 @@ private:
     PageFetcher& m_fetcher;
     CheckRunHost& m_host;
     Clock m_now;
+};
+
+// What check runs fetch pages with and stamp their visits with: made where the program starts,
+// and replaced by tests.
+struct CheckTools
+{
+    std::unique_ptr<DownloadService> downloads;
+    // Fetches through `downloads`, into the temporary download file.
+    std::unique_ptr<PageFetcher> fetcher;
+    // Empty: the current local date and time.
+    CheckRun::Clock now;
 };

@@ -5,16 +5,22 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 
 #include <curl/curl.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Why a page could not be fetched, for a user who asks: QT_LOGGING_RULES="korvane.fetch=true".
+Q_LOGGING_CATEGORY(lcFetch, "korvane.fetch", QtWarningMsg)
 
 namespace {
 
@@ -94,10 +100,13 @@ CurlDownloadService::CurlDownloadService(DownloadLimits limits) : m_limits(limit
 {
     initCurlOnce();
     m_handle = curl_easy_init();
+    m_multi = curl_multi_init();
 }
 
 CurlDownloadService::~CurlDownloadService()
 {
+    if (m_multi)
+        curl_multi_cleanup(m_multi);
     if (m_handle)
         curl_easy_cleanup(m_handle);
 }
@@ -105,15 +114,9 @@ CurlDownloadService::~CurlDownloadService()
 bool CurlDownloadService::download(const QByteArray& address, const QString& localFile)
 {
     // A NUL byte (a damaged list) would cut the address short: fetch nothing rather than
-    // another page.
-    if (!m_handle || address.contains('\0'))
-        return false;
-
-    // Addresses are typed by people, who write spaces where a URL needs "%20", as browsers
-    // accept them: the parser takes them and sends them encoded.
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, address.constData(),
-                             CURLU_ALLOW_SPACE | CURLU_URLENCODE) != CURLUE_OK)
+    // another page. A download asked for from inside the waiting handler would pull the one
+    // handle from under the download that is waiting.
+    if (!m_handle || !m_multi || m_busy || address.contains('\0'))
         return false;
 
     const QByteArray target = QFile::encodeName(localFile);
@@ -121,39 +124,129 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     BodySink sink;
     sink.limit = m_limits.maxBodyBytes;
     sink.fd = ::open(partial.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (sink.fd < 0)
+    if (sink.fd < 0) {
+        qCInfo(lcFetch, "%s: cannot create %s: %s", address.constData(), partial.constData(),
+               std::strerror(errno));
         return false;
+    }
+
+    m_busy = true;
+    const bool transferred = transfer(address, &sink);
+    m_busy = false;
+
+    const bool closed = ::close(sink.fd) == 0;
+    if (transferred && sink.failed)
+        qCInfo(lcFetch, "%s: the body was not kept (over %lld bytes, or the disk refused it)",
+               address.constData(), sink.limit);
+    if (!transferred || sink.failed || !closed ||
+        std::rename(partial.constData(), target.constData()) != 0) {
+        std::remove(partial.constData());
+        return false;
+    }
+    return true;
+}
+
+bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
+{
+    // Addresses are typed by people, who write spaces where a URL needs "%20", as browsers
+    // accept them. The spaces are escaped here, the way a browser sends them; the parser would
+    // send "+" in a query, which a server reads as a plus.
+    QByteArray escaped = address;
+    escaped.replace(' ', "%20");
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
+    if (!url) {
+        qCInfo(lcFetch, "%s: out of memory", address.constData());
+        return false;
+    }
+    if (const CURLUcode code =
+            curl_url_set(url.get(), CURLUPART_URL, escaped.constData(), CURLU_URLENCODE);
+        code != CURLUE_OK) {
+        qCInfo(lcFetch, "%s: not an address: %s", address.constData(), curl_url_strerror(code));
+        return false;
+    }
 
     CURL* h = m_handle;
     // The handle keeps its connections and DNS cache across resets; only the options go.
     curl_easy_reset(h);
-    curl_easy_setopt(h, CURLOPT_CURLU, url.get());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, m_limits.maxRedirects);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(m_limits.connectTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(m_limits.transferTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(m_limits.stallTime.count()));
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_limits.maxBodyBytes));
-    curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-    // Larger pieces than the default 16 KiB: fewer callbacks and fewer writes per page.
-    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
 
-    const CURLcode result = curl_easy_perform(h);
+    char errorText[CURL_ERROR_SIZE] = {};
+    // Every option is a protection or a limit the download relies on: one that this libcurl
+    // refuses fails the download rather than letting it go ahead without.
+    bool applied = true;
+    const auto set = [&](CURLoption option, auto value) {
+        if (!applied)
+            return;
+        if (const CURLcode code = curl_easy_setopt(h, option, value); code != CURLE_OK) {
+            const curl_easyoption* known = curl_easy_option_by_id(option);
+            qCInfo(lcFetch, "%s: libcurl refused option %s: %s", address.constData(),
+                   known ? known->name : "?", curl_easy_strerror(code));
+            applied = false;
+        }
+    };
+    set(CURLOPT_ERRORBUFFER, static_cast<char*>(errorText));
+    set(CURLOPT_CURLU, url.get());
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_FOLLOWLOCATION, 1L);
+    set(CURLOPT_MAXREDIRS, m_limits.maxRedirects);
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    set(CURLOPT_ACCEPT_ENCODING, "");
+    set(CURLOPT_FAILONERROR, 1L);
+    set(CURLOPT_CONNECTTIMEOUT_MS, long(m_limits.connectTimeout.count()));
+    set(CURLOPT_TIMEOUT_MS, long(m_limits.transferTimeout.count()));
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_TIME, long(m_limits.stallTime.count()));
+    set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_limits.maxBodyBytes));
+    set(CURLOPT_USERAGENT, UserAgent);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_WRITEFUNCTION, writeBody);
+    set(CURLOPT_WRITEDATA, bodySink);
+    // Larger pieces than the default 16 KiB: fewer callbacks and fewer writes per page.
+    set(CURLOPT_BUFFERSIZE, 256L * 1024);
+    if (!applied)
+        return false;
+
+    // The multi interface lets the wait be cut into short slices, between which the waiting
+    // handler runs: a host that is slow to resolve, connect or answer never holds the caller
+    // longer than one slice.
+    if (const CURLMcode code = curl_multi_add_handle(m_multi, h); code != CURLM_OK) {
+        qCInfo(lcFetch, "%s: %s", address.constData(), curl_multi_strerror(code));
+        return false;
+    }
+    using Clock = std::chrono::steady_clock;
+    auto lastWaiting = Clock::now();
+    int running = 1;
+    CURLMcode multiCode = CURLM_OK;
+    for (;;) {
+        multiCode = curl_multi_perform(m_multi, &running);
+        if (multiCode != CURLM_OK || running == 0)
+            break;
+        multiCode =
+            curl_multi_poll(m_multi, nullptr, 0, int(WaitingHandlerInterval.count()), nullptr);
+        if (multiCode != CURLM_OK)
+            break;
+        if (const auto now = Clock::now(); now - lastWaiting >= WaitingHandlerInterval) {
+            whileWaiting();
+            lastWaiting = Clock::now();
+        }
+    }
+    CURLcode result = CURLE_FAILED_INIT;
+    int left = 0;
+    while (const CURLMsg* message = curl_multi_info_read(m_multi, &left))
+        if (message->msg == CURLMSG_DONE && message->easy_handle == h)
+            result = message->data.result;
+    curl_multi_remove_handle(m_multi, h);
     curl_easy_setopt(h, CURLOPT_CURLU, nullptr);
-    const bool closed = ::close(sink.fd) == 0;
-    if (result != CURLE_OK || sink.failed || !closed ||
-        std::rename(partial.constData(), target.constData()) != 0) {
-        std::remove(partial.constData());
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
+
+    if (multiCode != CURLM_OK) {
+        qCInfo(lcFetch, "%s: %s", address.constData(), curl_multi_strerror(multiCode));
+        return false;
+    }
+    if (result != CURLE_OK) {
+        qCInfo(lcFetch, "%s: %s%s%s", address.constData(), curl_easy_strerror(result),
+               errorText[0] ? ": " : "", errorText);
         return false;
     }
     return true;

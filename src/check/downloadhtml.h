@@ -6,9 +6,11 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 using CURL = void;
+using CURLM = void;
 
 // Downloads one address into a local file.
 class DownloadService
@@ -17,7 +19,22 @@ public:
     virtual ~DownloadService() = default;
     // True exactly when `localFile` now holds the complete body of the response (an existing file
     // of that name is replaced). On failure an existing file of that name is left as it was.
+    // Blocks until the download has ended, calling the waiting handler meanwhile.
     virtual bool download(const QByteArray& address, const QString& localFile) = 0;
+
+    // Called on the downloading thread, every few milliseconds, for as long as a download waits
+    // or runs: a window that downloads on its own thread keeps answering the desktop through it.
+    void setWaitingHandler(std::function<void()> handler) { m_waiting = std::move(handler); }
+
+protected:
+    void whileWaiting() const
+    {
+        if (m_waiting)
+            m_waiting();
+    }
+
+private:
+    std::function<void()> m_waiting;
 };
 
 struct DownloadLimits
@@ -32,9 +49,14 @@ struct DownloadLimits
 
 inline constexpr char UserAgent[] = "Korvane/" KORVANE_VERSION;
 
+// The longest the waiting handler goes uncalled while a download waits for the network; far
+// below the few seconds after which a desktop calls a window not responding.
+inline constexpr std::chrono::milliseconds WaitingHandlerInterval{10};
+
 // HTTP and HTTPS only (redirects included), certificates verified, bodies decoded, statuses of
 // 400 and above failed. One handle serves every download, so connections and name look-ups are
-// reused from one page to the next.
+// reused from one page to the next. Why a download failed is logged under "korvane.fetch"
+// (off unless QT_LOGGING_RULES turns it on).
 class CurlDownloadService final : public DownloadService
 {
 public:
@@ -46,8 +68,12 @@ public:
     bool download(const QByteArray& address, const QString& localFile) override;
 
 private:
+    bool transfer(const QByteArray& address, void* bodySink);
+
     DownloadLimits m_limits;
     CURL* m_handle = nullptr;
+    CURLM* m_multi = nullptr;
+    bool m_busy = false;
 };
 
 // The download call of the page fetcher: true when the file holds the complete body.

@@ -14,6 +14,14 @@ void ClickArea::mousePressEvent(QMouseEvent* event)
     event->accept();
 }
 
+void ClickArea::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The second press of a double click: the first press and release already made the click,
+    // and what the button does must happen once.
+    m_pressed = false;
+    event->accept();
+}
+
 void ClickArea::mouseReleaseEvent(QMouseEvent* event)
 {
     const bool click = m_pressed && event->button() == Qt::LeftButton &&

@@ -1,5 +1,6 @@
 // A transparent area over a button drawn in the background picture: it draws nothing and
-// reports a click (press and release inside it) with the left button.
+// reports a click (press and release inside it) with the left button; a double click is one
+// click.
 #pragma once
 
 #include <QWidget>
@@ -16,6 +17,7 @@ Q_SIGNALS:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     bool m_pressed = false;

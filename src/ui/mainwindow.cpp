@@ -3,7 +3,6 @@
 
 #include "backgroundpicture.h"
 #include "clickarea.h"
-#include "downloadhtml.h"
 #include "lifecycle.h"
 #include "sitedialogs.h"
 #include "sitegrid.h"
@@ -17,12 +16,15 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 
+#include <utility>
+
 MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> opener,
-                       QWidget* parent)
+                       CheckTools checkTools, QWidget* parent)
     : QMainWindow(parent), m_file(QDir(dataDirectory).filePath(QStringLiteral("websites.ini"))),
-      m_dataDirectory(dataDirectory), m_opener(std::move(opener))
+      m_opener(std::move(opener)), m_checkTools(std::move(checkTools))
 {
     // The artwork is compiled into this static library, which the linker would otherwise drop.
     Q_INIT_RESOURCE(artwork);
@@ -31,6 +33,10 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     setWindowIcon(QIcon(QStringLiteral(":/artwork/korvane.svg")));
 
     m_loadOutcome = startUpWatchList(m_list, m_file);
+    if (m_loadOutcome == LoadOutcome::Unreadable)
+        QMetaObject::invokeMethod(this, &MainWindow::reportUnreadableList, Qt::QueuedConnection);
+    if (m_checkTools.downloads)
+        m_checkTools.downloads->setWaitingHandler([this] { keepAnswering(); });
 
     buildMenus();
     buildFace();
@@ -128,8 +134,20 @@ void MainWindow::buildFace()
     connect(m_grid, &SiteGrid::gridDoubleClicked, this, &MainWindow::openSiteCommand);
 }
 
+bool MainWindow::deferDuringCheck(void (MainWindow::*command)())
+{
+    // Mouse and keys already wait (they are not handled while a run goes on); this catches what
+    // comes another way, such as an assistive tool pressing a button.
+    if (!m_checking)
+        return false;
+    m_afterCheck.push_back(command);
+    return true;
+}
+
 void MainWindow::addCommand()
 {
+    if (deferDuringCheck(&MainWindow::addCommand))
+        return;
     if (!m_add)
         m_add = std::make_unique<AddSiteDialog>(m_list, this);
     m_add->addressField()->clear();
@@ -138,6 +156,8 @@ void MainWindow::addCommand()
 
 void MainWindow::editCommand()
 {
+    if (deferDuringCheck(&MainWindow::editCommand))
+        return;
     m_list.setCol(WatchList::UrlColumn);
     if (!m_update)
         m_update = std::make_unique<EditSiteDialog>(m_list, this);
@@ -147,6 +167,8 @@ void MainWindow::editCommand()
 
 void MainWindow::removeCommand()
 {
+    if (deferDuringCheck(&MainWindow::removeCommand))
+        return;
     if (m_list.Rows() < 3) {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Korvane Information"),
                         QStringLiteral("You must have at least on website. You can edit this "
@@ -160,47 +182,167 @@ void MainWindow::removeCommand()
 
 void MainWindow::goLookCommand()
 {
-    if (!m_fetcher) {
-        m_downloads = std::make_unique<CurlDownloadService>();
-        m_fetcher =
-            std::make_unique<PageFetcher>(*m_downloads, temporaryDownloadPath(m_dataDirectory));
+    if (deferDuringCheck(&MainWindow::goLookCommand) || !m_checkTools.fetcher)
+        return;
+    m_checking = true;
+    {
+        CheckRun run(m_list, m_file, *m_checkTools.fetcher, *this, m_checkTools.now);
+        run.VisitALL();
     }
-    CheckRun run(m_list, m_file, *m_fetcher, *this);
-    run.VisitALL();
+    m_checking = false;
+    afterCheck();
+}
+
+void MainWindow::afterCheck()
+{
+    auto waiting = std::exchange(m_afterCheck, {});
+    if (m_endAfterCheck) {
+        endOnRequest();
+        return;
+    }
+    if (m_closeAfterCheck) {
+        m_closeAfterCheck = false;
+        close();
+        return;
+    }
+    for (const auto command : waiting)
+        (this->*command)();
 }
 
 void MainWindow::openSiteCommand()
 {
+    if (deferDuringCheck(&MainWindow::openSiteCommand))
+        return;
     m_list.setCol(WatchList::UrlColumn);
     m_opener->open("http://" + m_list.Text());
 }
 
 void MainWindow::onlineHelpCommand()
 {
+    if (deferDuringCheck(&MainWindow::onlineHelpCommand))
+        return;
     m_opener->open(QByteArray("http://") + HelpPageAddress);
 }
 
-void MainWindow::shutDown()
+bool MainWindow::shutDown()
 {
-    saveWatchListAtShutDown(m_list, m_file);
+    if (!saveBeforeClosing())
+        return false;
     if (m_add)
         m_add->close();
     if (m_update)
         m_update->close();
+    return true;
+}
+
+bool MainWindow::saveBeforeClosing()
+{
+    if (m_closingWithoutSaving)
+        return true;
+    for (;;) {
+        if (saveWatchListAtShutDown(m_list, m_file) == SaveOutcome::Saved || m_ending)
+            return true;
+        // A list that is as it was loaded or last saved loses nothing: a read-only list that
+        // was only looked at closes without a word.
+        if (!m_file.hasUnsavedChanges(m_list))
+            return true;
+
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Korvane"),
+                        QStringLiteral("Korvane could not save the watch list\n%1\n\n%2\n\n"
+                                       "If Korvane closes without saving, the changes made since "
+                                       "the list was last saved are lost.")
+                            .arg(QDir::toNativeSeparators(m_file.path()), m_file.errorString()),
+                        QMessageBox::Retry | QMessageBox::Discard | QMessageBox::Cancel, this);
+        box.button(QMessageBox::Retry)->setText(QStringLiteral("Try Again"));
+        box.button(QMessageBox::Discard)->setText(QStringLiteral("Close Without Saving"));
+        box.button(QMessageBox::Cancel)->setText(QStringLiteral("Keep Korvane Open"));
+        box.setDefaultButton(QMessageBox::Retry);
+        box.setEscapeButton(QMessageBox::Cancel);
+        const int choice = box.exec();
+        // A request to end that came while the question was open has saved what it could.
+        if (m_ending)
+            return true;
+        if (choice == QMessageBox::Discard) {
+            m_closingWithoutSaving = true;
+            return true;
+        }
+        if (choice != QMessageBox::Retry)
+            return false;
+    }
+}
+
+void MainWindow::reportUnreadableList()
+{
+    if (m_ending)
+        return;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Korvane"),
+                    QStringLiteral("Korvane could not read the watch list\n%1\n\n%2\n\n"
+                                   "Korvane starts with an empty list and will not overwrite "
+                                   "this file until it is started again.")
+                        .arg(QDir::toNativeSeparators(m_file.path()), m_file.errorString()),
+                    QMessageBox::Ok, this);
+    box.exec();
 }
 
 void MainWindow::exitCommand()
 {
-    shutDown();
+    if (deferDuringCheck(&MainWindow::exitCommand))
+        return;
+    if (!shutDown())
+        return;
     // Closing the window runs the close handler, which saves once more and ends the program.
     close();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    shutDown();
+    // The run saves the list when it ends; the close comes after that.
+    if (m_checking) {
+        m_closeAfterCheck = true;
+        event->ignore();
+        return;
+    }
+    if (!m_ending && !shutDown()) {
+        event->ignore();
+        return;
+    }
     event->accept();
-    QCoreApplication::exit(0);
+    finish();
+}
+
+void MainWindow::endOnRequest()
+{
+    if (m_checking) {
+        m_endAfterCheck = true;
+        return;
+    }
+    if (m_ending)
+        return;
+    m_ending = true;
+    // Nobody can be asked: one try, and the program ends whatever came of it.
+    saveWatchListAtShutDown(m_list, m_file);
+    if (m_add)
+        m_add->close();
+    if (m_update)
+        m_update->close();
+    close();
+    // The close does nothing while a close is already under way (its question still open):
+    // the end comes all the same.
+    finish();
+}
+
+void MainWindow::finish()
+{
+    if (std::exchange(m_finished, true))
+        return;
+    Q_EMIT finished();
+}
+
+void MainWindow::keepAnswering()
+{
+    // Paints, the window manager's pings and close requests, timers and signals; the user's
+    // keys and clicks stay queued until the run has ended.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void MainWindow::setStatusText(const QString& text)
@@ -221,4 +363,10 @@ void MainWindow::setBusyPointer(bool busy)
 void MainWindow::repaintNow()
 {
     repaint();
+}
+
+void MainWindow::checkingRow(int row)
+{
+    m_grid->keepRowInView(row);
+    keepAnswering();
 }

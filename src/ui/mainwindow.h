@@ -9,13 +9,12 @@
 #include <QMainWindow>
 
 #include <memory>
+#include <vector>
 
 class AddSiteDialog;
 class BackgroundPicture;
 class ClickArea;
-class CurlDownloadService;
 class EditSiteDialog;
-class PageFetcher;
 class QLabel;
 class SiteGrid;
 class UrlOpener;
@@ -28,10 +27,10 @@ class MainWindow final : public QMainWindow, private CheckRunHost
 {
     Q_OBJECT
 public:
-    // Keeps websites.ini and the temporary download file in `dataDirectory`, and opens
-    // addresses through `opener`. Loads the watch list before the window is first shown.
+    // Keeps websites.ini in `dataDirectory`, opens addresses through `opener` and checks pages
+    // with `checkTools`. Loads the watch list before the window is first shown.
     MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> opener,
-               QWidget* parent = nullptr);
+               CheckTools checkTools, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     WatchList& watchList() { return m_list; }
@@ -40,8 +39,10 @@ public:
     AddSiteDialog* addDialog() const { return m_add.get(); }
     EditSiteDialog* editDialog() const { return m_update.get(); }
     LoadOutcome loadOutcome() const { return m_loadOutcome; }
+    bool isChecking() const { return m_checking; }
 
-    // The list commands, as the menus and the drawn buttons run them.
+    // The list commands, as the menus and the drawn buttons run them. Asked for during a check
+    // run, a command waits for the run's end.
     void addCommand();
     void editCommand();
     void removeCommand();
@@ -50,25 +51,49 @@ public:
     void onlineHelpCommand();
     void exitCommand();
 
+    // A request to end from outside the window (a signal): the list is saved once, without
+    // asking anything, and the program ends with status 0. During a check run it waits for the
+    // run's end.
+    void endOnRequest();
+
+Q_SIGNALS:
+    // Shut-down is over: the list is saved (or the user chose to close without saving) and the
+    // dialogs are closed. Whoever started the program ends it now.
+    void finished();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildMenus();
     void buildFace();
-    void shutDown();
+    // False when the user chose to keep the window open.
+    bool shutDown();
+    bool saveBeforeClosing();
+    void reportUnreadableList();
+    bool deferDuringCheck(void (MainWindow::*command)());
+    void afterCheck();
+    void finish();
+    void keepAnswering();
 
     void setStatusText(const QString& text) override;
     void setBusyPointer(bool busy) override;
     void repaintNow() override;
+    void checkingRow(int row) override;
 
     WatchList m_list;
     WatchListFile m_file;
-    QString m_dataDirectory;
     std::unique_ptr<UrlOpener> m_opener;
-    std::unique_ptr<CurlDownloadService> m_downloads;
-    std::unique_ptr<PageFetcher> m_fetcher;
+    CheckTools m_checkTools;
     LoadOutcome m_loadOutcome;
+
+    bool m_checking = false;
+    bool m_closeAfterCheck = false;
+    bool m_endAfterCheck = false;
+    bool m_ending = false;
+    bool m_closingWithoutSaving = false;
+    bool m_finished = false;
+    std::vector<void (MainWindow::*)()> m_afterCheck;
 
     BackgroundPicture* m_picture = nullptr;
     SiteGrid* m_grid = nullptr;

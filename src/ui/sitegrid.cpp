@@ -92,9 +92,26 @@ void SiteGrid::showCurrentCell(int row, int col)
     const bool autoScrolls = hasAutoScroll();
     setAutoScroll(false);
     m_following = true;
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    // The view's current index is the selection's moving end, RowSel; the list's current cell
+    // is where the selection started.
+    const QModelIndex selectionEnd =
+        m_list.index(WatchList::modelRowFromTableRow(m_list.RowSel()), col);
+    if (selectionEnd.isValid() && selectionEnd != index) {
+        selectionModel()->setCurrentIndex(selectionEnd, QItemSelectionModel::NoUpdate);
+        selectionModel()->select(QItemSelection(index, selectionEnd),
+                                 QItemSelectionModel::ClearAndSelect);
+    } else {
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    }
     m_following = false;
     setAutoScroll(autoScrolls);
+}
+
+void SiteGrid::keepRowInView(int row)
+{
+    const QModelIndex index = m_list.index(WatchList::modelRowFromTableRow(row), 0);
+    if (index.isValid())
+        scrollTo(index, EnsureVisible);
 }
 
 void SiteGrid::reportSelection()

@@ -147,11 +147,21 @@ bool WatchList::RemoveItem(int row)
 {
     if (row < 1 || row >= Rows())
         return false;
+    // A view moves its current index off a removed row by itself and reports that move back;
+    // the table's current cell is the one that counts, so it is put back afterwards and the
+    // views are told to follow it.
+    const int keptRow = m_row;
+    const int keptCol = m_col;
+    const int keptRowSel = m_rowSel;
     const int modelRow = modelRowFromTableRow(row);
     beginRemoveRows({}, modelRow, modelRow);
     m_rows.erase(m_rows.begin() + row);
     endRemoveRows();
+    m_row = keptRow;
+    m_col = keptCol;
+    m_rowSel = keptRowSel;
     clampCurrentCell();
+    Q_EMIT currentCellChanged(m_row, m_col);
     return true;
 }
 

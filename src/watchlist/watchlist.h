@@ -92,7 +92,8 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 Q_SIGNALS:
-    // Emitted when the program (not a view) moves the current cell, so views can follow.
+    // Emitted when the program (not a view) moves the current cell or the selection's other
+    // end (RowSel), so views can follow.
     void currentCellChanged(int row, int col);
     void columnWidthChanged(int col);
 

@@ -101,30 +101,50 @@ QByteArray defaultRecordBytes(const QByteArray& lastVisited)
 
 namespace {
 
-// Puts `bytes` in place of the file as a whole, or leaves the file as it was.
-SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes)
+// Puts `bytes` in place of the file as a whole, or leaves the file as it was. `why` gets the
+// reason of a failure.
+SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes, QString& why)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
+        why = file.errorString();
         return SaveOutcome::OpenFailed;
+    }
     // Qt 6.4's commit() ignores the result of the flush it starts with, so bytes still in the
     // device's buffer that the disk then refuses (full, over quota) would not stop a cut-off
     // file from replacing the list. Flushing here makes that refusal a failed write.
     if (!WatchListFile::writeAll(file, bytes) || !file.flush()) {
+        why = file.errorString();
         file.cancelWriting();
         return SaveOutcome::WriteFailed;
     }
-    return file.commit() ? SaveOutcome::Saved : SaveOutcome::CommitFailed;
+    if (!file.commit()) {
+        why = file.errorString();
+        return SaveOutcome::CommitFailed;
+    }
+    return SaveOutcome::Saved;
 }
 
-std::optional<QByteArray> readWhole(const QString& path)
+std::optional<QByteArray> readWhole(const QString& path, QString& why)
 {
     QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+    if (QFileInfo(path).isDir()) {
+        why = QStringLiteral("It is a folder, not a file.");
         return std::nullopt;
+    }
+    if (!QFileInfo(path).isFile()) {
+        why = QStringLiteral("It is not a regular file.");
+        return std::nullopt;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        why = file.errorString();
+        return std::nullopt;
+    }
     QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (file.error() != QFileDevice::NoError) {
+        why = file.errorString();
         return std::nullopt;
+    }
     return bytes;
 }
 
@@ -150,7 +170,7 @@ LoadOutcome WatchListFile::readRecords(WatchListRecords& records)
     const QFileInfo info(m_path);
     if (!info.exists() && !info.isSymLink()) {
         const QByteArray defaults = defaultRecordBytes(nowAsGeneralDateTimeText());
-        if (replaceWhole(m_path, defaults) != SaveOutcome::Saved) {
+        if (replaceWhole(m_path, defaults, m_errorString) != SaveOutcome::Saved) {
             // Nowhere to keep the list yet; the user still starts from the usual first site.
             records = parseWatchList(defaults);
             return LoadOutcome::DefaultNotWritten;
@@ -158,7 +178,7 @@ LoadOutcome WatchListFile::readRecords(WatchListRecords& records)
         outcome = LoadOutcome::CreatedDefault;
     }
 
-    const std::optional<QByteArray> bytes = readWhole(m_path);
+    const std::optional<QByteArray> bytes = readWhole(m_path, m_errorString);
     if (!bytes) {
         m_keepUnreadableFile = true;
         records = {};
@@ -173,6 +193,12 @@ void WatchListFile::fillRows(WatchList& list, WatchListRecords records)
     m_unloadedTail = std::move(records.unloadedTail);
     list.replaceSiteRows(std::move(records.rows));
     list.setCurrentCell(list.Rows() - 1, WatchList::LengthColumn);
+    m_keptBytes = serializeWatchList(list, list.Rows(), m_unloadedTail);
+}
+
+bool WatchListFile::hasUnsavedChanges(const WatchList& list) const
+{
+    return serializeWatchList(list, list.Rows(), m_unloadedTail) != m_keptBytes;
 }
 
 LoadOutcome WatchListFile::LoadResultsFromFile(WatchList& list)
@@ -185,16 +211,26 @@ LoadOutcome WatchListFile::LoadResultsFromFile(WatchList& list)
 
 SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
 {
-    if (totalurls < 1 || totalurls > list.Rows())
+    if (totalurls < 1 || totalurls > list.Rows()) {
+        m_errorString = QStringLiteral("The list's row count is out of range.");
         return SaveOutcome::BadRowCount;
-    if (m_keepUnreadableFile)
+    }
+    if (m_keepUnreadableFile) {
+        m_errorString = QStringLiteral("It could not be read when Korvane started, so Korvane "
+                                       "does not overwrite it.");
         return SaveOutcome::KeptUnreadableFile;
-    if (isReadOnlyFile(m_path))
+    }
+    if (isReadOnlyFile(m_path)) {
+        m_errorString = QStringLiteral("The file is read-only.");
         return SaveOutcome::ReadOnlyFile;
+    }
 
-    const QByteArray bytes = serializeWatchList(list, totalurls, m_unloadedTail);
+    QByteArray bytes = serializeWatchList(list, totalurls, m_unloadedTail);
     if (totalurls > 1)
         list.setCurrentCell(totalurls - 1, WatchList::LengthColumn);
 
-    return replaceWhole(m_path, bytes);
+    const SaveOutcome outcome = replaceWhole(m_path, bytes, m_errorString);
+    if (outcome == SaveOutcome::Saved && totalurls == list.Rows())
+        m_keptBytes = std::move(bytes);
+    return outcome;
 }

@@ -72,11 +72,21 @@ public:
     // written.
     SaveOutcome SaveResultsToFile(WatchList& list, qint16 totalurls);
 
+    // Why the last load or save that failed did so, in words for the user.
+    const QString& errorString() const { return m_errorString; }
+
+    // True when a save now would write other bytes than the file got at the last successful
+    // save, or than the list held when it was loaded: something would be lost if the list were
+    // dropped now.
+    bool hasUnsavedChanges(const WatchList& list) const;
+
     // Writes `bytes` to an open device; false when the device takes less than all of them.
     static bool writeAll(QIODevice& device, QByteArrayView bytes);
 
 private:
     QString m_path;
     QByteArray m_unloadedTail;
+    QByteArray m_keptBytes;
+    QString m_errorString;
     bool m_keepUnreadableFile = false;
 };

@@ -192,6 +192,11 @@ private Q_SLOTS:
             << QByteArray() << -1 << false << QByteArray("Error") << true << QByteArray();
         QTest::newRow("not a number counts as 0")
             << QByteArray("n/a") << 12 << false << QByteArray("Yes") << true << QByteArray("12");
+        // Decimal numbers only: with these read as numbers an empty page showed "Not Found".
+        for (const char* notDecimal : {"nan", "NaN", "inf", "-inf", "infinity", "1e999"})
+            QTest::addRow("%s counts as 0", notDecimal)
+                << QByteArray(notDecimal) << -1 << false << QByteArray("Error") << true
+                << QByteArray(notDecimal);
     }
 
     void outcomeOfOneRow()

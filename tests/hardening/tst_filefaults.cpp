@@ -1,10 +1,12 @@
 // Check runs and shut-down saves on files, directories and disks that refuse to be written:
 // every row still gets its mark, the run still ends, and websites.ini never loses a byte.
 #include "checkrun.h"
+#include "checktools.h"
 #include "childprocess.h"
 #include "downloadhtml.h"
 #include "lifecycle.h"
 #include "mainwindow.h"
+#include "messageboxanswerer.h"
 #include "testfiles.h"
 #include "testserver.h"
 #include "urlopener.h"
@@ -262,7 +264,8 @@ class TestFileFaults : public QObject
 
     std::unique_ptr<MainWindow> openWindow()
     {
-        auto window = std::make_unique<MainWindow>(m_dir, std::make_unique<NoOpener>());
+        auto window = std::make_unique<MainWindow>(m_dir, std::make_unique<NoOpener>(),
+                                                   curlCheckTools(m_dir));
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             qWarning("window not exposed");
@@ -495,6 +498,9 @@ private Q_SLOTS:
             QVERIFY(disk.fill());
         const QStringList before = snapshot(m_dir);
 
+        // The run's visit times are unsaved changes: a list that cannot be written is told of
+        // at the close, and this test closes without saving.
+        MessageBoxAnswerer answerer(QMessageBox::Discard);
         auto window = openWindow();
         WatchList& list = window->watchList();
         if (directory) {
@@ -509,6 +515,8 @@ private Q_SLOTS:
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
         window->close();
         QVERIFY(!window->isVisible());
+        // A directory in place of the list is told of at the start and at the close.
+        QCOMPARE(answerer.seen.count, saved ? 0 : directory ? 2 : 1);
 
         if (saved) {
             // This run's visit times are the clock's, not ours: compare the rest.

@@ -1,7 +1,10 @@
 // The main window offscreen: its layout, every route from a click or a menu item to its
 // command, the dialogs, opening addresses, the check run, and the end of the program.
+#include "checktools.h"
 #include "clickarea.h"
 #include "mainwindow.h"
+#include "messageboxanswerer.h"
+#include "responsegate.h"
 #include "sitedialogs.h"
 #include "sitegrid.h"
 #include "testfiles.h"
@@ -18,6 +21,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -27,6 +31,8 @@
 
 namespace {
 
+const QByteArray CheckedAt = "07/12/2026 11:00:00";
+
 class RecordingOpener final : public UrlOpener
 {
 public:
@@ -35,41 +41,6 @@ public:
 
 private:
     QByteArrayList& m_opened;
-};
-
-struct SeenMessage
-{
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    int count = 0;
-};
-
-// Answers the next modal message box by reading it and pressing its OK button.
-class MessageBoxAnswerer
-{
-public:
-    MessageBoxAnswerer()
-    {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            seen.title = box->windowTitle();
-            seen.text = box->text();
-            seen.icon = box->icon();
-            seen.buttons = box->standardButtons();
-            ++seen.count;
-            box->button(QMessageBox::Ok)->click();
-        });
-        m_timer.start();
-    }
-    SeenMessage seen;
-
-private:
-    QTimer m_timer;
 };
 
 // Counts how many times a file in `directory` is replaced by a rename, as every save does. The
@@ -130,7 +101,8 @@ class TestMainWindow : public QObject
     {
         writeList(addresses);
         m_window =
-            std::make_unique<MainWindow>(m_dir.path(), std::make_unique<RecordingOpener>(m_opened));
+            std::make_unique<MainWindow>(m_dir.path(), std::make_unique<RecordingOpener>(m_opened),
+                                         curlCheckTools(m_dir.path(), [] { return CheckedAt; }));
         m_window->show();
         if (!QTest::qWaitForWindowExposed(m_window.get()))
             qWarning("window not exposed");
@@ -358,6 +330,10 @@ private Q_SLOTS:
         // Remove acts on the far end of the selection; edit and open on where it started.
         trigger("removemenu");
         QCOMPARE(addresses(), (QByteArrayList{"a.example", "b.example", "c.example", "e.example"}));
+        // The table's current cell and selection end stay where they were; the view follows.
+        QCOMPARE(list().Row(), 2);
+        QCOMPARE(list().RowSel(), 4);
+        QCOMPARE(m_window->grid()->currentIndex().row(), 3);
         selectTwoToFour();
         trigger("editmenu");
         QCOMPARE(m_window->editDialog()->addressField()->text(), QStringLiteral("b.example"));
@@ -365,6 +341,23 @@ private Q_SLOTS:
         selectTwoToFour();
         m_window->openSiteCommand();
         QCOMPARE(m_opened, QByteArrayList{"http://b.example"});
+
+        // One row selected: the row below moves up into the current row.
+        selectRow(2);
+        trigger("removemenu");
+        QCOMPARE(addresses(), (QByteArrayList{"a.example", "c.example", "e.example"}));
+        QCOMPARE(list().Row(), 2);
+        QCOMPARE(list().RowSel(), 2);
+        QCOMPARE(m_window->grid()->currentIndex().row(), 1);
+    }
+
+    void doubleClickOnADrawnButtonIsOneClick()
+    {
+        openWindow({"a.example", "b.example", "c.example", "d.example"});
+        auto* remove = m_window->findChild<ClickArea*>("Label6");
+        QTest::mouseDClick(m_window->windowHandle(), Qt::LeftButton, {},
+                           remove->mapTo(m_window.get(), remove->rect().center()));
+        QCOMPARE(addresses(), (QByteArrayList{"a.example", "b.example", "c.example"}));
     }
 
     void doubleClickOpensTheSite()
@@ -636,16 +629,191 @@ private Q_SLOTS:
         QCOMPARE(readFile(listPath()), QByteArray("a.example\r\n07/12/2026 10:00:00\r\n9\r\n"));
     }
 
-    void closingWithAReadOnlyListLeavesItAlone()
+    void failedSaveAtTheClose_data()
     {
+        QTest::addColumn<bool>("changed");
+        QTest::addColumn<int>("answer"); // the button pressed in the question
+        QTest::addColumn<bool>("throughExit");
+        QTest::addColumn<int>("messages");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("saved");
+
+        QTest::newRow("unchanged read-only list closes without a word")
+            << false << int(QMessageBox::NoButton) << false << 0 << true << false;
+        QTest::newRow("unchanged, through Exit Korvane")
+            << false << int(QMessageBox::NoButton) << true << 0 << true << false;
+        QTest::newRow("changed: keep Korvane open")
+            << true << int(QMessageBox::Cancel) << false << 1 << false << false;
+        QTest::newRow("changed: close without saving")
+            << true << int(QMessageBox::Discard) << false << 1 << true << false;
+        QTest::newRow("changed: close without saving, through Exit Korvane")
+            << true << int(QMessageBox::Discard) << true << 1 << true << false;
+        QTest::newRow("changed: keep open, through Exit Korvane")
+            << true << int(QMessageBox::Cancel) << true << 1 << false << false;
+        // The user makes the file writable again, then tries again.
+        QTest::newRow("changed: try again")
+            << true << int(QMessageBox::Retry) << false << 1 << true << true;
+    }
+
+    void failedSaveAtTheClose()
+    {
+        QFETCH(bool, changed);
+        QFETCH(int, answer);
+        QFETCH(bool, throughExit);
+        QFETCH(int, messages);
+        QFETCH(bool, closed);
+        QFETCH(bool, saved);
+
         openWindow({"a.example"});
         const QByteArray before = readFile(listPath());
         QVERIFY(QFile::setPermissions(listPath(), QFile::ReadOwner));
-        list().AddItem("added.example");
-        m_window->close();
-        QVERIFY(!m_window->isVisible());
+        if (changed)
+            list().AddItem("added.example");
+        MessageBoxAnswerer answerer{QMessageBox::StandardButton(answer)};
+        answerer.beforeAnswer = [this, answer] {
+            if (answer == QMessageBox::Retry)
+                QFile::setPermissions(listPath(), QFile::ReadOwner | QFile::WriteOwner);
+        };
+        QSignalSpy finished(m_window.get(), &MainWindow::finished);
+        if (throughExit)
+            trigger("exitkorvane");
+        else
+            m_window->close();
+
+        QCOMPARE(answerer.seen.count, messages);
+        if (messages) {
+            QCOMPARE(answerer.seen.icon, QMessageBox::Warning);
+            QVERIFY2(answerer.seen.text.contains(listPath()), qPrintable(answerer.seen.text));
+            QVERIFY2(answerer.seen.text.contains("read-only"), qPrintable(answerer.seen.text));
+            QCOMPARE(answerer.seen.buttons,
+                     QMessageBox::Retry | QMessageBox::Discard | QMessageBox::Cancel);
+        }
+        QCOMPARE(m_window->isVisible(), !closed);
+        QCOMPARE(finished.count(), closed ? 1 : 0);
         QVERIFY(QFile::setPermissions(listPath(), QFile::ReadOwner | QFile::WriteOwner));
-        QCOMPARE(readFile(listPath()), before);
+        QCOMPARE(readFile(listPath()), saved ? before + "added.example\r\n\r\n\r\n" : before);
+    }
+
+    void unreadableListIsToldOnceAtTheStart()
+    {
+        QVERIFY(QDir().mkdir(listPath()));
+        MessageBoxAnswerer answerer;
+        m_window =
+            std::make_unique<MainWindow>(m_dir.path(), std::make_unique<RecordingOpener>(m_opened),
+                                         curlCheckTools(m_dir.path()));
+        m_window->show();
+        QTRY_COMPARE(answerer.seen.count, 1);
+        QCOMPARE(answerer.seen.icon, QMessageBox::Warning);
+        QVERIFY2(answerer.seen.text.contains(listPath()), qPrintable(answerer.seen.text));
+        QVERIFY2(answerer.seen.text.contains("folder"), qPrintable(answerer.seen.text));
+        QCOMPARE(addresses(), QByteArrayList{""});
+        // Left as it was loaded, the list closes without another word and the folder stays.
+        m_window->close();
+        QCOMPARE(answerer.seen.count, 1);
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(QFileInfo(listPath()).isDir());
+        QVERIFY(QDir().rmdir(listPath()));
+    }
+
+    // A run whose last page the server holds back: meanwhile the window handles what is not
+    // the user's input (here a timer), shows the rows already checked, and keeps the row being
+    // checked in view.
+    void windowAnswersDuringTheRun()
+    {
+        ResponseGate gate;
+        TestServer server;
+        server.http().Get("/page", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body><p>Twelve chars</p></body></html>", "text/html");
+        });
+        server.http().Get("/held", [&gate](const httplib::Request&, httplib::Response& res) {
+            gate.wait();
+            res.set_content("<html><body><p>Held back</p></body></html>", "text/html");
+        });
+        server.start();
+        QByteArrayList sites;
+        for (int i = 0; i < 29; ++i)
+            sites << server.hostAndPort() + "/page";
+        sites << server.hostAndPort() + "/held";
+        openWindow(sites);
+        SiteGrid* grid = m_window->grid();
+        grid->scrollToTop();
+
+        struct PaintCounter : QObject
+        {
+            int paints = 0;
+            bool eventFilter(QObject*, QEvent* event) override
+            {
+                paints += event->type() == QEvent::Paint;
+                return false;
+            }
+        } counter;
+        grid->viewport()->installEventFilter(&counter);
+
+        bool handledWhileHeld = false;
+        QByteArray rowBeforeHeld;
+        bool heldRowInView = false;
+        int paintsWhileChecking = 0;
+        QTimer timer;
+        timer.setInterval(5);
+        connect(&timer, &QTimer::timeout, [&] {
+            if (!gate.isHolding() || handledWhileHeld)
+                return;
+            handledWhileHeld = true;
+            rowBeforeHeld = list().cell(29, WatchList::UpdatedColumn);
+            heldRowInView =
+                grid->viewport()->rect().contains(grid->visualRect(list().index(29, 0)));
+            paintsWhileChecking = counter.paints;
+            QCOMPARE(m_window->statusLine()->text(), QStringLiteral(" Status:  Running..."));
+            gate.release();
+        });
+        timer.start();
+        counter.paints = 0;
+        trigger("golook");
+        gate.release();
+
+        QVERIFY2(handledWhileHeld, "no event was handled while the page was held back");
+        QCOMPARE(rowBeforeHeld, QByteArray("Yes"));
+        QVERIFY(heldRowInView);
+        QVERIFY(paintsWhileChecking > 0);
+        QCOMPARE(list().cell(30, WatchList::UpdatedColumn), QByteArray("Yes"));
+        QCOMPARE(m_window->statusLine()->text(), QStringLiteral(" Status:  Done"));
+    }
+
+    // A close request during a run waits for the run's end, then the list is saved and the
+    // window closes.
+    void closeDuringTheRunWaitsForItsEnd()
+    {
+        ResponseGate gate;
+        TestServer server;
+        server.http().Get("/held", [&gate](const httplib::Request&, httplib::Response& res) {
+            gate.wait();
+            res.set_content("<html><body><p>Held back</p></body></html>", "text/html");
+        });
+        server.start();
+        const QByteArray held = server.hostAndPort() + "/held";
+        openWindow({server.hostAndPort() + "/missing", held});
+        QSignalSpy finished(m_window.get(), &MainWindow::finished);
+
+        bool openAfterClose = false;
+        QTimer timer;
+        timer.setInterval(5);
+        connect(&timer, &QTimer::timeout, [&] {
+            if (!gate.isHolding())
+                return;
+            timer.stop();
+            // As the window manager asks: through the platform window.
+            m_window->windowHandle()->close();
+            openAfterClose = m_window->isVisible() && finished.isEmpty();
+            gate.release();
+        });
+        timer.start();
+        trigger("golook");
+
+        QVERIFY(openAfterClose);
+        QVERIFY(!m_window->isVisible());
+        QCOMPARE(finished.count(), 1);
+        const QByteArray saved = readFile(listPath());
+        QVERIFY2(saved.endsWith(held + "\r\n" + CheckedAt + "\r\n9\r\n"), saved.constData());
     }
 
     void realOpenerPassesHostileTextAsOneArgument()
