@@ -1,4 +1,6 @@
-// Throughput of the HTML reducer on large pages, beside a plain memchr scan of the same bytes.
+// Throughput of the HTML reducer on large pages. Target: at least 200 MB/s on both kinds of page,
+// at 1 MiB and at 16 MiB alike (the time grows linearly with the page). A page reduces in a
+// fraction of the time it takes to download, so there is nothing to gain beyond that.
 #include "pagetext.h"
 #include "strip.h"
 
@@ -7,7 +9,6 @@
 #include <QByteArray>
 
 #include <cstdint>
-#include <cstring>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -152,17 +153,6 @@ void reduce(benchmark::State& state, Kind kind, qsizetype size)
     state.counters["kept"] = double(reducedSize) / double(size);
 }
 
-// The floor: one pass that only looks at every byte, for a byte the page never holds.
-void scan(benchmark::State& state, Kind kind, qsizetype size)
-{
-    const QByteArray& source = page(kind, size);
-    for (auto _ : state) {
-        const void* hit = std::memchr(source.constData(), '\x01', size_t(source.size()));
-        benchmark::DoNotOptimize(hit);
-    }
-    state.SetBytesProcessed(state.iterations() * size);
-}
-
 // What a caller that keeps its own copy of the page pays on top of the reducer.
 void copy(benchmark::State& state, Kind kind, qsizetype size)
 {
@@ -183,7 +173,7 @@ int main(int argc, char** argv)
     const std::pair<qsizetype, const char*> sizes[] = {{qsizetype(1) << 20, "1MiB"},
                                                        {qsizetype(16) << 20, "16MiB"}};
     const std::pair<void (*)(benchmark::State&, Kind, qsizetype), const char*> runs[] = {
-        {reduce, "ReduceHtml"}, {scan, "memchr"}, {copy, "copy"}};
+        {reduce, "ReduceHtml"}, {copy, "copy"}};
     for (const auto& [kind, kindName] : kinds) {
         for (const auto& [size, sizeName] : sizes) {
             for (const auto& [run, runName] : runs) {

@@ -44,6 +44,23 @@ Qt::Alignment alignmentFor(int code, const QByteArray& text)
     }
 }
 
+// The display text of a cell as a view shows it: of a cell longer than MaxShownBytes only the
+// beginning. A character that the cut splits is left out, rather than taken for bytes that are
+// not UTF-8.
+QString shownText(const QByteArray& bytes)
+{
+    if (bytes.size() <= WatchList::MaxShownBytes)
+        return WatchList::displayText(bytes);
+    const QByteArrayView beginning = QByteArrayView(bytes).first(WatchList::MaxShownBytes);
+    // Not stateless: a sequence cut off at the end waits for bytes that never come, and
+    // counts as no error.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString decoded = utf8(beginning);
+    if (!utf8.hasError())
+        return decoded;
+    return QString::fromLatin1(beginning);
+}
+
 } // namespace
 
 WatchList::WatchList(QObject* parent) : QAbstractTableModel(parent), m_rows(2)
@@ -247,7 +264,7 @@ QVariant WatchList::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return displayText(cell(row, col));
+        return shownText(cell(row, col));
     case Qt::FontRole:
         if (isBold(row, col)) {
             // Only the weight is set, so the view's own font fills in the rest.
@@ -269,7 +286,7 @@ QVariant WatchList::headerData(int section, Qt::Orientation orientation, int rol
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return displayText(cell(0, section));
+        return shownText(cell(0, section));
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     default:

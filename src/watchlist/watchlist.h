@@ -80,6 +80,10 @@ public:
     // character per byte, so that no byte is ever hidden from the user.
     static QString displayText(const QByteArray& bytes);
 
+    // Views show (and lay out) at most this many of a cell's first bytes, so that a damaged list
+    // with megabytes in one cell stays usable. The cell itself keeps all of them.
+    static constexpr qsizetype MaxShownBytes = 4096;
+
     // Model rows are the site rows only; the fixed header row is the horizontal header.
     static int tableRowFromModelRow(int modelRow) { return modelRow + 1; }
     static int modelRowFromTableRow(int tableRow) { return tableRow - 1; }

@@ -1,6 +1,7 @@
 // Whole check runs over pages served from 127.0.0.1: the marks each row gets, what is stored
 // and saved, and what the window is told along the way.
 #include "checkrun.h"
+#include "checkrunfixtures.h"
 #include "downloadhtml.h"
 #include "strip.h"
 #include "testserver.h"
@@ -16,38 +17,6 @@
 #include <mutex>
 
 namespace {
-
-const QByteArray Now = "07/12/2026 20:15:00";
-
-// A page whose text is exactly `length` bytes once reduced, and well over 20 bytes raw.
-std::string pageOfTextLength(int length, char fill = 'a')
-{
-    return "<html><body><p>" + std::string(size_t(length), fill) + "</p></body></html>";
-}
-
-// What the window was told, in order, with the saved file's bytes at the moment the pointer
-// went back to normal.
-class RecordingHost final : public CheckRunHost
-{
-public:
-    explicit RecordingHost(QString path) : m_path(std::move(path)) {}
-    QStringList calls;
-    QByteArray fileWhenIdle;
-
-    void setStatusText(const QString& text) override { calls << "status:" + text; }
-    void setBusyPointer(bool busy) override
-    {
-        calls << (busy ? QStringLiteral("busy") : QStringLiteral("normal"));
-        if (!busy) {
-            QFile file(m_path);
-            fileWhenIdle = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        }
-    }
-    void repaintNow() override { calls << QStringLiteral("repaint"); }
-
-private:
-    QString m_path;
-};
 
 // Passes every download on, and lets a test look at the list or break a fetch on the way.
 class WatchingDownloadService final : public DownloadService

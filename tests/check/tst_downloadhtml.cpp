@@ -215,14 +215,10 @@ private Q_SLOTS:
 
     void closedPort()
     {
-        TestServer closed;
-        closed.http().Get("/", [](const httplib::Request&, httplib::Response&) {});
-        closed.start();
-        const QByteArray address = closed.url("/");
-        closed.stop();
+        const RefusingPort closed;
         CurlDownloadService service;
         PageFetcher fetcher(service, tempFile());
-        QCOMPARE(fetcher.FetchPageText(address), std::optional<QByteArray>(QByteArray()));
+        QCOMPARE(fetcher.FetchPageText(closed.url("/")), std::optional<QByteArray>(QByteArray()));
         QVERIFY(!QFile::exists(tempFile()));
     }
 
@@ -244,7 +240,7 @@ private Q_SLOTS:
         for (int i = 0; i < 3; ++i)
             QCOMPARE(fetcher.FetchPageText(m_server.url("/whoami")), ReduceHtml(GoodPage));
         std::lock_guard lock(m_lock);
-        QCOMPARE(m_lastUserAgent, std::string("Korvane/1.31"));
+        QCOMPARE(m_lastUserAgent, std::string("Korvane/" KORVANE_VERSION));
         QCOMPARE(m_clientPorts.size(), size_t(3));
         QCOMPARE(m_clientPorts[1], m_clientPorts[0]);
         QCOMPARE(m_clientPorts[2], m_clientPorts[0]);

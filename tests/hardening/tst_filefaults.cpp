@@ -1,6 +1,7 @@
 // Check runs and shut-down saves on files, directories and disks that refuse to be written:
 // every row still gets its mark, the run still ends, and websites.ini never loses a byte.
 #include "checkrun.h"
+#include "checkrunfixtures.h"
 #include "checktools.h"
 #include "childprocess.h"
 #include "downloadhtml.h"
@@ -31,13 +32,7 @@
 
 namespace {
 
-const QByteArray Now = "07/12/2026 20:15:00";
 const QByteArray Earlier = "07/12/2026 10:00:00";
-
-std::string pageOfTextLength(int length)
-{
-    return "<html><body><p>" + std::string(size_t(length), 'a') + "</p></body></html>";
-}
 
 // The list every case starts from: a page that changed, one that did not, one that is gone and
 // one that is gone and was never found. Served pages: /one has 30 characters of text, /two 45.
@@ -95,16 +90,6 @@ QByteArray reportFromChild(const std::function<QByteArray()>& body, bool unprivi
     ::close(fds[0]);
     return status == 0 ? report : QByteArray();
 }
-
-class StatusHost final : public CheckRunHost
-{
-public:
-    QString status;
-    bool busy = false;
-    void setStatusText(const QString& text) override { status = text; }
-    void setBusyPointer(bool b) override { busy = b; }
-    void repaintNow() override {}
-};
 
 class NoOpener final : public UrlOpener
 {
@@ -232,8 +217,8 @@ class TestFileFaults : public QObject
                 enterSites(list);
             CurlDownloadService curl;
             PageFetcher fetcher(curl, temporaryDownloadPath(m_dir));
-            StatusHost host;
-            CheckRun(list, file, fetcher, host, [] { return Now; }).VisitALL();
+            RecordingHost host;
+            CheckRun(list, file, fetcher, host, fixedClock).VisitALL();
             const SaveOutcome atShutDown = saveWatchListAtShutDown(list, file);
             QByteArrayList report = marksOf(list);
             report << host.status.toUtf8() << (host.busy ? "busy" : "idle")

@@ -2,6 +2,7 @@
 // healthy ones: every row gets its mark, the healthy rows are right, the list is saved, and the
 // process's memory stays bounded.
 #include "checkrun.h"
+#include "checkrunfixtures.h"
 #include "downloadhtml.h"
 #include "reducerreference.h"
 #include "testserver.h"
@@ -31,12 +32,19 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const QByteArray Now = "07/12/2026 20:15:00";
-
-std::string pageOfTextLength(int length)
+// Short limits stand in for the production ones and keep their proportions to the servers
+// below: the drip sends well below the stall limit, so the stall check stops it long before the
+// transfer timeout, and the endless body moves well above it, so only the transfer timeout
+// stops that one.
+DownloadLimits shortLimits()
 {
-    return "<html><body><p>" + std::string(size_t(length), 'h') + "</p></body></html>";
+    DownloadLimits limits;
+    limits.connectTimeout = 1s;
+    limits.transferTimeout = 5s;
+    limits.stallTime = 1s;
+    return limits;
 }
+constexpr auto DripInterval = 2500ms; // one byte, then silence: 0.4 bytes a second
 
 // The peak resident set size of this process so far, in KiB.
 qint64 peakResidentKiB()
@@ -204,7 +212,7 @@ constexpr qint64 MiB = 1024 * 1024;
 // it all, or read it all back, could not pass unnoticed.
 constexpr qint64 HugeBody = 320 * MiB;
 
-// Passes every download on and notes how long each took, for the log.
+// Passes every download on and notes how long each took.
 class TimedDownloads final : public DownloadService
 {
 public:
@@ -287,7 +295,7 @@ private Q_SLOTS:
         m_raw.route("/drip", [](int socket, const std::atomic<bool>& stopping) {
             if (!RawServer::send(socket, responseHead("Content-Length: 100000\r\n\r\n")))
                 return;
-            while (RawServer::send(socket, ">") && RawServer::pause(1000ms, stopping)) {
+            while (RawServer::send(socket, ">") && RawServer::pause(DripInterval, stopping)) {
             }
         });
         m_raw.route("/endless", [](int socket, const std::atomic<bool>& stopping) {
@@ -333,8 +341,8 @@ private Q_SLOTS:
         m_http.stop();
     }
 
-    // Default download limits throughout: the drip and the endless chunked body each run into
-    // the 30 s transfer timeout, so the run takes a little over a minute.
+    // The drip runs into the stall check and the endless chunked body into the transfer
+    // timeout, so the run takes a few seconds.
     void everyRowMarkedHealthyRowsRightMemoryBounded()
     {
         const QByteArray http = m_http.hostAndPort();
@@ -356,7 +364,7 @@ private Q_SLOTS:
             {"redirect loop", http + "/loop", "Error", ""},
             {"body cut off after 3000 of 10000 bytes", raw + "/cut", "Error", ""},
             {"healthy after a cut-off body", http + "/healthy100", "Yes", "100"},
-            {"one byte a second", raw + "/drip", "Error", ""},
+            {"one byte every 2.5 s", raw + "/drip", "Error", ""},
             {"chunked body that never ends", raw + "/endless", "Error", ""},
             {"healthy after the slow ones", http + "/healthy1000", "Yes", "1000"},
             {"4000 headers", raw + "/headers", "Yes", "77"},
@@ -383,14 +391,9 @@ private Q_SLOTS:
         QCOMPARE(file.LoadResultsFromFile(list), LoadOutcome::Read);
         QCOMPARE(list.Rows(), int(rows.size()) + 1);
 
-        struct Host final : CheckRunHost
-        {
-            QString status;
-            void setStatusText(const QString& text) override { status = text; }
-            void setBusyPointer(bool) override {}
-            void repaintNow() override {}
-        } host;
-        CurlDownloadService curl;
+        RecordingHost host;
+        const DownloadLimits limits = shortLimits();
+        CurlDownloadService curl(limits);
         TimedDownloads downloads(curl);
         PageFetcher fetcher(downloads, temporaryDownloadPath(m_dir.path()));
 
@@ -398,7 +401,7 @@ private Q_SLOTS:
         QVERIFY(before > 0);
         QElapsedTimer timer;
         timer.start();
-        CheckRun(list, file, fetcher, host, [] { return Now; }).VisitALL();
+        CheckRun(list, file, fetcher, host, fixedClock).VisitALL();
         const qint64 took = timer.elapsed();
         const qint64 after = peakResidentKiB();
         qInfo("check run over %d sites took %lld ms; peak memory (VmHWM) %lld KiB before, %lld "
@@ -437,6 +440,20 @@ private Q_SLOTS:
             QVERIFY(m_httpPaths.contains("/a b\"c'd"));
         }
         QVERIFY(m_hugeBytesSent < HugeBody);
+
+        // Each slow server was stopped by the limit meant for it. libcurl's clock and ours
+        // start a moment apart, hence the slack.
+        const auto durationOf = [&](const char* path) {
+            for (int i = 0; i < rows.size(); ++i)
+                if (rows[i].address.endsWith(path))
+                    return std::chrono::milliseconds(downloads.milliseconds.value(i));
+            return std::chrono::milliseconds(-1);
+        };
+        QVERIFY2(durationOf("/drip") > limits.stallTime - 250ms &&
+                     durationOf("/drip") < limits.transferTimeout - 1s,
+                 "the drip was not stopped as stalled");
+        QVERIFY2(durationOf("/endless") > limits.transferTimeout - 250ms,
+                 "the endless body was stopped before the transfer timeout");
         QVERIFY2(after - before < 200 * 1024,
                  qPrintable(QStringLiteral("peak memory grew by %1 KiB").arg(after - before)));
     }

@@ -1,5 +1,11 @@
-// Starting and stopping the loopback test server without the race cpp-httplib leaves open.
+// Starting and stopping the loopback test server without the race cpp-httplib leaves open, and
+// holding a port that refuses connections.
 #include "testserver.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <stdexcept>
@@ -42,4 +48,29 @@ void TestServer::stop()
         m_server.stop();
         m_thread.join();
     }
+}
+
+RefusingPort::RefusingPort()
+{
+    // No SO_REUSEADDR: then no other socket can bind the port while this one holds it.
+    m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("could not bind a port on 127.0.0.1");
+    m_port = ntohs(address.sin_port);
+}
+
+RefusingPort::~RefusingPort()
+{
+    ::close(m_socket);
+}
+
+QByteArray RefusingPort::url(const std::string& path) const
+{
+    return QByteArray("http://127.0.0.1:") + QByteArray::number(m_port) +
+           QByteArray::fromStdString(path);
 }

@@ -1,5 +1,5 @@
 // A real HTTP server on 127.0.0.1 for tests: an ephemeral port, started before the test goes on
-// and stopped when the object goes away.
+// and stopped when the object goes away. And a port on which nothing answers.
 #pragma once
 
 #include <httplib.h>
@@ -31,5 +31,24 @@ public:
 private:
     httplib::Server m_server;
     std::thread m_thread;
+    int m_port = -1;
+};
+
+// A loopback port that refuses every connection for as long as the object lives: bound, so that
+// nothing else can take it meanwhile, but never listening.
+class RefusingPort
+{
+public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+
+    int port() const { return m_port; }
+    // "http://127.0.0.1:<port>" followed by `path`.
+    QByteArray url(const std::string& path) const;
+
+private:
+    int m_socket = -1;
     int m_port = -1;
 };

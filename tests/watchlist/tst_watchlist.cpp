@@ -225,6 +225,34 @@ private Q_SLOTS:
         QCOMPARE(WatchList::displayText(bytes), shown);
     }
 
+    void longCellsShowTheirBeginning_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        const qsizetype limit = WatchList::MaxShownBytes;
+        QTest::newRow("just short enough") << QByteArray(limit - 2, 'a') + "\xc3\xbc"
+                                           << QString(limit - 2, 'a') + QStringLiteral("ü");
+        QTest::newRow("20 MB") << QByteArray(20'000'000, 'a') << QString(limit, 'a');
+        QTest::newRow("utf-8 character cut by the limit")
+            << QByteArray(limit - 1, 'a') + "\xc3\xbc" + QByteArray(100, 'b')
+            << QString(limit - 1, 'a');
+        QTest::newRow("not utf-8")
+            << "\xfc" + QByteArray(limit, 'a') << QStringLiteral("ü") + QString(limit - 1, 'a');
+    }
+
+    // The grid lays out what it shows, so megabytes in one cell would hold the window for
+    // seconds; the cell itself keeps every byte.
+    void longCellsShowTheirBeginning()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        WatchList list;
+        list.setCell(1, WatchList::UrlColumn, bytes);
+        QCOMPARE(list.data(list.index(0, WatchList::UrlColumn)).toString(), shown);
+        QCOMPARE(list.data(list.index(0, WatchList::UrlColumn), Qt::ToolTipRole).toString(), shown);
+        QCOMPARE(list.cell(1, WatchList::UrlColumn), bytes);
+    }
+
     void alignmentCodes()
     {
         WatchList list;

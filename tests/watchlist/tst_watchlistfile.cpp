@@ -126,6 +126,11 @@ private Q_SLOTS:
             << QByteArray("x\r\n07.12.2026 21:05:09\r\n0012\r\n") << QByteArrayList{"x"}
             << QByteArrayList{"07.12.2026 21:05:09"} << QByteArrayList{"0012"}
             << QByteArray("x\r\n07.12.2026 21:05:09\r\n0012\r\n");
+        // A disk error or a mistaken copy: 20 MB without a line end.
+        const QByteArray damaged(20'000'000, 'x');
+        QTest::newRow("one 20 MB line without line ends")
+            << damaged << QByteArrayList{damaged} << QByteArrayList{""} << QByteArrayList{""}
+            << damaged + "\r\n\r\n\r\n";
     }
 
     void loadsAndSavesBack()
@@ -144,6 +149,13 @@ private Q_SLOTS:
         QCOMPARE(column(list, WatchList::LengthColumn), lengths);
         for (const QByteArray& updated : column(list, WatchList::UpdatedColumn))
             QCOMPARE(updated, QByteArray());
+        // The grid shows a short address whole and a long one's beginning.
+        for (int row = 1; row < list.Rows(); ++row) {
+            const QByteArray& address = list.cell(row, WatchList::UrlColumn);
+            QCOMPARE(list.data(list.index(WatchList::modelRowFromTableRow(row), 0)).toString(),
+                     WatchList::displayText(
+                         address.first(std::min(address.size(), WatchList::MaxShownBytes))));
+        }
         // Loading leaves the current cell on the last site's stored length.
         QCOMPARE(list.Row(), list.Rows() - 1);
         QCOMPARE(list.Col(), int(WatchList::LengthColumn));

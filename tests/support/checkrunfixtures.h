@@ -1,0 +1,59 @@
+// What the tests of check runs share: a fixed clock, pages of a known text length and a window
+// stand-in that records what a run tells it.
+#pragma once
+
+#include "checkrun.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <string>
+#include <utility>
+
+// The "last visited" text of every check run made with fixedClock.
+inline const QByteArray Now = "07/12/2026 20:15:00";
+
+inline QByteArray fixedClock()
+{
+    return Now;
+}
+
+// A page whose text is exactly `length` bytes once reduced, and well over 20 bytes raw.
+inline std::string pageOfTextLength(int length, char fill = 'a')
+{
+    return "<html><body><p>" + std::string(size_t(length), fill) + "</p></body></html>";
+}
+
+// What the window was told, in order, and where it was left. Given a file, it also keeps that
+// file's bytes as they were when the pointer went back to normal.
+class RecordingHost : public CheckRunHost
+{
+public:
+    explicit RecordingHost(QString watchedFile = {}) : m_watchedFile(std::move(watchedFile)) {}
+
+    QStringList calls; // "status:<text>", "busy", "normal", "repaint"
+    QString status;    // the last status text
+    bool busy = false;
+    QByteArray fileWhenIdle;
+
+    void setStatusText(const QString& text) override
+    {
+        calls << "status:" + text;
+        status = text;
+    }
+    void setBusyPointer(bool isBusy) override
+    {
+        calls << (isBusy ? QStringLiteral("busy") : QStringLiteral("normal"));
+        busy = isBusy;
+        if (!isBusy && !m_watchedFile.isEmpty()) {
+            QFile file(m_watchedFile);
+            fileWhenIdle = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }
+    }
+    void repaintNow() override { calls << QStringLiteral("repaint"); }
+
+private:
+    QString m_watchedFile;
+};
