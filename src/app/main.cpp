@@ -11,7 +11,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("korvane"));
+    QApplication::setDesktopFileName(QStringLiteral("com.korvane.Korvane"));
 
     // One window per list: a second start on the same list brings the first one forward.
     const QString dataDirectory = dataDirectoryForThisProgram();
