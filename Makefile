@@ -4,10 +4,11 @@ BUILD_DIR ?= build
 BENCH_DIR ?= build-bench
 SANITIZE_DIR ?= build-sanitize
 FUZZ_DIR ?= build-fuzz
+PACKAGE_DIR ?= build-package
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test bench test-sanitize fuzz clean
+.PHONY: all deps build run test bench test-sanitize fuzz package clean
 
 all: build
 
@@ -46,5 +47,17 @@ fuzz: deps
 		-DKORVANE_FUZZ_SECONDS=$(FUZZ_SECONDS)
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target run-fuzzers
 
+# The Debian package, korvane_<version>_amd64.deb in PACKAGE_DIR, built with Debian's own
+# compiler and linker flags (hardening included) and without the tests.
+package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
+package: deps
+	cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=None -DKORVANE_BUILD_TESTS=OFF \
+		-DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
+	cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	rm -f $(PACKAGE_DIR)/korvane_*.deb
+	cd $(PACKAGE_DIR) && cpack -G DEB
+	@ls $(PACKAGE_DIR)/korvane_*.deb
+
 clean:
-	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(SANITIZE_DIR) $(FUZZ_DIR) $(PACKAGE_DIR)

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# Brings every Debian package that building, running, testing, benchmarking and fuzzing Korvane
-# need, and only those that are missing: on a machine that has them all it does nothing at all.
+# Brings every Debian package that building, running, testing, benchmarking, fuzzing and packaging
+# Korvane need, and only those that are missing: on a machine that has them all it does nothing.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-svg-dev libqt6svg6 libxkbcommon-dev
-  libcurl4-openssl-dev curl
+  libcurl4-openssl-dev curl ca-certificates xdg-utils
   libcpp-httplib-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   clang-format
   xvfb xauth xdotool x11-apps imagemagick
   fonts-dejavu-core fonts-liberation2
+  dpkg-dev lintian desktop-file-utils appstream
 )
 
 missing=()

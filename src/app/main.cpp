@@ -6,6 +6,7 @@
 #include "downloadhtml.h"
 #include "endsignals.h"
 #include "mainwindow.h"
+#include "singleinstance.h"
 #include "urlopener.h"
 
 #include <QApplication>
@@ -15,11 +16,16 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("korvane"));
+    QApplication::setDesktopFileName(QStringLiteral("com.korvane.Korvane"));
     // Caught from here on: a logout or Ctrl+C while the list loads still ends with a save.
     EndSignals endSignals;
 
+    // One window per list: a second start on the same list brings the first one forward.
     const QString dataDirectory = dataDirectoryForThisProgram();
+    SingleInstance instance(dataDirectory);
+    if (!instance.claim())
+        return 0;
+
     CheckTools checkTools;
     checkTools.downloads = std::make_unique<CurlDownloadService>();
     checkTools.fetcher =
@@ -27,6 +33,12 @@ int main(int argc, char* argv[])
     checkTools.now = nowAsGeneralDateTimeText;
 
     MainWindow window(dataDirectory, std::make_unique<XdgOpener>(), std::move(checkTools));
+    QObject::connect(&instance, &SingleInstance::anotherStartAsked, &window, [&window] {
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
     QObject::connect(&endSignals, &EndSignals::endRequested, &window, &MainWindow::endOnRequest);
     // At once, out of any dialog that is open: no further handler runs.
     QObject::connect(&window, &MainWindow::finished, &app, [] { QCoreApplication::exit(0); });

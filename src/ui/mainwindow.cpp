@@ -102,23 +102,34 @@ void MainWindow::buildFace()
     statusColours.setColor(QPalette::Window, QColor(0, 0, 0));
     statusColours.setColor(QPalette::WindowText, QColor(128, 128, 128));
     m_status->setPalette(statusColours);
+    // No fixed name: a screen reader reads the label's changing text, which names it already.
+    m_status->setAccessibleDescription(QStringLiteral("Status line"));
 
     m_picture = new BackgroundPicture(client);
     m_picture->setObjectName(QStringLiteral("Picture1"));
     m_picture->setGeometry(twipRect(0, 0, 3975, 4935));
 
+    // The buttons are drawn in the picture, so assistive technology learns them from here.
     const auto addArea = [this](const QString& name, const QRect& geometry,
-                                void (MainWindow::*command)()) {
+                                void (MainWindow::*command)(), const QString& caption,
+                                const QString& description) {
         auto* area = new ClickArea(m_picture);
         area->setObjectName(name);
         area->setGeometry(geometry);
+        area->setAccessibleName(caption);
+        area->setAccessibleDescription(description);
         connect(area, &ClickArea::clicked, this, command);
     };
     // Back to front as well: where two areas overlap, the one on the right takes the click.
-    addArea(QStringLiteral("Label3"), twipRect(0, 840, 1575, 855), &MainWindow::goLookCommand);
-    addArea(QStringLiteral("Label4"), twipRect(1920, 840, 615, 855), &MainWindow::addCommand);
-    addArea(QStringLiteral("Label5"), twipRect(2520, 840, 615, 855), &MainWindow::editCommand);
-    addArea(QStringLiteral("Label6"), twipRect(3120, 840, 735, 855), &MainWindow::removeCommand);
+    addArea(QStringLiteral("Label3"), twipRect(0, 840, 1575, 855), &MainWindow::goLookCommand,
+            QStringLiteral("Go Look!"),
+            QStringLiteral("Check every website on the list for changes"));
+    addArea(QStringLiteral("Label4"), twipRect(1920, 840, 615, 855), &MainWindow::addCommand,
+            QStringLiteral("add"), QStringLiteral("Add a website to the list"));
+    addArea(QStringLiteral("Label5"), twipRect(2520, 840, 615, 855), &MainWindow::editCommand,
+            QStringLiteral("edit"), QStringLiteral("Edit the address of the selected website"));
+    addArea(QStringLiteral("Label6"), twipRect(3120, 840, 735, 855), &MainWindow::removeCommand,
+            QStringLiteral("remove"), QStringLiteral("Remove the selected website from the list"));
 
     auto* version = new QLabel(QStringLiteral("v" KORVANE_VERSION), m_picture);
     version->setObjectName(QStringLiteral("Label2"));
@@ -131,6 +142,9 @@ void MainWindow::buildFace()
 
     m_grid = new SiteGrid(m_list, client);
     m_grid->setGeometry(twipRect(120, 1800, 3735, 2895));
+    m_grid->setAccessibleName(QStringLiteral("Watch list"));
+    m_grid->setAccessibleDescription(
+        QStringLiteral("The watched websites; double click a website to open it in the browser"));
     connect(m_grid, &SiteGrid::gridDoubleClicked, this, &MainWindow::openSiteCommand);
 }
 

@@ -19,9 +19,17 @@ bool isWritableDirectory(const QString& path)
 
 } // namespace
 
+QString installedCopyMarker(const QString& programDirectory)
+{
+    return QDir::cleanPath(QDir(programDirectory).filePath(QStringLiteral(KORVANE_INSTALL_MARKER)));
+}
+
 QString chooseDataDirectory(const QString& programDirectory, const QString& fallbackDirectory)
 {
-    if (!programDirectory.isEmpty() && isWritableDirectory(programDirectory))
+    // An installed copy never writes beside itself, even where it could (a prefix in the home
+    // directory): its bin/ holds programs, not lists.
+    if (!programDirectory.isEmpty() && !QFileInfo::exists(installedCopyMarker(programDirectory)) &&
+        isWritableDirectory(programDirectory))
         return QDir(programDirectory).absolutePath();
     if (fallbackDirectory.isEmpty() || !QDir().mkpath(fallbackDirectory))
         return {};

@@ -3,9 +3,13 @@
 
 #include <QString>
 
-// The program's own directory when it can be written; otherwise (an installed copy in a
-// system directory) `fallbackDirectory`, created when missing. Returns an empty string when
-// neither can be used.
+// The file whose presence makes the program in `programDirectory` an installed copy: the install
+// puts it under share/korvane/ beside the bin/ directory that holds the program.
+QString installedCopyMarker(const QString& programDirectory);
+
+// The program's own directory for a copy in a folder of its own (its build tree included) that
+// can be written. An installed copy, or one whose directory cannot be written, gets
+// `fallbackDirectory`, created when missing. Returns an empty string when neither can be used.
 QString chooseDataDirectory(const QString& programDirectory, const QString& fallbackDirectory);
 
 // chooseDataDirectory() for the running program, with the per-user application data directory

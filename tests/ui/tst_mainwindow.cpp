@@ -12,6 +12,7 @@
 #include "testserver.h"
 #include "urlopener.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -284,6 +285,61 @@ private Q_SLOTS:
         QCOMPARE(list().Rows(), 3);
         QVERIFY(!m_window->addDialog());
         QVERIFY(!m_window->editDialog());
+    }
+
+    // What a screen reader finds walking the window's accessible tree: each drawn button under
+    // its caption with a word on its command, the grid, and the status line under its text.
+    void screenReadersFindTheControls_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("nameAfterARun");
+        QTest::newRow("Go Look!") << "Label3"
+                                  << "Go Look!"
+                                  << "Go Look!";
+        QTest::newRow("add") << "Label4"
+                             << "add"
+                             << "add";
+        QTest::newRow("edit") << "Label5"
+                              << "edit"
+                              << "edit";
+        QTest::newRow("remove") << "Label6"
+                                << "remove"
+                                << "remove";
+        QTest::newRow("grid") << "Grid1"
+                              << "Watch list"
+                              << "Watch list";
+        QTest::newRow("status line") << "Label1" << ReadyStatusText << DoneStatusText;
+    }
+
+    void screenReadersFindTheControls()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, name);
+        QFETCH(QString, nameAfterARun);
+        openWindow({"127.0.0.1:1/a"});
+        auto* widget = m_window->findChild<QWidget*>(control);
+        QVERIFY(widget);
+        const auto found = [&]() -> QAccessibleInterface* {
+            QList<QAccessibleInterface*> pending{
+                QAccessible::queryAccessibleInterface(m_window.get())};
+            while (!pending.isEmpty()) {
+                QAccessibleInterface* face = pending.takeFirst();
+                if (face->object() == widget)
+                    return face;
+                for (int i = 0; i < face->childCount(); ++i)
+                    if (QAccessibleInterface* child = face->child(i))
+                        pending << child;
+            }
+            return nullptr;
+        };
+        QAccessibleInterface* face = found();
+        QVERIFY2(face, "not reachable from the window");
+        QCOMPARE(face->text(QAccessible::Name), name);
+        QVERIFY(!face->text(QAccessible::Description).isEmpty());
+        QVERIFY(!face->state().invisible);
+        trigger("golook");
+        QCOMPARE(found()->text(QAccessible::Name), nameAfterARun);
     }
 
     void menuItemsRunTheirCommands()

@@ -89,14 +89,37 @@ private Q_SLOTS:
         QCOMPARE(next.cell(2, 3), QByteArray());
     }
 
-    void dataDirectoryFallsBackWhenTheProgramsCannotBeWritten()
+    // Where the list lives: beside a copy in a folder of its own, in the per-user directory for
+    // an installed copy (even one whose bin/ the user can write) or an unusable directory.
+    void dataDirectoryChoice_data()
     {
-        const QString programDir = m_dir.filePath("program");
-        const QString fallback = m_dir.filePath("home/.local/share/Korvane");
-        QVERIFY(QDir().mkpath(programDir));
-        QCOMPARE(chooseDataDirectory(programDir, fallback), programDir);
-        QCOMPARE(chooseDataDirectory(m_dir.filePath("missing"), fallback), fallback);
-        QVERIFY(QFileInfo(fallback).isDir());
+        QTest::addColumn<QString>("program"); // under the temporary directory
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<bool>("keptBesideTheProgram");
+        QTest::newRow("folder of its own") << "folder" << false << true;
+        QTest::newRow("build tree") << "build/bin" << false << true;
+        QTest::newRow("installed in the home directory") << "local/bin" << true << false;
+        QTest::newRow("missing directory") << "missing" << false << false;
+    }
+
+    void dataDirectoryChoice()
+    {
+        QFETCH(QString, program);
+        QFETCH(bool, installed);
+        QFETCH(bool, keptBesideTheProgram);
+        const QString programDir = m_dir.filePath(program);
+        const QString fallback = m_dir.filePath(program + "-home/.local/share/Korvane");
+        if (program != "missing")
+            QVERIFY(QDir().mkpath(programDir));
+        // Other things of the program's under share/ do not make an installed copy.
+        const QString marker = installedCopyMarker(programDir);
+        QVERIFY(QDir().mkpath(QFileInfo(marker).path()));
+        if (installed)
+            QVERIFY(QFile(marker).open(QIODevice::WriteOnly));
+
+        QCOMPARE(chooseDataDirectory(programDir, fallback),
+                 keptBesideTheProgram ? programDir : fallback);
+        QCOMPARE(QFileInfo(fallback).isDir(), !keptBesideTheProgram);
         QCOMPARE(chooseDataDirectory(QString(), QString()), QString());
     }
 };

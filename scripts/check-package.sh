@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Checks the built Debian package as a desktop meets it: lintian, the menu entry, the AppStream
+# metadata, and the unpacked program started offscreen with a home of its own, where it must
+# come up with a per-user list and answer a second start.
+# Usage: scripts/check-package.sh [korvane_<version>_amd64.deb]  (default: the one in build-package)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+deb=${1:-$(ls build-package/korvane_*_amd64.deb)}
+fail() { echo "check-package: $*" >&2; exit 1; }
+
+echo "Package: $deb"
+echo "Depends: $(dpkg-deb -f "$deb" Depends)"
+lintian --fail-on error,warning "$deb"
+
+root=$(mktemp -d)
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
+  rm -rf "$root"
+}
+trap cleanup EXIT
+dpkg-deb -x "$deb" "$root/pkg"
+desktop-file-validate "$root/pkg/usr/share/applications/com.korvane.Korvane.desktop"
+appstreamcli validate --no-net "$root/pkg/usr/share/metainfo/com.korvane.Korvane.metainfo.xml"
+
+# Nothing of the real user's is touched: a private home, runtime directory and no XDG overrides.
+# The unpacked bin/ can be written, as ~/.local/bin can: the list still goes to the home.
+mkdir -p "$root/home"
+mkdir -m 700 "$root/runtime"
+korvane=(env -u XDG_DATA_HOME -u XDG_CONFIG_HOME -u XDG_CACHE_HOME HOME="$root/home"
+  XDG_RUNTIME_DIR="$root/runtime" QT_QPA_PLATFORM=offscreen "$root/pkg/usr/bin/korvane")
+"${korvane[@]}" 2>/dev/null &
+pid=$!
+list="$root/home/.local/share/Korvane/websites.ini"
+for _ in $(seq 300); do
+  [ -s "$list" ] && break
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+[ -s "$list" ] || fail "the installed program made no list in ~/.local/share/Korvane"
+kill -0 "$pid" 2>/dev/null || fail "the installed program did not stay up"
+[ "$(ls "$root/pkg/usr/bin")" = korvane ] || fail "files beside the installed program"
+
+before=$(sha256sum "$list")
+timeout 30 "${korvane[@]}" 2>/dev/null ||
+  fail "a second start did not end with status 0"
+[ "$(sha256sum "$list")" = "$before" ] || fail "a second start changed the list"
+kill -0 "$pid" 2>/dev/null || fail "the first program ended after the second start"
+
+# Asked to end, it ends: by its own handling of SIGTERM or else by the signal's default action.
+kill -TERM "$pid"
+for _ in $(seq 100); do
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$pid" 2>/dev/null && fail "the program did not end on SIGTERM"
+status=0
+wait "$pid" || status=$?
+pid=
+[ "$status" -eq 0 ] || [ "$status" -eq 143 ] || fail "the program ended with status $status"
+echo "check-package: $deb passed"
