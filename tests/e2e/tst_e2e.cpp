@@ -1,6 +1,7 @@
 // The real program as a user runs it: a copy of the korvane binary beside its watch list, shown
 // on a private virtual X server and driven with xdotool clicks, checking pages that a loopback
 // server changes between runs.
+#include "responsegate.h"
 #include "strip.h"
 #include "testfiles.h"
 #include "testserver.h"
@@ -47,6 +48,12 @@ constexpr int FirstMenuTitleX = 10;
 
 // Long enough for a loaded machine; the CTest timeout still bounds the whole test.
 constexpr int StepTimeoutMs = 30'000;
+
+// Where the drawn "remove" button and the first site row are, in the window's client area.
+const QPoint RemoveCentre(232, 84);
+const QPoint FirstRowCentre(48, 146);
+// The page the server holds back until the test lets it go.
+const std::string HeldPath = "/held";
 
 const QByteArray LineEnd = "\r\n";
 const QByteArray NeverVisited = "never";
@@ -203,6 +210,8 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
     TestServer m_server;
+    ResponseGate m_gate; // holds back HeldPath
+    std::string m_heldPage;
     std::mutex m_lock;
     std::map<std::string, std::string> m_pages; // path -> body; a missing path is a 404
     std::map<std::string, int> m_visits;
@@ -466,6 +475,13 @@ private Q_SLOTS:
         QVERIFY(reduced(*reworded.secondPage) != reduced(*reworded.firstPage));
 
         m_server.http().Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            if (req.path == HeldPath) {
+                m_gate.wait();
+                std::lock_guard lock(m_lock);
+                ++m_visits[req.path];
+                res.set_content(m_heldPage, "text/html");
+                return;
+            }
             std::lock_guard lock(m_lock);
             ++m_visits[req.path];
             const auto found = m_pages.find(req.path);
@@ -578,6 +594,83 @@ private Q_SLOTS:
         QVERIFY2(!QFile::exists(openedLog()), readFile(openedLog()).constData());
         QCOMPARE(QDir(appDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList({QStringLiteral("korvane"), QStringLiteral("websites.ini")}));
+    }
+
+    // While a run waits for a page: keys and clicks wait for the run's end and then act in
+    // their order; an end signal outside a run saves the unsaved change; an end signal during a
+    // run lets the run finish and save first. Each time the program ends with status 0.
+    void inputAndEndSignalsWaitForTheRun()
+    {
+        serve(&Site::firstPage);
+        const Site& grows = sites()[0];
+        const Site& steady = sites()[3];
+        const QByteArray held = m_server.hostAndPort() + QByteArray::fromStdString(HeldPath);
+        m_heldPage = page("Held", "Kept back until the test lets it go.");
+        QVERIFY(writeFile(listPath(), address(grows) + "\r\nnever\r\n0\r\n" + address(steady) +
+                                          "\r\nnever\r\n0\r\n" + held + "\r\nnever\r\n0\r\n"));
+        QFile::remove(openedLog());
+        m_gate.close();
+        STOP_ON_FAILURE(startProgram());
+
+        const FileStamp beforeRun = stampOf(listPath());
+        STOP_ON_FAILURE(clickAt(clientToScreen(GoLookCentre)));
+        QVERIFY2(waitUntil([&] { return m_gate.isHolding(); }), "the held page was not asked for");
+        // Select the first row, move down to the second, remove it, open the first.
+        STOP_ON_FAILURE(clickAt(clientToScreen(FirstRowCentre)));
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Down")}));
+        STOP_ON_FAILURE(clickAt(clientToScreen(RemoveCentre)));
+        const QPoint first = clientToScreen(FirstRowCentre);
+        QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number(first.x()),
+                         QString::number(first.y()), QStringLiteral("click"),
+                         QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+                         QStringLiteral("80"), QStringLiteral("1")}));
+        QVERIFY(m_program.running());
+        m_gate.release();
+
+        QVERIFY2(waitUntil([&] { return stampOf(listPath()) != beforeRun; }),
+                 "the check run did not save the list");
+        const auto afterRun = parseRecords(readFile(listPath()));
+        QVERIFY(afterRun);
+        QCOMPARE(afterRun->size(), size_t(3));
+        for (const Record& record : *afterRun)
+            QVERIFY2(record.lastVisited != "never", record.address.constData());
+        QCOMPARE(afterRun->back().stored,
+                 QByteArray::number(ReduceHtml(QByteArray::fromStdString(m_heldPage)).size()));
+        QVERIFY2(waitUntil([&] { return QFile::exists(openedLog()); }),
+                 "the double click during the run was never acted on");
+        QCOMPARE(readFile(openedLog()), "http://" + address(grows) + "\n");
+
+        // Outside a run: saved with the removal, ended with status 0.
+        QVERIFY(::kill(pid_t(m_programPid), SIGTERM) == 0);
+        QProcess& program = m_program.process();
+        QVERIFY2(program.waitForFinished(StepTimeoutMs), "the program did not end on SIGTERM");
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        const auto afterSignal = parseRecords(readFile(listPath()));
+        QVERIFY(afterSignal);
+        QCOMPARE(afterSignal->size(), size_t(2));
+        QCOMPARE(afterSignal->front().address, address(grows));
+        QCOMPARE(afterSignal->back().address, held);
+
+        // During a run: the run ends and saves, then the program ends.
+        m_heldPage = page("Held", "A longer text, kept back until the test lets it go.");
+        m_gate.close();
+        STOP_ON_FAILURE(startProgram());
+        STOP_ON_FAILURE(clickAt(clientToScreen(GoLookCentre)));
+        QVERIFY2(waitUntil([&] { return m_gate.isHolding(); }), "the held page was not asked for");
+        QVERIFY(::kill(pid_t(m_programPid), SIGTERM) == 0);
+        m_gate.release();
+        QVERIFY2(program.waitForFinished(StepTimeoutMs), "the program did not end on SIGTERM");
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        const auto afterRunAndSignal = parseRecords(readFile(listPath()));
+        QVERIFY(afterRunAndSignal);
+        QCOMPARE(afterRunAndSignal->size(), size_t(2));
+        QCOMPARE(afterRunAndSignal->back().stored,
+                 QByteArray::number(ReduceHtml(QByteArray::fromStdString(m_heldPage)).size()));
+        QVERIFY(afterRunAndSignal->back().lastVisited != afterSignal->back().lastVisited ||
+                afterRunAndSignal->back().stored != afterSignal->back().stored);
+        QFile::remove(openedLog());
     }
 };
 
