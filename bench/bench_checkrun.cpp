@@ -3,6 +3,7 @@
 #include "checkrun.h"
 #include "downloadhtml.h"
 #include "pagetext.h"
+#include "strip.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
 
@@ -10,6 +11,7 @@
 #include <httplib.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -162,6 +164,7 @@ public:
         return "127.0.0.1:" + QByteArray::number(m_port) + "/page/" + QByteArray::number(index);
     }
     std::int64_t totalBytes() const { return m_totalBytes; }
+    const std::vector<std::string>& pages() const { return m_pages; }
 
 private:
     std::vector<std::string> m_pages;
@@ -184,12 +187,19 @@ QTemporaryDir& workDirectory()
     return dir;
 }
 
+// Handles events as the window does during a run, so that the figures include that work.
+void handleEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 class QuietHost final : public CheckRunHost
 {
 public:
     void setStatusText(const QString&) override {}
     void setBusyPointer(bool) override {}
     void repaintNow() override {}
+    void checkingRow(int) override { handleEvents(); }
 };
 
 using Clock = std::chrono::steady_clock;
@@ -255,6 +265,22 @@ void curlTool(benchmark::State& state)
     state.counters["pages"] = PageCount;
 }
 
+// The reducer alone over every page, in memory: the part of a run that is neither network nor
+// file.
+void reduceOnly(benchmark::State& state)
+{
+    std::vector<QByteArray> pages;
+    for (const std::string& page : server().pages())
+        pages.push_back(QByteArray::fromStdString(page));
+    for (auto _ : state) {
+        for (const QByteArray& page : pages) {
+            QByteArray copy(page.constData(), page.size());
+            benchmark::DoNotOptimize(ReduceHtml(std::move(copy)));
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * server().totalBytes());
+}
+
 enum class Scope
 {
     WholeRun, // VisitALL: the pass over the rows and the save of the list
@@ -308,6 +334,7 @@ void checkRun(benchmark::State& state, Scope scope)
         const auto start = Clock::now();
         {
             CurlDownloadService downloads;
+            downloads.setWaitingHandler(handleEvents);
             PageFetcher fetcher(downloads, temporaryDownloadPath(dataDirectory));
             CheckRun run(*list, file, fetcher, host);
             if (scope == Scope::WholeRun)
@@ -344,6 +371,8 @@ void checkRun(benchmark::State& state, Scope scope)
 
 int main(int argc, char** argv)
 {
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
     if (!workDirectory().isValid()) {
         std::fprintf(stderr, "cannot create a temporary directory\n");
         return 1;
@@ -357,6 +386,8 @@ int main(int argc, char** argv)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(10);
+    benchmark::RegisterBenchmark("reduce-only/1000-pages", reduceOnly)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("check-run/1000-pages", checkRun, Scope::WholeRun)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()

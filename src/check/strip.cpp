@@ -28,12 +28,20 @@ void keepText(QByteArray& text)
         const void* tagStart = std::memchr(at, '<', size_t(end - at));
         const char* const textEnd = tagStart ? static_cast<const char*>(tagStart) : end;
         for (; at < textEnd; ++at) {
-            const char c = *at;
-            if (c == '>' || c == '\n' || c == '\r' || c == '\t')
+            const unsigned char c = static_cast<unsigned char>(*at);
+            // Letters, digits and punctuation first: they are most of any text.
+            if (c > ' ') {
+                if (c != '>') {
+                    *kept++ = char(c);
+                    lastKeptIsSpace = false;
+                }
+                continue;
+            }
+            if (c == '\n' || c == '\r' || c == '\t')
                 continue; // the last kept character stays as it was
             if (c == ' ' && lastKeptIsSpace)
                 continue;
-            *kept++ = c;
+            *kept++ = char(c);
             lastKeptIsSpace = c == ' ';
         }
     }
@@ -49,8 +57,10 @@ void removeAll(QByteArray& text, std::string_view reference)
     const std::string_view in(begin, size_t(text.size()));
     std::size_t from = 0;
     char* kept = begin;
-    for (std::size_t found = in.find(reference); found != std::string_view::npos;
-         found = in.find(reference, from)) {
+    std::size_t found = in.find(reference);
+    if (found == std::string_view::npos)
+        return; // most pages hold few of the seven: nothing to move
+    for (; found != std::string_view::npos; found = in.find(reference, from)) {
         std::memmove(kept, begin + from, found - from);
         kept += found - from;
         from = found + reference.size();
