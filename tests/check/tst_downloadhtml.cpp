@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -118,6 +119,11 @@ private Q_SLOTS:
             std::this_thread::sleep_for(std::chrono::milliseconds(m_stallMs.load()));
             res.set_content(GoodPage.toStdString(), "text/html");
         });
+        // The request target exactly as it arrived, in a page of its own.
+        m_server.http().Get(
+            "/echo-target", [](const httplib::Request& req, httplib::Response& res) {
+                res.set_content("<html><body><p>" + req.target + "</p></body></html>", "text/html");
+            });
         m_server.http().Get("/whoami", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard lock(m_lock);
             m_lastUserAgent = req.get_header_value("User-Agent");
@@ -128,6 +134,38 @@ private Q_SLOTS:
     }
 
     void init() { QFile::remove(tempFile()); }
+
+    // An option this libcurl refuses (here a redirect limit it cannot take) fails the download
+    // instead of letting it go ahead without. Why a download failed is logged under
+    // "korvane.fetch", which says nothing unless asked to.
+    void refusedOptionFailsTheDownloadAndSaysWhy()
+    {
+        static QStringList logged;
+        logged.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext& context, const QString& text) {
+                if (context.category && QByteArrayView(context.category) == "korvane.fetch")
+                    logged << text;
+            });
+        QVERIFY(!CurlDownloadService().download(m_server.url("/missing"), tempFile()));
+        QVERIFY(logged.isEmpty());
+
+        QLoggingCategory::setFilterRules(QStringLiteral("korvane.fetch=true"));
+        DownloadLimits limits;
+        limits.maxRedirects = -2;
+        const bool refused =
+            !CurlDownloadService(limits).download(m_server.url("/good"), tempFile());
+        const bool missing = !CurlDownloadService().download(m_server.url("/missing"), tempFile());
+        QLoggingCategory::setFilterRules({});
+        qInstallMessageHandler(previous);
+
+        QVERIFY(refused);
+        QVERIFY(missing);
+        QVERIFY(!QFile::exists(tempFile()));
+        QCOMPARE(logged.size(), 2);
+        QVERIFY2(logged[0].contains("MAXREDIRS"), qPrintable(logged[0]));
+        QVERIFY2(logged[1].contains("404"), qPrintable(logged[1]));
+    }
 
     void pageText_data()
     {
@@ -148,6 +186,12 @@ private Q_SLOTS:
             << QByteArray("/with space") << ReduceHtml(GoodPage);
         QTest::newRow("space already encoded stays as it is")
             << QByteArray("/with%20space") << ReduceHtml(GoodPage);
+        // As a browser sends them: "%20", never "+", which a server reads as a plus.
+        QTest::newRow("space in the query is sent as %20")
+            << QByteArray("/echo-target?q=fish chips") << QByteArray("/echo-target?q=fish%20chips");
+        QTest::newRow("escapes in the query are kept")
+            << QByteArray("/echo-target?q=a%2Bb c&r=%20")
+            << QByteArray("/echo-target?q=a%2Bb%20c&r=%20");
     }
 
     void pageText()
