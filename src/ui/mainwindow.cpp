@@ -354,6 +354,11 @@ void MainWindow::finish()
 
 void MainWindow::keepAnswering()
 {
+    // Rows that answer fast come quicker than anyone can look: a paint every few milliseconds
+    // shows them all the same, and costs the run nothing.
+    if (m_lastAnswered.isValid() && m_lastAnswered.elapsed() < WaitingHandlerInterval.count())
+        return;
+    m_lastAnswered.start();
     // Paints, the window manager's pings and close requests, timers and signals; the user's
     // keys and clicks stay queued until the run has ended.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);

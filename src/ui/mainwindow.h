@@ -6,6 +6,7 @@
 #include "watchlist.h"
 #include "watchlistfile.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <memory>
@@ -94,6 +95,7 @@ private:
     bool m_closingWithoutSaving = false;
     bool m_finished = false;
     std::vector<void (MainWindow::*)()> m_afterCheck;
+    QElapsedTimer m_lastAnswered;
 
     BackgroundPicture* m_picture = nullptr;
     SiteGrid* m_grid = nullptr;
