@@ -5,6 +5,7 @@
 #include "strip.h"
 #include "testfiles.h"
 #include "testserver.h"
+#include "virtualdisplay.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -21,7 +22,6 @@
 #include <optional>
 
 #include <csignal>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,53 +154,10 @@ FileStamp stampOf(const QString& path)
             qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
 }
 
-// A process of the test's that cannot outlive it: stopped when its owner goes, and killed by the
-// kernel should the test process die first (a crash, or CTest's timeout).
-class OwnedProcess
+// Waits until `done` holds, or for a step's time at most.
+template <typename Condition> bool waitForStep(Condition done)
 {
-public:
-    OwnedProcess()
-    {
-        const pid_t parent = ::getpid();
-        m_process.setChildProcessModifier([parent] {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent)
-                ::_exit(127);
-        });
-    }
-    ~OwnedProcess() { stop(); }
-    OwnedProcess(const OwnedProcess&) = delete;
-    OwnedProcess& operator=(const OwnedProcess&) = delete;
-
-    QProcess& process() { return m_process; }
-    bool running() const { return m_process.state() != QProcess::NotRunning; }
-
-    // Asks first, so that an X server removes its socket and lock file; then insists.
-    void stop()
-    {
-        if (!running())
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-private:
-    QProcess m_process;
-};
-
-// Waits until `done` holds, letting process notifications in meanwhile.
-template <typename Condition> bool waitUntil(Condition done, int timeoutMs = StepTimeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
+    return waitUntil(done, StepTimeoutMs);
 }
 
 } // namespace
@@ -217,8 +174,7 @@ class TestEndToEnd : public QObject
     std::map<std::string, int> m_visits;
 
     QTemporaryDir m_dir;
-    OwnedProcess m_xserver;
-    QString m_display;
+    VirtualDisplay m_display;
     OwnedProcess m_program;
     qint64 m_programPid = -1;
     QByteArray m_window;
@@ -249,28 +205,11 @@ class TestEndToEnd : public QObject
         return m_visits[path];
     }
 
-    QProcessEnvironment displayEnvironment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        return env;
-    }
+    QProcessEnvironment displayEnvironment() const { return m_display.environment(); }
 
-    // xdotool's standard output, or nullopt when it failed (no window found included).
     std::optional<QByteArray> xdotool(const QStringList& args) const
     {
-        QProcess tool;
-        tool.setProcessEnvironment(displayEnvironment());
-        tool.start(QStringLiteral("xdotool"), args);
-        if (!tool.waitForFinished(10'000)) {
-            tool.kill();
-            tool.waitForFinished();
-            return std::nullopt;
-        }
-        if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
-            return std::nullopt;
-        return tool.readAllStandardOutput();
+        return m_display.xdotool(args);
     }
 
     // The program's mapped windows; with `titled`, only those titled exactly "Korvane", which
@@ -336,7 +275,7 @@ class TestEndToEnd : public QObject
         m_programPid = program.processId();
 
         QByteArrayList windows;
-        QVERIFY2(waitUntil([&] {
+        QVERIFY2(waitForStep([&] {
                      windows = visibleWindows(true);
                      return !windows.isEmpty() || !m_program.running();
                  }),
@@ -367,7 +306,7 @@ class TestEndToEnd : public QObject
         const FileStamp before = stampOf(listPath());
         const QPoint aside(m_goLooks++ % 2 ? 20 : -20, 0);
         STOP_ON_FAILURE(clickAt(clientToScreen(GoLookCentre + aside)));
-        QVERIFY2(waitUntil([&] { return stampOf(listPath()) != before || !m_program.running(); }),
+        QVERIFY2(waitForStep([&] { return stampOf(listPath()) != before || !m_program.running(); }),
                  "the check run did not save the list");
         QVERIFY2(m_program.running(), "the program ended during the check run");
     }
@@ -376,7 +315,7 @@ class TestEndToEnd : public QObject
     std::optional<QByteArray> waitForMenu(const QByteArray& besides = {})
     {
         QByteArrayList menus;
-        const bool shown = waitUntil([&] {
+        const bool shown = waitForStep([&] {
             menus = visibleWindows();
             menus.removeAll(m_window);
             return (menus.size() == 1 && menus.front() != besides) || !m_program.running();
@@ -510,28 +449,12 @@ private Q_SLOTS:
         QVERIFY(
             QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
-        // -displayfd picks a free display and prints its number, so parallel runs never clash;
-        // -noreset keeps the server as it is between the two starts of the program.
-        QProcess& x = m_xserver.process();
-        x.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        x.start(QStringLiteral("Xvfb"),
-                {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                 QStringLiteral("0"), QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
-                 QStringLiteral("tcp"), QStringLiteral("-noreset")});
-        QVERIFY2(x.waitForStarted(StepTimeoutMs), qPrintable(x.errorString()));
-        QByteArray number;
-        QVERIFY2(waitUntil([&] {
-                     number += x.readAllStandardOutput();
-                     return number.endsWith('\n') || !m_xserver.running();
-                 }),
-                 "Xvfb did not report its display");
-        QVERIFY2(m_xserver.running() && !number.trimmed().isEmpty(), "Xvfb did not start");
-        m_display = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+        QVERIFY2(m_display.start(), "Xvfb did not start");
     }
 
     void cleanup()
     {
-        if (QTest::currentTestFailed() && m_xserver.running() &&
+        if (QTest::currentTestFailed() &&
             !QStandardPaths::findExecutable(QStringLiteral("import")).isEmpty()) {
             // What the screen showed when it went wrong, left beside the test for a look.
             const QString shot = QDir::current().filePath(QStringLiteral("tst_e2e-failure.png"));
@@ -550,7 +473,7 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         m_program.stop();
-        m_xserver.stop();
+        m_display.stop();
     }
 
     // Two checks with pages changing in between, an exit through the menu, then a second start
@@ -614,7 +537,8 @@ private Q_SLOTS:
 
         const FileStamp beforeRun = stampOf(listPath());
         STOP_ON_FAILURE(clickAt(clientToScreen(GoLookCentre)));
-        QVERIFY2(waitUntil([&] { return m_gate.isHolding(); }), "the held page was not asked for");
+        QVERIFY2(waitForStep([&] { return m_gate.isHolding(); }),
+                 "the held page was not asked for");
         // Select the first row, move down to the second, remove it, open the first.
         STOP_ON_FAILURE(clickAt(clientToScreen(FirstRowCentre)));
         QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Down")}));
@@ -627,7 +551,7 @@ private Q_SLOTS:
         QVERIFY(m_program.running());
         m_gate.release();
 
-        QVERIFY2(waitUntil([&] { return stampOf(listPath()) != beforeRun; }),
+        QVERIFY2(waitForStep([&] { return stampOf(listPath()) != beforeRun; }),
                  "the check run did not save the list");
         const auto afterRun = parseRecords(readFile(listPath()));
         QVERIFY(afterRun);
@@ -636,7 +560,7 @@ private Q_SLOTS:
             QVERIFY2(record.lastVisited != "never", record.address.constData());
         QCOMPARE(afterRun->back().stored,
                  QByteArray::number(ReduceHtml(QByteArray::fromStdString(m_heldPage)).size()));
-        QVERIFY2(waitUntil([&] { return QFile::exists(openedLog()); }),
+        QVERIFY2(waitForStep([&] { return QFile::exists(openedLog()); }),
                  "the double click during the run was never acted on");
         QCOMPARE(readFile(openedLog()), "http://" + address(grows) + "\n");
 
@@ -657,7 +581,8 @@ private Q_SLOTS:
         m_gate.close();
         STOP_ON_FAILURE(startProgram());
         STOP_ON_FAILURE(clickAt(clientToScreen(GoLookCentre)));
-        QVERIFY2(waitUntil([&] { return m_gate.isHolding(); }), "the held page was not asked for");
+        QVERIFY2(waitForStep([&] { return m_gate.isHolding(); }),
+                 "the held page was not asked for");
         QVERIFY(::kill(pid_t(m_programPid), SIGTERM) == 0);
         m_gate.release();
         QVERIFY2(program.waitForFinished(StepTimeoutMs), "the program did not end on SIGTERM");
