@@ -342,6 +342,21 @@ private Q_SLOTS:
         QCOMPARE(found()->text(QAccessible::Name), nameAfterARun);
     }
 
+    // Each drawn button is a button to a screen reader, and its press action runs the command.
+    void screenReadersPressTheDrawnButtons()
+    {
+        openWindow({"a.example", "b.example", "c.example"});
+        auto* remove = m_window->findChild<ClickArea*>("Label6");
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(remove);
+        QVERIFY(face);
+        QCOMPARE(face->role(), QAccessible::Button);
+        QAccessibleActionInterface* actions = face->actionInterface();
+        QVERIFY(actions);
+        QCOMPARE(actions->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(addresses(), (QByteArrayList{"a.example", "b.example"}));
+    }
+
     void menuItemsRunTheirCommands()
     {
         openWindow({"a.example", "b.example"});
