@@ -154,9 +154,10 @@ void EditSiteDialog::action()
 {
     if (m_row.isValid()) {
         const QString typed = addressField()->text();
-        // An address left as it was keeps its exact bytes, even those that are not UTF-8.
-        const QByteArray text =
-            typed == WatchList::displayText(m_original) ? m_original : typed.toUtf8();
+        // An address left as it was keeps its exact bytes, even those that are not UTF-8, and
+        // even past the most the field can hold (a damaged list's endless line).
+        const QString shown = WatchList::displayText(m_original).left(addressField()->maxLength());
+        const QByteArray text = typed == shown ? m_original : typed.toUtf8();
         m_list.setCell(WatchList::tableRowFromModelRow(m_row.row()), WatchList::UrlColumn, text);
     }
     hide();
