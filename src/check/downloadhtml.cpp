@@ -204,14 +204,18 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
     set(CURLOPT_WRITEDATA, bodySink);
     // Larger pieces than the default 16 KiB: fewer callbacks and fewer writes per page.
     set(CURLOPT_BUFFERSIZE, 256L * 1024);
-    if (!applied)
+    if (!applied) {
+        // Nothing of this call's (its address, its error buffer) may stay with the handle.
+        curl_easy_reset(h);
         return false;
+    }
 
     // The multi interface lets the wait be cut into short slices, between which the waiting
     // handler runs: a host that is slow to resolve, connect or answer never holds the caller
     // longer than one slice.
     if (const CURLMcode code = curl_multi_add_handle(m_multi, h); code != CURLM_OK) {
         qCInfo(lcFetch, "%s: %s", address.constData(), curl_multi_strerror(code));
+        curl_easy_reset(h);
         return false;
     }
     using Clock = std::chrono::steady_clock;
