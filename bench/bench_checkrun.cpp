@@ -116,19 +116,42 @@ std::string page(int index)
     return out;
 }
 
-// Starts `server` on 127.0.0.1, on a port of the system's choosing, in `thread`; returns the
-// port once the server answers.
-int listenOnLoopback(httplib::Server& server, std::thread& thread)
+// An HTTP server on 127.0.0.1, on a port of the system's choosing, answering from a thread of
+// its own from start() until it goes.
+class LoopbackServer
 {
-    const int port = server.bind_to_any_port("127.0.0.1");
-    if (port <= 0)
-        throw std::runtime_error("cannot bind to 127.0.0.1");
-    thread = std::thread([&server] { server.listen_after_bind(); });
-    // stop() before the listen loop runs would leave join() waiting for ever.
-    while (!server.is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return port;
-}
+public:
+    LoopbackServer() = default;
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+    ~LoopbackServer()
+    {
+        if (!m_thread.joinable())
+            return;
+        m_http.stop();
+        m_thread.join();
+    }
+
+    httplib::Server& http() { return m_http; }
+    int port() const { return m_port; }
+
+    // Returns once the server answers: stop() before the listen loop runs would leave join()
+    // waiting for ever.
+    void start()
+    {
+        m_port = m_http.bind_to_any_port("127.0.0.1");
+        if (m_port <= 0)
+            throw std::runtime_error("cannot bind to 127.0.0.1");
+        m_thread = std::thread([this] { m_http.listen_after_bind(); });
+        while (!m_http.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+private:
+    httplib::Server m_http;
+    std::thread m_thread;
+    int m_port = -1;
+};
 
 // The pages on 127.0.0.1, on a port of the system's choosing. The server keeps a connection
 // open for as many requests as a client sends on it, and sends every response at once, as
@@ -144,28 +167,23 @@ public:
             m_pages.push_back(page(i));
             m_totalBytes += std::int64_t(m_pages.back().size());
         }
-        m_server.set_keep_alive_max_count(100'000);
-        m_server.set_tcp_nodelay(true);
-        m_server.Get(R"(/page/(\d+))",
-                     [this](const httplib::Request& request, httplib::Response& response) {
-                         const size_t index = std::stoul(request.matches[1].str());
-                         if (index >= m_pages.size()) {
-                             response.status = 404;
-                             return;
-                         }
-                         const std::string& body = m_pages[index];
-                         response.set_content_provider(
-                             body.size(), "text/html; charset=utf-8",
-                             [&body](size_t offset, size_t length, httplib::DataSink& sink) {
-                                 return sink.write(body.data() + offset, length);
-                             });
-                     });
-        m_port = listenOnLoopback(m_server, m_thread);
-    }
-    ~PageServer()
-    {
-        m_server.stop();
-        m_thread.join();
+        m_server.http().set_keep_alive_max_count(100'000);
+        m_server.http().set_tcp_nodelay(true);
+        m_server.http().Get(R"(/page/(\d+))",
+                            [this](const httplib::Request& request, httplib::Response& response) {
+                                const size_t index = std::stoul(request.matches[1].str());
+                                if (index >= m_pages.size()) {
+                                    response.status = 404;
+                                    return;
+                                }
+                                const std::string& body = m_pages[index];
+                                response.set_content_provider(
+                                    body.size(), "text/html; charset=utf-8",
+                                    [&body](size_t offset, size_t length, httplib::DataSink& sink) {
+                                        return sink.write(body.data() + offset, length);
+                                    });
+                            });
+        m_server.start();
     }
     PageServer(const PageServer&) = delete;
     PageServer& operator=(const PageServer&) = delete;
@@ -173,7 +191,8 @@ public:
     // The address as a watch list row holds it: no scheme.
     QByteArray address(int index) const
     {
-        return "127.0.0.1:" + QByteArray::number(m_port) + "/page/" + QByteArray::number(index);
+        return "127.0.0.1:" + QByteArray::number(m_server.port()) + "/page/" +
+               QByteArray::number(index);
     }
     std::int64_t totalBytes() const { return m_totalBytes; }
     const std::vector<std::string>& pages() const { return m_pages; }
@@ -181,9 +200,7 @@ public:
 private:
     std::vector<std::string> m_pages;
     std::int64_t m_totalBytes = 0;
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = -1;
+    LoopbackServer m_server;
 };
 
 PageServer& server()
@@ -411,12 +428,12 @@ public:
         : m_page(largePage(40'000)), m_big8(largePage(8 << 20)), m_big63(largePage(63 << 20))
     {
         // Answers after a long think, as an overloaded host does.
-        m_server.Get("/slow", [this](const httplib::Request&, httplib::Response& response) {
+        m_server.http().Get("/slow", [this](const httplib::Request&, httplib::Response& response) {
             std::this_thread::sleep_for(600ms);
             response.set_content(m_page, "text/html");
         });
         // Sends a part, goes quiet for a second and a half, then sends the rest.
-        m_server.Get("/stall", [this](const httplib::Request&, httplib::Response& response) {
+        m_server.http().Get("/stall", [this](const httplib::Request&, httplib::Response& response) {
             response.set_content_provider(
                 m_page.size(), "text/html",
                 [this](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -430,36 +447,29 @@ public:
                 });
         });
         for (auto* big : {&m_big8, &m_big63}) {
-            m_server.Get(big == &m_big8 ? "/big8" : "/big63",
-                         [big](const httplib::Request&, httplib::Response& response) {
-                             response.set_content_provider(
-                                 big->size(), "text/html",
-                                 [big](size_t offset, size_t length, httplib::DataSink& sink) {
-                                     return sink.write(big->data() + offset, length);
-                                 });
-                         });
+            m_server.http().Get(
+                big == &m_big8 ? "/big8" : "/big63",
+                [big](const httplib::Request&, httplib::Response& response) {
+                    response.set_content_provider(
+                        big->size(), "text/html",
+                        [big](size_t offset, size_t length, httplib::DataSink& sink) {
+                            return sink.write(big->data() + offset, length);
+                        });
+                });
         }
-        m_port = listenOnLoopback(m_server, m_thread);
+        m_server.start();
     }
-    ~SlowServer()
-    {
-        m_server.stop();
-        m_thread.join();
-    }
-
     // By name, so that each run also waits for a look-up.
     QByteArray address(const char* path) const
     {
-        return "localhost:" + QByteArray::number(m_port) + path;
+        return "localhost:" + QByteArray::number(m_server.port()) + path;
     }
 
 private:
     std::string m_page;
     std::string m_big8;
     std::string m_big63;
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = -1;
+    LoopbackServer m_server;
 };
 
 SlowServer& slowServer()

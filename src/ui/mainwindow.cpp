@@ -242,11 +242,16 @@ bool MainWindow::shutDown()
 {
     if (!saveBeforeClosing())
         return false;
+    closeDialogs();
+    return true;
+}
+
+void MainWindow::closeDialogs()
+{
     if (m_add)
         m_add->close();
     if (m_update)
         m_update->close();
-    return true;
 }
 
 bool MainWindow::saveBeforeClosing()
@@ -335,10 +340,7 @@ void MainWindow::endOnRequest()
     m_ending = true;
     // Nobody can be asked: one try, and the program ends whatever came of it.
     saveWatchListAtShutDown(m_list, m_file);
-    if (m_add)
-        m_add->close();
-    if (m_update)
-        m_update->close();
+    closeDialogs();
     close();
     // The close does nothing while a close is already under way (its question still open):
     // the end comes all the same.

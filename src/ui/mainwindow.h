@@ -71,6 +71,7 @@ private:
     // False when the user chose to keep the window open.
     bool shutDown();
     bool saveBeforeClosing();
+    void closeDialogs();
     void reportUnreadableList();
     bool deferDuringCheck(void (MainWindow::*command)());
     void afterCheck();

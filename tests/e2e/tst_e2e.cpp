@@ -22,7 +22,6 @@
 #include <optional>
 
 #include <csignal>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef KORVANE_PROGRAM
@@ -131,27 +130,6 @@ std::optional<std::vector<Record>> parseRecords(const QByteArray& bytes)
         records.push_back({lines[i], lines[i + 1], lines[i + 2]});
     }
     return records;
-}
-
-// Which file a path names and when it was last written: the program replaces websites.ini with
-// a new file on every save, so any difference means a save happened.
-struct FileStamp
-{
-    bool exists = false;
-    ino_t inode = 0;
-    qint64 modifiedNs = 0;
-    qint64 changedNs = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp stampOf(const QString& path)
-{
-    struct stat st
-    {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    return {true, st.st_ino, qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
-            qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
 }
 
 // Waits until `done` holds, or for a step's time at most.

@@ -16,7 +16,6 @@
 #include <map>
 
 #include <csignal>
-#include <sys/stat.h>
 
 #ifndef KORVANE_PROGRAM
 #error "KORVANE_PROGRAM must name the korvane binary"
@@ -36,26 +35,6 @@ namespace {
 constexpr int StepTimeoutMs = 5000;
 
 const QByteArray List = "a.example\r\n07/12/2026 10:00:00\r\n12\r\nb.example\r\n\r\n\r\n";
-
-// Which file a path names and when it was last written or changed in any way.
-struct FileStamp
-{
-    bool exists = false;
-    ino_t inode = 0;
-    qint64 modifiedNs = 0;
-    qint64 changedNs = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp stampOf(const QString& path)
-{
-    struct stat st
-    {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    return {true, st.st_ino, qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
-            qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
-}
 
 QStringList entries(const QString& directory)
 {
