@@ -363,7 +363,10 @@ void checkRun(benchmark::State& state, Scope scope)
         const auto start = Clock::now();
         {
             CurlDownloadService downloads;
-            downloads.setWaitingHandler(handleEvents);
+            downloads.setWaitingHandler([] {
+                handleEvents();
+                return true;
+            });
             PageFetcher fetcher(downloads, temporaryDownloadPath(dataDirectory));
             CheckRun run(*list, file, fetcher, host);
             if (scope == Scope::WholeRun)
@@ -531,7 +534,10 @@ void windowGap(benchmark::State& state, const char* path, int rows, double targe
         list.replaceSiteRows(std::move(cells));
         WatchListFile file(QDir(dataDirectory).filePath(QStringLiteral("websites.ini")));
         CurlDownloadService downloads;
-        downloads.setWaitingHandler(handleEvents);
+        downloads.setWaitingHandler([] {
+            handleEvents();
+            return true;
+        });
         PageFetcher fetcher(downloads, temporaryDownloadPath(dataDirectory));
         CheckRun run(list, file, fetcher, host);
 

@@ -33,13 +33,13 @@ void CheckRun::VisitURLlist(qint16 totalurls)
     const int rows = std::min<int>(totalurls, m_list.Rows());
     for (int row = 1; row < rows; ++row)
         m_list.setCell(row, WatchList::UpdatedColumn, QByteArray());
-    for (int row = 1; row < rows; ++row)
+    for (int row = 1; row < rows && !m_host.stopRequested(); ++row)
         checkRow(row);
 }
 
 void CheckRun::checkRow(int row)
 {
-    const QByteArray address = "http://" + m_list.cell(row, WatchList::UrlColumn);
+    const QByteArray address = WatchList::siteAddress(m_list.cell(row, WatchList::UrlColumn));
 
     // The comparison value belongs to this row: a length that is missing (a new site) or not a
     // number counts as 0, never as a neighbour's length. Qt reads "nan" and "inf" as numbers;
@@ -50,9 +50,14 @@ void CheckRun::checkRow(int row)
         stored = 0;
 
     m_host.checkingRow(row);
+    if (m_host.stopRequested())
+        return;
 
     // A page that could not be read back is judged as an empty page, never as another row's.
     const double length = double(m_fetcher.FetchPageText(address).value_or(QByteArray()).size());
+    // A download given up because the run is stopping says nothing about the page.
+    if (m_host.stopRequested())
+        return;
 
     m_list.setCell(row, WatchList::LastVisitedColumn, m_now());
     int lastColumn = WatchList::UpdatedColumn;

@@ -25,9 +25,11 @@ public:
     virtual void setBusyPointer(bool busy) = 0;
     // Paints the window now, before the first page is fetched.
     virtual void repaintNow() = 0;
-    // The run is about to fetch the page of `row`: a window keeps that row in view and shows
-    // the rows checked so far.
+    // The run is about to fetch the page of `row`: a window shows the rows checked so far.
     virtual void checkingRow(int row) { Q_UNUSED(row); }
+    // True once the run is to end before its last row (the program is asked to end): the row
+    // being fetched and those after it keep what they had, and the run saves what it found.
+    virtual bool stopRequested() const { return false; }
 };
 
 class CheckRun

@@ -99,7 +99,6 @@ std::optional<QByteArray> readWholeFile(const QByteArray& name)
 CurlDownloadService::CurlDownloadService(DownloadLimits limits) : m_limits(limits)
 {
     initCurlOnce();
-    m_handle = curl_easy_init();
     m_multi = curl_multi_init();
 }
 
@@ -107,16 +106,14 @@ CurlDownloadService::~CurlDownloadService()
 {
     if (m_multi)
         curl_multi_cleanup(m_multi);
-    if (m_handle)
-        curl_easy_cleanup(m_handle);
 }
 
 bool CurlDownloadService::download(const QByteArray& address, const QString& localFile)
 {
     // A NUL byte (a damaged list) would cut the address short: fetch nothing rather than
-    // another page. A download asked for from inside the waiting handler would pull the one
-    // handle from under the download that is waiting.
-    if (!m_handle || !m_multi || m_busy || address.contains('\0'))
+    // another page. A download asked for from inside the waiting handler would run inside the
+    // one that is waiting, on the same multi handle.
+    if (!m_multi || m_busy || address.contains('\0'))
         return false;
 
     const QByteArray target = QFile::encodeName(localFile);
@@ -165,23 +162,32 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
         return false;
     }
 
-    CURL* h = m_handle;
-    // The handle keeps its connections and DNS cache across resets; only the options go.
-    curl_easy_reset(h);
-
+    // A fresh handle for every page: a handle that met a failure keeps some of it (libcurl 7.88
+    // then refuses options on it after a reset), and one page's failure must never reach the
+    // next. Connections and name look-ups live in the multi handle and are still reused.
     char errorText[CURL_ERROR_SIZE] = {};
-    // Every option is a protection or a limit the download relies on: one that this libcurl
-    // refuses fails the download rather than letting it go ahead without.
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), curl_easy_cleanup);
+    if (!handle) {
+        qCInfo(lcFetch, "%s: out of memory", address.constData());
+        return false;
+    }
+    CURL* h = handle.get();
+    // The options that protect (schemes, certificates, limits, the body's way to its file) are
+    // what the download relies on: one that this libcurl refuses fails the download rather than
+    // letting it go ahead without. Those that only tune its pace are tried and let go.
     bool applied = true;
-    const auto set = [&](CURLoption option, auto value) {
-        if (!applied)
-            return;
-        if (const CURLcode code = curl_easy_setopt(h, option, value); code != CURLE_OK) {
+    const auto trySet = [&](CURLoption option, auto value) {
+        const CURLcode code = curl_easy_setopt(h, option, value);
+        if (code != CURLE_OK) {
             const curl_easyoption* known = curl_easy_option_by_id(option);
             qCInfo(lcFetch, "%s: libcurl refused option %s: %s", address.constData(),
                    known ? known->name : "?", curl_easy_strerror(code));
-            applied = false;
         }
+        return code == CURLE_OK;
+    };
+    const auto set = [&](CURLoption option, auto value) {
+        if (applied)
+            applied = trySet(option, value);
     };
     set(CURLOPT_ERRORBUFFER, static_cast<char*>(errorText));
     set(CURLOPT_CURLU, url.get());
@@ -202,25 +208,25 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_WRITEFUNCTION, writeBody);
     set(CURLOPT_WRITEDATA, bodySink);
-    // Larger pieces than the default 16 KiB: fewer callbacks and fewer writes per page.
-    set(CURLOPT_BUFFERSIZE, 256L * 1024);
-    if (!applied) {
-        // Nothing of this call's (its address, its error buffer) may stay with the handle.
-        curl_easy_reset(h);
+    if (!applied)
         return false;
-    }
+    // Larger pieces than the default 16 KiB: fewer callbacks and fewer writes per page.
+    trySet(CURLOPT_BUFFERSIZE, 256L * 1024);
+    // A download given up while its host name is still being looked up does not wait for the
+    // look-up to end: the program is ending, and the look-up may hang for many seconds.
+    trySet(CURLOPT_QUICK_EXIT, 1L);
 
     // The multi interface lets the wait be cut into short slices, between which the waiting
     // handler runs: a host that is slow to resolve, connect or answer never holds the caller
     // longer than one slice.
     if (const CURLMcode code = curl_multi_add_handle(m_multi, h); code != CURLM_OK) {
         qCInfo(lcFetch, "%s: %s", address.constData(), curl_multi_strerror(code));
-        curl_easy_reset(h);
         return false;
     }
     using Clock = std::chrono::steady_clock;
     auto lastWaiting = Clock::now();
     int running = 1;
+    bool givenUp = false;
     CURLMcode multiCode = CURLM_OK;
     for (;;) {
         multiCode = curl_multi_perform(m_multi, &running);
@@ -231,7 +237,9 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
         if (multiCode != CURLM_OK)
             break;
         if (const auto now = Clock::now(); now - lastWaiting >= WaitingHandlerInterval) {
-            whileWaiting();
+            givenUp = !whileWaiting();
+            if (givenUp)
+                break;
             lastWaiting = Clock::now();
         }
     }
@@ -241,9 +249,11 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
         if (message->msg == CURLMSG_DONE && message->easy_handle == h)
             result = message->data.result;
     curl_multi_remove_handle(m_multi, h);
-    curl_easy_setopt(h, CURLOPT_CURLU, nullptr);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
 
+    if (givenUp) {
+        qCInfo(lcFetch, "%s: given up before its end", address.constData());
+        return false;
+    }
     if (multiCode != CURLM_OK) {
         qCInfo(lcFetch, "%s: %s", address.constData(), curl_multi_strerror(multiCode));
         return false;

@@ -24,17 +24,16 @@ public:
 
     // Called on the downloading thread, every few milliseconds, for as long as a download waits
     // or runs: a window that downloads on its own thread keeps answering the desktop through it.
-    void setWaitingHandler(std::function<void()> handler) { m_waiting = std::move(handler); }
+    // The handler returns false to give the download up: it then fails at once, whatever the
+    // network is doing.
+    void setWaitingHandler(std::function<bool()> handler) { m_waiting = std::move(handler); }
 
 protected:
-    void whileWaiting() const
-    {
-        if (m_waiting)
-            m_waiting();
-    }
+    // False when the download is to be given up.
+    bool whileWaiting() const { return !m_waiting || m_waiting(); }
 
 private:
-    std::function<void()> m_waiting;
+    std::function<bool()> m_waiting;
 };
 
 struct DownloadLimits
@@ -54,9 +53,9 @@ inline constexpr char UserAgent[] = "Korvane/" KORVANE_VERSION;
 inline constexpr std::chrono::milliseconds WaitingHandlerInterval{10};
 
 // HTTP and HTTPS only (redirects included), certificates verified, bodies decoded, statuses of
-// 400 and above failed. One handle serves every download, so connections and name look-ups are
-// reused from one page to the next. Why a download failed is logged under "korvane.fetch"
-// (off unless QT_LOGGING_RULES turns it on).
+// 400 and above failed. Each download has a handle of its own on one multi handle, which keeps
+// the connections and name look-ups from one page to the next. Why a download failed is logged
+// under "korvane.fetch" (off unless QT_LOGGING_RULES turns it on).
 class CurlDownloadService final : public DownloadService
 {
 public:
@@ -71,7 +70,6 @@ private:
     bool transfer(const QByteArray& address, void* bodySink);
 
     DownloadLimits m_limits;
-    CURL* m_handle = nullptr;
     CURLM* m_multi = nullptr;
     bool m_busy = false;
 };

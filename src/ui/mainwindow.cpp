@@ -36,7 +36,10 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     if (m_loadOutcome == LoadOutcome::Unreadable)
         QMetaObject::invokeMethod(this, &MainWindow::reportUnreadableList, Qt::QueuedConnection);
     if (m_checkTools.downloads)
-        m_checkTools.downloads->setWaitingHandler([this] { keepAnswering(); });
+        m_checkTools.downloads->setWaitingHandler([this] {
+            keepAnswering();
+            return !stopRequested();
+        });
 
     buildMenus();
     buildFace();
@@ -148,101 +151,152 @@ void MainWindow::buildFace()
     connect(m_grid, &SiteGrid::gridDoubleClicked, this, &MainWindow::openSiteCommand);
 }
 
-bool MainWindow::deferDuringCheck(void (MainWindow::*command)())
-{
-    // Mouse and keys already wait (they are not handled while a run goes on); this catches what
-    // comes another way, such as an assistive tool pressing a button.
-    if (!m_checking)
-        return false;
-    m_afterCheck.push_back(command);
-    return true;
-}
-
 void MainWindow::addCommand()
 {
-    if (deferDuringCheck(&MainWindow::addCommand))
-        return;
-    if (!m_add)
-        m_add = std::make_unique<AddSiteDialog>(m_list, this);
-    m_add->addressField()->clear();
-    m_add->showModeless();
+    m_guard.whenFree([this] {
+        if (!m_add)
+            m_add = std::make_unique<AddSiteDialog>(m_list, m_guard, this);
+        m_add->addressField()->clear();
+        m_add->showModeless();
+    });
 }
 
 void MainWindow::editCommand()
 {
-    if (deferDuringCheck(&MainWindow::editCommand))
-        return;
-    m_list.setCol(WatchList::UrlColumn);
-    if (!m_update)
-        m_update = std::make_unique<EditSiteDialog>(m_list, this);
-    m_update->editRow(m_list.Row());
-    m_update->showModeless();
+    m_guard.whenFree([this] {
+        m_list.setCol(WatchList::UrlColumn);
+        if (!m_update)
+            m_update = std::make_unique<EditSiteDialog>(m_list, m_guard, this);
+        m_update->editRow(m_list.Row());
+        m_update->showModeless();
+    });
 }
 
 void MainWindow::removeCommand()
 {
-    if (deferDuringCheck(&MainWindow::removeCommand))
-        return;
-    if (m_list.Rows() < 3) {
-        QMessageBox box(QMessageBox::Information, QStringLiteral("Korvane Information"),
-                        QStringLiteral("You must have at least on website. You can edit this "
-                                       "site to change it"),
-                        QMessageBox::Ok, this);
-        box.exec();
-        return;
-    }
-    m_list.RemoveItem(m_list.RowSel());
+    m_guard.whenFree([this] {
+        if (m_list.Rows() < 3) {
+            QMessageBox box(QMessageBox::Information, QStringLiteral("Korvane Information"),
+                            QStringLiteral("You must have at least on website. You can edit this "
+                                           "site to change it"),
+                            QMessageBox::Ok, this);
+            box.exec();
+            return;
+        }
+        m_list.RemoveItem(m_list.RowSel());
+    });
 }
 
 void MainWindow::goLookCommand()
 {
-    if (deferDuringCheck(&MainWindow::goLookCommand) || !m_checkTools.fetcher)
+    m_guard.whenFree([this] { checkAllSites(); });
+}
+
+void MainWindow::checkAllSites()
+{
+    if (!m_checkTools.fetcher || m_life != Life::Open)
         return;
-    m_checking = true;
+    m_guard.hold();
     {
         CheckRun run(m_list, m_file, *m_checkTools.fetcher, *this, m_checkTools.now);
         run.VisitALL();
     }
-    m_checking = false;
-    afterCheck();
-}
-
-void MainWindow::afterCheck()
-{
-    auto waiting = std::exchange(m_afterCheck, {});
-    if (m_endAfterCheck) {
-        endOnRequest();
+    if (m_life == Life::Stopping) {
+        endWithoutAsking();
         return;
     }
-    if (m_closeAfterCheck) {
-        m_closeAfterCheck = false;
-        close();
-        return;
-    }
-    for (const auto command : waiting)
-        (this->*command)();
+    m_guard.release();
 }
 
 void MainWindow::openSiteCommand()
 {
-    if (deferDuringCheck(&MainWindow::openSiteCommand))
-        return;
-    m_list.setCol(WatchList::UrlColumn);
-    m_opener->open("http://" + m_list.Text());
+    m_guard.whenFree([this] {
+        m_list.setCol(WatchList::UrlColumn);
+        m_opener->open(WatchList::siteAddress(m_list.Text()));
+    });
 }
 
 void MainWindow::onlineHelpCommand()
 {
-    if (deferDuringCheck(&MainWindow::onlineHelpCommand))
-        return;
-    m_opener->open(QByteArray("http://") + HelpPageAddress);
+    m_guard.whenFree([this] { m_opener->open(QByteArray("http://") + HelpPageAddress); });
 }
 
-bool MainWindow::shutDown()
+void MainWindow::exitCommand()
 {
-    if (!saveBeforeClosing())
+    requestEnd(EndCause::Exit);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (requestEnd(EndCause::Window))
+        event->accept();
+    else
+        event->ignore();
+}
+
+void MainWindow::endOnRequest()
+{
+    requestEnd(EndCause::Signal);
+}
+
+bool MainWindow::requestEnd(EndCause cause)
+{
+    switch (m_life) {
+    case Life::Ended:
+        return true;
+    case Life::Stopping:
+        // The run's end ends the program.
         return false;
+    case Life::Closing:
+    case Life::ClosingWithoutSaving:
+        if (cause == EndCause::Window) {
+            // Exit Korvane closes the window once it has saved: the close saves once more,
+            // without asking again.
+            if (m_life == Life::Closing)
+                saveWatchListAtShutDown(m_list, m_file);
+            endNow();
+            return true;
+        }
+        break;
+    case Life::Open:
+        break;
+    }
+
+    if (cause == EndCause::Signal) {
+        // A logout does not wait for a run over a slow web: the run stops at the page it is
+        // fetching and keeps what it found, then the end follows.
+        if (m_guard.isHeld())
+            m_life = Life::Stopping;
+        else
+            endWithoutAsking();
+        return m_life == Life::Ended;
+    }
+    if (m_life != Life::Open)
+        return false;
+    if (m_guard.isHeld()) {
+        // The run saves the list when it ends; the close comes after that, in its turn.
+        if (cause == EndCause::Exit)
+            m_guard.whenFree([this] { requestEnd(EndCause::Exit); });
+        else
+            m_guard.whenFree([this] { close(); });
+        return false;
+    }
+
+    m_life = Life::Closing;
+    if (!saveBeforeClosing()) {
+        m_life = Life::Open;
+        return false;
+    }
+    // An end signal that came while the question was open has ended everything already.
+    if (m_life == Life::Ended)
+        return true;
     closeDialogs();
+    if (cause == EndCause::Exit) {
+        // Closing the window runs the close handler, which saves once more and ends.
+        close();
+        return true;
+    }
+    endNow();
     return true;
 }
 
@@ -256,10 +310,8 @@ void MainWindow::closeDialogs()
 
 bool MainWindow::saveBeforeClosing()
 {
-    if (m_closingWithoutSaving)
-        return true;
     for (;;) {
-        if (saveWatchListAtShutDown(m_list, m_file) == SaveOutcome::Saved || m_ending)
+        if (saveWatchListAtShutDown(m_list, m_file) == SaveOutcome::Saved)
             return true;
         // A list that is as it was loaded or last saved loses nothing: a read-only list that
         // was only looked at closes without a word.
@@ -278,11 +330,11 @@ bool MainWindow::saveBeforeClosing()
         box.setDefaultButton(QMessageBox::Retry);
         box.setEscapeButton(QMessageBox::Cancel);
         const int choice = box.exec();
-        // A request to end that came while the question was open has saved what it could.
-        if (m_ending)
+        // An end signal that came while the question was open has saved what it could.
+        if (m_life == Life::Ended)
             return true;
         if (choice == QMessageBox::Discard) {
-            m_closingWithoutSaving = true;
+            m_life = Life::ClosingWithoutSaving;
             return true;
         }
         if (choice != QMessageBox::Retry)
@@ -290,9 +342,31 @@ bool MainWindow::saveBeforeClosing()
     }
 }
 
+void MainWindow::endWithoutAsking()
+{
+    // Nobody can be asked: one try, and the program ends whatever came of it. A list that holds
+    // nothing new (a run has just saved it) is left as it is.
+    if (m_file.hasUnsavedChanges(m_list))
+        saveWatchListAtShutDown(m_list, m_file);
+    endNow();
+}
+
+void MainWindow::endNow()
+{
+    if (m_life == Life::Ended)
+        return;
+    m_life = Life::Ended;
+    m_guard.shutForGood();
+    closeDialogs();
+    // Does nothing while a close is already under way (its question still open, or the close
+    // handler running): the end comes all the same.
+    close();
+    Q_EMIT finished();
+}
+
 void MainWindow::reportUnreadableList()
 {
-    if (m_ending)
+    if (m_life != Life::Open)
         return;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Korvane"),
                     QStringLiteral("Korvane could not read the watch list\n%1\n\n%2\n\n"
@@ -303,57 +377,6 @@ void MainWindow::reportUnreadableList()
     box.exec();
 }
 
-void MainWindow::exitCommand()
-{
-    if (deferDuringCheck(&MainWindow::exitCommand))
-        return;
-    if (!shutDown())
-        return;
-    // Closing the window runs the close handler, which saves once more and ends the program.
-    close();
-}
-
-void MainWindow::closeEvent(QCloseEvent* event)
-{
-    // The run saves the list when it ends; the close comes after that.
-    if (m_checking) {
-        m_closeAfterCheck = true;
-        event->ignore();
-        return;
-    }
-    if (!m_ending && !shutDown()) {
-        event->ignore();
-        return;
-    }
-    event->accept();
-    finish();
-}
-
-void MainWindow::endOnRequest()
-{
-    if (m_checking) {
-        m_endAfterCheck = true;
-        return;
-    }
-    if (m_ending)
-        return;
-    m_ending = true;
-    // Nobody can be asked: one try, and the program ends whatever came of it.
-    saveWatchListAtShutDown(m_list, m_file);
-    closeDialogs();
-    close();
-    // The close does nothing while a close is already under way (its question still open):
-    // the end comes all the same.
-    finish();
-}
-
-void MainWindow::finish()
-{
-    if (std::exchange(m_finished, true))
-        return;
-    Q_EMIT finished();
-}
-
 void MainWindow::keepAnswering()
 {
     // Rows that answer fast come quicker than anyone can look: a paint every few milliseconds
@@ -361,8 +384,9 @@ void MainWindow::keepAnswering()
     if (m_lastAnswered.isValid() && m_lastAnswered.elapsed() < WaitingHandlerInterval.count())
         return;
     m_lastAnswered.start();
-    // Paints, the window manager's pings and close requests, timers and signals; the user's
-    // keys and clicks stay queued until the run has ended.
+    // Paints, the window manager's pings, timers and end signals. The user's keys and clicks
+    // stay queued until the run has ended, and so does the window manager's close, which Qt
+    // counts as the user's input: it comes after the clicks made before it, in their order.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -388,6 +412,13 @@ void MainWindow::repaintNow()
 
 void MainWindow::checkingRow(int row)
 {
-    m_grid->keepRowInView(row);
+    Q_UNUSED(row);
+    // The grid stays where the user left it: what the user clicks during the run is what the
+    // user saw, also when the click is carried out after the run.
     keepAnswering();
+}
+
+bool MainWindow::stopRequested() const
+{
+    return m_life == Life::Stopping;
 }

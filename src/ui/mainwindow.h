@@ -3,6 +3,7 @@
 #pragma once
 
 #include "checkrun.h"
+#include "listguard.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
 
@@ -10,7 +11,6 @@
 #include <QMainWindow>
 
 #include <memory>
-#include <vector>
 
 class AddSiteDialog;
 class BackgroundPicture;
@@ -40,10 +40,13 @@ public:
     AddSiteDialog* addDialog() const { return m_add.get(); }
     EditSiteDialog* editDialog() const { return m_update.get(); }
     LoadOutcome loadOutcome() const { return m_loadOutcome; }
-    bool isChecking() const { return m_checking; }
+    bool isChecking() const { return m_guard.isHeld(); }
+    // What holds back changes to the list while a check run walks it; the dialogs' buttons
+    // pass through it too.
+    ListGuard& listGuard() { return m_guard; }
 
     // The list commands, as the menus and the drawn buttons run them. Asked for during a check
-    // run, a command waits for the run's end.
+    // run, a command waits for the run's end and is then carried out, in order.
     void addCommand();
     void editCommand();
     void removeCommand();
@@ -53,8 +56,8 @@ public:
     void exitCommand();
 
     // A request to end from outside the window (a signal): the list is saved once, without
-    // asking anything, and the program ends with status 0. During a check run it waits for the
-    // run's end.
+    // asking anything, and the program ends with status 0. A check run under way stops at the
+    // page it is fetching; what it found before is kept.
     void endOnRequest();
 
 Q_SIGNALS:
@@ -66,22 +69,42 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Who asked for the end.
+    enum class EndCause
+    {
+        Window, // the close button, the window manager, or anything else that closes the window
+        Exit,   // Options -> Exit Korvane
+        Signal, // a logout, kill or Ctrl+C
+    };
+    // How far the window is on its way to the end.
+    enum class Life
+    {
+        Open,
+        Stopping,             // an end signal came during a run, which stops at its current page
+        Closing,              // the user's shut-down is under way (its question may be open)
+        ClosingWithoutSaving, // the user chose to close although the list could not be saved
+        Ended,                // the list is saved and finished() emitted
+    };
+
     void buildMenus();
     void buildFace();
-    // False when the user chose to keep the window open.
-    bool shutDown();
+    void checkAllSites();
+    // The one way to the end, from wherever it is asked for. True when the window may close now.
+    bool requestEnd(EndCause cause);
+    // The user's shut-down: saves, and asks what to do when the list holds changes that cannot
+    // be saved. False when the user chose to keep the window open.
     bool saveBeforeClosing();
+    void endWithoutAsking();
+    void endNow();
     void closeDialogs();
     void reportUnreadableList();
-    bool deferDuringCheck(void (MainWindow::*command)());
-    void afterCheck();
-    void finish();
     void keepAnswering();
 
     void setStatusText(const QString& text) override;
     void setBusyPointer(bool busy) override;
     void repaintNow() override;
     void checkingRow(int row) override;
+    bool stopRequested() const override;
 
     WatchList m_list;
     WatchListFile m_file;
@@ -89,13 +112,8 @@ private:
     CheckTools m_checkTools;
     LoadOutcome m_loadOutcome;
 
-    bool m_checking = false;
-    bool m_closeAfterCheck = false;
-    bool m_endAfterCheck = false;
-    bool m_ending = false;
-    bool m_closingWithoutSaving = false;
-    bool m_finished = false;
-    std::vector<void (MainWindow::*)()> m_afterCheck;
+    ListGuard m_guard;
+    Life m_life = Life::Open;
     QElapsedTimer m_lastAnswered;
 
     BackgroundPicture* m_picture = nullptr;

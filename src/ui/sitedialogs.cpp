@@ -1,6 +1,7 @@
 // Layout and buttons of the add and edit dialogs.
 #include "sitedialogs.h"
 
+#include "listguard.h"
 #include "twips.h"
 #include "watchlist.h"
 
@@ -44,8 +45,8 @@ void tellUser(QWidget* parent, const QString& text)
 
 } // namespace
 
-SiteDialog::SiteDialog(WatchList& list, const QString& title, const QString& actionCaption,
-                       QWidget* parent)
+SiteDialog::SiteDialog(WatchList& list, ListGuard& guard, const QString& title,
+                       const QString& actionCaption, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       m_list(list)
@@ -83,7 +84,8 @@ SiteDialog::SiteDialog(WatchList& list, const QString& title, const QString& act
     setTabOrder(m_command1, m_command2);
     m_text1->setFocus();
 
-    connect(m_command1, &QPushButton::clicked, this, [this] { action(); });
+    connect(m_command1, &QPushButton::clicked, this,
+            [this, &guard] { guard.whenFree([this] { action(); }); });
     connect(m_command2, &QPushButton::clicked, this, &QWidget::hide);
 }
 
@@ -109,8 +111,9 @@ void SiteDialog::keyPressEvent(QKeyEvent* event)
     event->ignore();
 }
 
-AddSiteDialog::AddSiteDialog(WatchList& list, QWidget* parent)
-    : SiteDialog(list, QStringLiteral(" Add Website to list"), QStringLiteral("&Add"), parent)
+AddSiteDialog::AddSiteDialog(WatchList& list, ListGuard& guard, QWidget* parent)
+    : SiteDialog(list, guard, QStringLiteral(" Add Website to list"), QStringLiteral("&Add"),
+                 parent)
 {
     setObjectName(QStringLiteral("add"));
 }
@@ -136,8 +139,9 @@ void AddSiteDialog::action()
     hide();
 }
 
-EditSiteDialog::EditSiteDialog(WatchList& list, QWidget* parent)
-    : SiteDialog(list, QStringLiteral(" Edit Website on list"), QStringLiteral("&Edit"), parent)
+EditSiteDialog::EditSiteDialog(WatchList& list, ListGuard& guard, QWidget* parent)
+    : SiteDialog(list, guard, QStringLiteral(" Edit Website on list"), QStringLiteral("&Edit"),
+                 parent)
 {
     setObjectName(QStringLiteral("update"));
 }

@@ -5,6 +5,7 @@
 #include <QPersistentModelIndex>
 #include <QWidget>
 
+class ListGuard;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -23,8 +24,10 @@ public:
     void showModeless();
 
 protected:
-    SiteDialog(WatchList& list, const QString& title, const QString& actionCaption,
-               QWidget* parent);
+    // The action button passes through `guard`: pressed during a check run, by whatever means,
+    // it acts once the run has ended.
+    SiteDialog(WatchList& list, ListGuard& guard, const QString& title,
+               const QString& actionCaption, QWidget* parent);
     void keyPressEvent(QKeyEvent* event) override;
     virtual void action() = 0;
 
@@ -41,7 +44,7 @@ class AddSiteDialog final : public SiteDialog
 {
     Q_OBJECT
 public:
-    explicit AddSiteDialog(WatchList& list, QWidget* parent = nullptr);
+    AddSiteDialog(WatchList& list, ListGuard& guard, QWidget* parent = nullptr);
 
 protected:
     void action() override;
@@ -51,7 +54,7 @@ class EditSiteDialog final : public SiteDialog
 {
     Q_OBJECT
 public:
-    explicit EditSiteDialog(WatchList& list, QWidget* parent = nullptr);
+    EditSiteDialog(WatchList& list, ListGuard& guard, QWidget* parent = nullptr);
 
     // Fills the field from the URL cell of `row` and remembers that row: "&Edit" writes there,
     // wherever the row has moved meanwhile, and nowhere once it has been removed.

@@ -107,13 +107,6 @@ void SiteGrid::showCurrentCell(int row, int col)
     setAutoScroll(autoScrolls);
 }
 
-void SiteGrid::keepRowInView(int row)
-{
-    const QModelIndex index = m_list.index(WatchList::modelRowFromTableRow(row), 0);
-    if (index.isValid())
-        scrollTo(index, EnsureVisible);
-}
-
 void SiteGrid::reportSelection()
 {
     if (m_following)

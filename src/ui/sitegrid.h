@@ -12,9 +12,6 @@ class SiteGrid final : public QTableView
 public:
     explicit SiteGrid(WatchList& list, QWidget* parent = nullptr);
 
-    // Scrolls just enough to show `row` (a table row, header counted), whatever the current cell.
-    void keepRowInView(int row);
-
 Q_SIGNALS:
     // A double click anywhere on the grid, its header row included.
     void gridDoubleClicked();

@@ -245,6 +245,14 @@ QString WatchList::displayText(const QByteArray& bytes)
     return QString::fromLatin1(bytes);
 }
 
+QByteArray WatchList::siteAddress(const QByteArray& urlCell)
+{
+    const QByteArray lower = urlCell.left(8).toLower();
+    if (lower.startsWith("http://") || lower.startsWith("https://"))
+        return urlCell;
+    return "http://" + urlCell;
+}
+
 int WatchList::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : Rows() - 1;

@@ -80,6 +80,11 @@ public:
     // character per byte, so that no byte is ever hidden from the user.
     static QString displayText(const QByteArray& bytes);
 
+    // The web address a URL cell stands for. A cell is normally kept without its scheme and
+    // gets "http://" in front; one that already begins with "http://" or "https://", in any
+    // letter case (pasted from a browser, or typed into the edit dialog), is used as it stands.
+    static QByteArray siteAddress(const QByteArray& urlCell);
+
     // Views show (and lay out) at most this many of a cell's first bytes, so that a damaged list
     // with megabytes in one cell stays usable. The cell itself keeps all of them.
     static constexpr qsizetype MaxShownBytes = 4096;

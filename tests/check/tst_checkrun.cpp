@@ -25,6 +25,7 @@ public:
     explicit WatchingDownloadService(DownloadService& real) : m_real(real) {}
     std::function<void(const QByteArray&)> beforeDownload;
     QByteArray claimWithoutFile; // this address "succeeds" but leaves no file to read
+    bool offline = false;        // every download fails without reaching the network
     QByteArrayList addresses;
 
     bool download(const QByteArray& address, const QString& localFile) override
@@ -34,6 +35,8 @@ public:
             beforeDownload(address);
         if (address == claimWithoutFile)
             return true;
+        if (offline)
+            return false;
         return m_real.download(address, localFile);
     }
 
@@ -291,15 +294,37 @@ private Q_SLOTS:
         QCOMPARE(list.cell(2, 3), QByteArray("90"));
     }
 
-    void emptyAddressIsFetchedAsTheSchemeAlone()
+    void addressFetchedForTheCell_data()
     {
+        QTest::addColumn<QByteArray>("cell");
+        QTest::addColumn<QByteArray>("fetched");
+        QTest::newRow("empty: the scheme alone") << QByteArray() << QByteArray("http://");
+        QTest::newRow("no scheme") << QByteArray("a.example/x") << QByteArray("http://a.example/x");
+        QTest::newRow("https pasted from a browser")
+            << QByteArray("https://a.example/x") << QByteArray("https://a.example/x");
+        QTest::newRow("http in capitals, as the edit dialog keeps it")
+            << QByteArray("HTTP://a.example/X") << QByteArray("HTTP://a.example/X");
+        QTest::newRow("https in mixed case")
+            << QByteArray("hTTps://a.example") << QByteArray("hTTps://a.example");
+        QTest::newRow("any other scheme gets http in front")
+            << QByteArray("ftp://a.example") << QByteArray("http://ftp://a.example");
+        QTest::newRow("a scheme cut short gets http in front")
+            << QByteArray("https:/a.example") << QByteArray("http://https:/a.example");
+    }
+
+    void addressFetchedForTheCell()
+    {
+        QFETCH(QByteArray, cell);
+        QFETCH(QByteArray, fetched);
         WatchList list;
         fillList(list, {{"", "0"}});
-        list.setCell(1, WatchList::UrlColumn, "");
+        list.setCell(1, WatchList::UrlColumn, cell);
         auto run = newRun();
+        run->downloads.offline = true;
         run->visitAll(list);
-        QCOMPARE(run->downloads.addresses, QByteArrayList{"http://"});
+        QCOMPARE(run->downloads.addresses, QByteArrayList{fetched});
         QCOMPARE(list.cell(1, 2), QByteArray("Error"));
+        QCOMPARE(list.cell(1, WatchList::UrlColumn), cell);
     }
 
     void listWithoutSitesStillSavesAndEnds()
