@@ -6,6 +6,7 @@
 #include "testfiles.h"
 #include "testserver.h"
 #include "virtualdisplay.h"
+#include "windowmanagerclose.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -497,9 +498,9 @@ private Q_SLOTS:
                  QStringList({QStringLiteral("korvane"), QStringLiteral("websites.ini")}));
     }
 
-    // While a run waits for a page: keys and clicks wait for the run's end and then act in
-    // their order; an end signal outside a run saves the unsaved change; an end signal during a
-    // run lets the run finish and save first. Each time the program ends with status 0.
+    // While a run waits for a page: keys, clicks and the window manager's close wait for the
+    // run's end and then act in their order, and the program ends with status 0. An end signal
+    // outside a run saves the unsaved change; one during a run stops the run and ends at once.
     void inputAndEndSignalsWaitForTheRun()
     {
         serve(&Site::firstPage);
@@ -507,52 +508,71 @@ private Q_SLOTS:
         const Site& steady = sites()[3];
         const QByteArray held = m_server.hostAndPort() + QByteArray::fromStdString(HeldPath);
         m_heldPage = page("Held", "Kept back until the test lets it go.");
-        QVERIFY(writeFile(listPath(), address(grows) + "\r\nnever\r\n0\r\n" + address(steady) +
-                                          "\r\nnever\r\n0\r\n" + held + "\r\nnever\r\n0\r\n"));
+        // Longer than the grid shows, the held page last: the clicks during the run must land on
+        // the rows the user saw, wherever the run has got to.
+        QByteArrayList addresses{address(grows), address(steady)};
+        for (int i = 1; i <= 11; ++i)
+            addresses << address(steady) + "?copy=" + QByteArray::number(i);
+        addresses << held;
+        QByteArray list;
+        for (const QByteArray& site : addresses)
+            list += site + "\r\nnever\r\n0\r\n";
+        QVERIFY(writeFile(listPath(), list));
         QFile::remove(openedLog());
         m_gate.close();
         STOP_ON_FAILURE(startProgram());
 
-        const FileStamp beforeRun = stampOf(listPath());
         STOP_ON_FAILURE(clickAt(clientToScreen(GoLookCentre)));
         QVERIFY2(waitForStep([&] { return m_gate.isHolding(); }),
                  "the held page was not asked for");
-        // Select the first row, move down to the second, remove it, open the first.
+        // Select the first row, move down to the second, remove it, open the first, close.
         STOP_ON_FAILURE(clickAt(clientToScreen(FirstRowCentre)));
         QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Down")}));
         STOP_ON_FAILURE(clickAt(clientToScreen(RemoveCentre)));
         const QPoint first = clientToScreen(FirstRowCentre);
-        QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number(first.x()),
-                         QString::number(first.y()), QStringLiteral("click"),
-                         QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
-                         QStringLiteral("80"), QStringLiteral("1")}));
+        const QStringList doubleClickFirstRow{
+            QStringLiteral("mousemove"), QString::number(first.x()), QString::number(first.y()),
+            QStringLiteral("click"),     QStringLiteral("--repeat"), QStringLiteral("2"),
+            QStringLiteral("--delay"),   QStringLiteral("80"),       QStringLiteral("1")};
+        QVERIFY(xdotool(doubleClickFirstRow));
+        QVERIFY(closeAsWindowManager(displayEnvironment().value(QStringLiteral("DISPLAY")),
+                                     m_window.toULong()));
         QVERIFY(m_program.running());
         m_gate.release();
 
-        QVERIFY2(waitForStep([&] { return stampOf(listPath()) != beforeRun; }),
-                 "the check run did not save the list");
-        const auto afterRun = parseRecords(readFile(listPath()));
-        QVERIFY(afterRun);
-        QCOMPARE(afterRun->size(), size_t(3));
-        for (const Record& record : *afterRun)
+        QProcess& program = m_program.process();
+        QVERIFY2(program.waitForFinished(StepTimeoutMs), "the program did not end on its close");
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        const auto afterClose = parseRecords(readFile(listPath()));
+        QVERIFY(afterClose);
+        addresses.removeAt(1);
+        QCOMPARE(afterClose->size(), size_t(addresses.size()));
+        for (size_t i = 0; i < afterClose->size(); ++i) {
+            const Record& record = (*afterClose)[i];
+            QCOMPARE(record.address, addresses[qsizetype(i)]);
             QVERIFY2(record.lastVisited != "never", record.address.constData());
-        QCOMPARE(afterRun->back().stored,
+        }
+        QCOMPARE(afterClose->back().stored,
                  QByteArray::number(ReduceHtml(QByteArray::fromStdString(m_heldPage)).size()));
-        QVERIFY2(waitForStep([&] { return QFile::exists(openedLog()); }),
-                 "the double click during the run was never acted on");
         QCOMPARE(readFile(openedLog()), "http://" + address(grows) + "\n");
 
-        // Outside a run: saved with the removal, ended with status 0.
+        // Outside a run: saved with the removal, ended with status 0. The site opened after the
+        // removal tells that the removal is done.
+        STOP_ON_FAILURE(startProgram());
+        STOP_ON_FAILURE(clickAt(clientToScreen(FirstRowCentre)));
+        STOP_ON_FAILURE(clickAt(clientToScreen(RemoveCentre)));
+        QVERIFY(xdotool(doubleClickFirstRow));
+        QVERIFY2(waitForStep([&] { return readFile(openedLog()).contains(addresses[1]); }),
+                 "the double click after the removal was never acted on");
         QVERIFY(::kill(pid_t(m_programPid), SIGTERM) == 0);
-        QProcess& program = m_program.process();
         QVERIFY2(program.waitForFinished(StepTimeoutMs), "the program did not end on SIGTERM");
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
         const auto afterSignal = parseRecords(readFile(listPath()));
         QVERIFY(afterSignal);
-        QCOMPARE(afterSignal->size(), size_t(2));
-        QCOMPARE(afterSignal->front().address, address(grows));
-        QCOMPARE(afterSignal->back().address, held);
+        QCOMPARE(afterSignal->size(), size_t(addresses.size() - 1));
+        QCOMPARE(afterSignal->front().address, addresses[1]);
 
         // During a run: the run stops at the page it waits for, and the program ends at once,
         // whatever the network does. The rows checked before keep their results; the held row
