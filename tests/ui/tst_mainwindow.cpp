@@ -918,7 +918,8 @@ private Q_SLOTS:
                 return;
             timer.stop();
             unchangedAfterPress = list().cell(2, 0) == held && m_window->editDialog()->isVisible();
-            // As the window manager asks: through the platform window.
+            // A close that comes during the run by a call, not as input from the window system
+            // (which waits until the run has ended): it waits for the run all the same.
             m_window->windowHandle()->close();
             openAfterClose = m_window->isVisible() && finished.isEmpty();
             gate.release();
