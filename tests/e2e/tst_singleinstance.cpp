@@ -8,26 +8,16 @@
 #include <QDir>
 #include <QFile>
 #include <QRect>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <list>
-#include <map>
 
 #include <csignal>
 
 #ifndef KORVANE_PROGRAM
 #error "KORVANE_PROGRAM must name the korvane binary"
 #endif
-
-// A helper that failed has already recorded why; the test function stops there.
-#define STOP_ON_FAILURE(call)                                                                      \
-    do {                                                                                           \
-        call;                                                                                      \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
 
 namespace {
 
@@ -57,12 +47,8 @@ class TestSingleInstance : public QObject
     // A start of the copy in `directory`, as a user's desktop would start it.
     QProcess& launch(const QString& directory)
     {
-        QProcessEnvironment env = m_display.environment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
-        env.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home")));
-        for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
-            env.remove(QString::fromLatin1(name));
+        const QProcessEnvironment env =
+            m_display.programEnvironment(m_dir.filePath(QStringLiteral("home")), runtimeDir());
         QProcess& program = m_programs.emplace_back().process();
         program.setProcessEnvironment(env);
         program.setWorkingDirectory(m_dir.path());
@@ -76,20 +62,10 @@ class TestSingleInstance : public QObject
     {
         QProcess& program = launch(directory);
         QVERIFY2(program.waitForStarted(StepTimeoutMs), qPrintable(program.errorString()));
-        QByteArrayList windows;
-        QVERIFY2(waitUntil(
-                     [&] {
-                         const auto out = m_display.xdotool(
-                             {QStringLiteral("search"), QStringLiteral("--all"),
-                              QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                              QString::number(program.processId()), QStringLiteral("--name"),
-                              QStringLiteral("^Korvane$")});
-                         windows = out ? out->trimmed().split('\n') : QByteArrayList();
-                         return !windows.isEmpty() || program.state() == QProcess::NotRunning;
-                     },
-                     StepTimeoutMs),
-                 "the main window did not appear");
+        const QByteArrayList windows =
+            m_display.waitForWindows(program, QStringLiteral("^Korvane$"), StepTimeoutMs);
         QVERIFY2(program.state() == QProcess::Running, "the program ended instead of opening");
+        QVERIFY2(!windows.isEmpty(), "the main window did not appear");
         QCOMPARE(windows.size(), 1);
         window = windows.front();
         if (pid)
@@ -98,16 +74,7 @@ class TestSingleInstance : public QObject
 
     QRect geometry(const QByteArray& window) const
     {
-        const auto out =
-            m_display.xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"),
-                               QString::fromLatin1(window)});
-        std::map<QByteArray, int> values;
-        for (const QByteArray& line : out.value_or(QByteArray()).split('\n')) {
-            const qsizetype eq = line.indexOf('=');
-            if (eq > 0)
-                values[line.left(eq)] = line.mid(eq + 1).toInt();
-        }
-        return QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]);
+        return m_display.geometry(window).value_or(QRect());
     }
 
     // The window a user sees at `point`: the top one of those that lie there.
@@ -152,10 +119,8 @@ class TestSingleInstance : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        for (const char* tool : {"Xvfb", "xdotool"})
-            QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(),
-                     qPrintable(QStringLiteral("%1 is missing: run scripts/install-deps.sh")
-                                    .arg(QString::fromLatin1(tool))));
+        const QString missing = VirtualDisplay::missingTools();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QVERIFY(m_dir.isValid());
         const QDir dir(m_dir.path());
         for (const char* sub : {"one", "two", "home", "runtime"})
