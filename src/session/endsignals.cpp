@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@ namespace {
 
 constexpr int CaughtSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
+// Made once and kept open until the process exits, so that a signal at any moment, the last
+// ones included, finds the handler and the socket it writes to.
 int s_sockets[2] = {-1, -1};
 
 extern "C" void onEndSignal(int signalNumber)
@@ -24,34 +27,58 @@ extern "C" void onEndSignal(int signalNumber)
     errno = savedErrno;
 }
 
-} // namespace
-
-EndSignals::EndSignals(QObject* parent) : QObject(parent)
+sigset_t caughtSet()
 {
-    if (s_sockets[0] >= 0 ||
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, s_sockets) != 0)
-        return;
-    m_notifier = new QSocketNotifier(s_sockets[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &EndSignals::readPending);
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signalNumber : CaughtSignals)
+        sigaddset(&set, signalNumber);
+    return set;
+}
 
+bool catchForGood()
+{
+    if (s_sockets[0] >= 0)
+        return true;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, s_sockets) != 0)
+        return false;
     struct sigaction action = {};
     action.sa_handler = onEndSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int signalNumber : CaughtSignals)
         ::sigaction(signalNumber, &action, nullptr);
+    return true;
 }
 
-EndSignals::~EndSignals()
+} // namespace
+
+void EndSignals::holdBack()
 {
-    if (!m_notifier)
-        return;
-    for (const int signalNumber : CaughtSignals)
-        ::signal(signalNumber, SIG_DFL);
-    delete m_notifier;
-    ::close(s_sockets[0]);
-    ::close(s_sockets[1]);
-    s_sockets[0] = s_sockets[1] = -1;
+    // Threads started from here on (Qt's among them) inherit the mask, so a held signal waits
+    // for this thread to let it through.
+    const sigset_t set = caughtSet();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+EndSignals::EndSignals(QObject* parent) : QObject(parent)
+{
+    // Without the socket the signals cannot be caught; they keep their default actions rather
+    // than being held back for ever.
+    if (catchForGood()) {
+        m_notifier = new QSocketNotifier(s_sockets[0], QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &EndSignals::readPending);
+    }
+    const sigset_t set = caughtSet();
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+EndSignals::~EndSignals() = default;
+
+bool EndSignals::hasPendingRequest() const
+{
+    char byte;
+    return m_notifier && ::recv(s_sockets[0], &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 1;
 }
 
 void EndSignals::readPending()

@@ -1,15 +1,18 @@
-// One Korvane per watch list, tried with real copies of the program on a private virtual X
-// server: a second start on a list brings the first window to the front and ends without
-// touching the list, a list in another directory opens a window of its own, and a Korvane that
-// was killed leaves nothing that keeps the next one from opening.
+// The program as a process, tried with real copies of it on a private virtual X server. One
+// Korvane per watch list: a second start on a list brings the first window to the front and
+// ends without touching the list, a list in another directory opens a window of its own, and a
+// Korvane that was killed leaves nothing that keeps the next one from opening. End signals at
+// any moment end it with status 0.
 #include "testfiles.h"
 #include "virtualdisplay.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QRect>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <list>
 
@@ -29,6 +32,23 @@ const QByteArray List = "a.example\r\n07/12/2026 10:00:00\r\n12\r\nb.example\r\n
 QStringList entries(const QString& directory)
 {
     return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// Waits until process `pid` has mapped a file whose path holds `part`. Looks often: each step
+// of a start takes milliseconds.
+bool waitForMapping(pid_t pid, const QByteArray& part)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    for (const QDeadlineTimer deadline(StepTimeoutMs); !deadline.hasExpired();
+         QThread::usleep(200)) {
+        if (!maps.open(QIODevice::ReadOnly))
+            return false;
+        const bool found = maps.readAll().contains(part);
+        maps.close();
+        if (found)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -172,6 +192,43 @@ private Q_SLOTS:
 
         STOP_ON_FAILURE(startOwner(copyIn("one"), next));
         STOP_ON_FAILURE(secondStartBringsTheOwnerForward(copyIn("one"), next, other));
+    }
+
+    // End signals at any moment end the program with status 0 and leave the list as it was:
+    // one while the program still reaches the display, before the list is loaded; two a few
+    // milliseconds apart once the window is up (a logout and an impatient Ctrl+C), the second
+    // landing at another point of the end each time.
+    void endSignalsEndWithStatusZero_data()
+    {
+        QTest::addColumn<bool>("duringStartUp");
+        QTest::addColumn<int>("gapMs");
+        QTest::newRow("one during start-up") << true << 0;
+        for (int gapMs = 1; gapMs <= 8; ++gapMs)
+            QTest::addRow("two %d ms apart", gapMs) << false << gapMs;
+    }
+
+    void endSignalsEndWithStatusZero()
+    {
+        QFETCH(bool, duringStartUp);
+        QFETCH(int, gapMs);
+        const QString list = QDir(copyIn("one")).filePath(QStringLiteral("websites.ini"));
+        QProcess& program = launch(copyIn("one"));
+        QVERIFY2(program.waitForStarted(StepTimeoutMs), qPrintable(program.errorString()));
+        const auto pid = pid_t(program.processId());
+        if (duringStartUp) {
+            // Qt loads the display's plugin while it makes the application object.
+            QVERIFY2(waitForMapping(pid, "/platforms/libq"), "no display plugin was loaded");
+        } else {
+            QVERIFY(!m_display.waitForWindows(program, QStringLiteral("^Korvane$"), StepTimeoutMs)
+                         .isEmpty());
+            QCOMPARE(::kill(pid, SIGTERM), 0);
+            QThread::msleep(gapMs);
+        }
+        QCOMPARE(::kill(pid, SIGTERM), 0);
+        QVERIFY2(program.waitForFinished(StepTimeoutMs), "the program did not end");
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(readFile(list), List);
     }
 };
 
