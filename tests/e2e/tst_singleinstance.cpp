@@ -1,8 +1,9 @@
 // The program as a process, tried with real copies of it on a private virtual X server. One
 // Korvane per watch list: a second start on a list brings the first window to the front and
-// ends without touching the list, a list in another directory opens a window of its own, and a
-// Korvane that was killed leaves nothing that keeps the next one from opening. End signals at
-// any moment end it with status 0.
+// ends without touching the list, with or without a usable runtime folder; a list in another
+// directory opens a window of its own; a Korvane that was killed leaves nothing that keeps the
+// next one from opening. End signals at any moment end
+// it with status 0.
 #include "testfiles.h"
 #include "virtualdisplay.h"
 
@@ -31,7 +32,8 @@ const QByteArray List = "a.example\r\n07/12/2026 10:00:00\r\n12\r\nb.example\r\n
 
 QStringList entries(const QString& directory)
 {
-    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot);
 }
 
 // Waits until process `pid` has mapped a file whose path holds `part`. Looks often: each step
@@ -60,18 +62,26 @@ class TestSingleInstance : public QObject
     QTemporaryDir m_dir;
     VirtualDisplay m_display;
     std::list<OwnedProcess> m_programs;
+    bool m_runtimeUsable = true;
 
     QString copyIn(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
     QString runtimeDir() const { return m_dir.filePath(QStringLiteral("runtime")); }
+    QString workDir() const { return m_dir.filePath(QStringLiteral("work")); }
 
-    // A start of the copy in `directory`, as a user's desktop would start it.
+    // A start of the copy in `directory`, as a user's desktop would start it, each from a
+    // working folder of its own.
     QProcess& launch(const QString& directory)
     {
-        const QProcessEnvironment env =
-            m_display.programEnvironment(m_dir.filePath(QStringLiteral("home")), runtimeDir());
+        QProcessEnvironment env = m_display.programEnvironment(
+            m_dir.filePath(QStringLiteral("home")), m_runtimeUsable ? runtimeDir() : QString());
+        // Qt's fallback runtime folder would be in the temporary folder: there is none.
+        if (!m_runtimeUsable)
+            env.insert(QStringLiteral("TMPDIR"), m_dir.filePath(QStringLiteral("not-a-folder")));
+        const QString work = QDir(workDir()).filePath(QString::number(m_programs.size()));
+        QDir().mkpath(work);
         QProcess& program = m_programs.emplace_back().process();
         program.setProcessEnvironment(env);
-        program.setWorkingDirectory(m_dir.path());
+        program.setWorkingDirectory(work);
         program.setProcessChannelMode(QProcess::ForwardedChannels);
         program.start(QDir(directory).filePath(QStringLiteral("korvane")), {});
         return program;
@@ -143,10 +153,11 @@ private Q_SLOTS:
         QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QVERIFY(m_dir.isValid());
         const QDir dir(m_dir.path());
-        for (const char* sub : {"one", "two", "home", "runtime"})
+        for (const char* sub : {"one", "two", "home", "runtime", "work"})
             QVERIFY(dir.mkdir(QString::fromLatin1(sub)));
         QVERIFY(QFile::setPermissions(runtimeDir(),
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("not-a-folder")), {}));
         for (const char* copy : {"one", "two"}) {
             QVERIFY(QFile::copy(QStringLiteral(KORVANE_PROGRAM),
                                 QDir(copyIn(copy)).filePath(QStringLiteral("korvane"))));
@@ -155,7 +166,11 @@ private Q_SLOTS:
         QVERIFY2(m_display.start(), "Xvfb did not start");
     }
 
-    void cleanup() { m_programs.clear(); }
+    void cleanup()
+    {
+        m_programs.clear();
+        m_runtimeUsable = true;
+    }
 
     void cleanupTestCase()
     {
@@ -164,17 +179,33 @@ private Q_SLOTS:
     }
 
     // Both copies open the same place on the screen, so the later window covers the earlier.
+    // Without a runtime folder, what guards a list can only be beside it.
+    void secondStartOnAListRaisesItsWindow_data()
+    {
+        QTest::addColumn<bool>("runtimeUsable");
+        QTest::addColumn<QStringList>("besideTheList");
+        const QStringList copy{QStringLiteral("korvane"), QStringLiteral("websites.ini")};
+        QTest::newRow("runtime folder") << true << copy;
+        QTest::newRow("no usable runtime folder")
+            << false
+            << QStringList{QStringLiteral(".korvane.lock"), QStringLiteral(".korvane.socket")} +
+                   copy;
+    }
+
     void secondStartOnAListRaisesItsWindow()
     {
+        QFETCH(bool, runtimeUsable);
+        QFETCH(QStringList, besideTheList);
+        m_runtimeUsable = runtimeUsable;
         QByteArray first, other;
         STOP_ON_FAILURE(startOwner(copyIn("one"), first));
         STOP_ON_FAILURE(startOwner(copyIn("two"), other));
         STOP_ON_FAILURE(secondStartBringsTheOwnerForward(copyIn("one"), first, other));
         STOP_ON_FAILURE(secondStartBringsTheOwnerForward(copyIn("two"), other, first));
-        // Whatever guards the lists lives elsewhere.
         for (const char* copy : {"one", "two"})
-            QCOMPARE(entries(copyIn(copy)),
-                     QStringList({QStringLiteral("korvane"), QStringLiteral("websites.ini")}));
+            QCOMPARE(entries(copyIn(copy)), besideTheList);
+        for (const QString& work : entries(workDir()))
+            QVERIFY2(entries(QDir(workDir()).filePath(work)).isEmpty(), qPrintable(work));
     }
 
     void killedOwnerLeavesNothingThatBlocks()
