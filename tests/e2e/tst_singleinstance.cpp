@@ -2,7 +2,7 @@
 // Korvane per watch list: a second start on a list brings the first window to the front and
 // ends without touching the list, with or without a usable runtime folder; a list in another
 // directory opens a window of its own; a Korvane that was killed leaves nothing that keeps the
-// next one from opening. End signals at any moment end
+// next one from opening, and nothing of a save it was killed in. End signals at any moment end
 // it with status 0.
 #include "testfiles.h"
 #include "virtualdisplay.h"
@@ -218,10 +218,18 @@ private Q_SLOTS:
         QVERIFY2(::kill(pid_t(pid), SIGKILL) == 0, "could not kill the first Korvane");
         QVERIFY(waitUntil([&] { return ::kill(pid_t(pid), 0) != 0; }, StepTimeoutMs) ||
                 m_programs.front().process().waitForFinished(StepTimeoutMs));
-        // The killed one's lock and socket are still there for the next start to deal with.
+        // The killed one's lock and socket are still there for the next start to deal with,
+        // and so is the new list of a save it was killed in.
         QCOMPARE(entries(runtimeDir()), held);
+        const QDir one(copyIn("one"));
+        QVERIFY(writeFile(one.filePath(QStringLiteral("websites.ini.qWxErT")), List));
+        QVERIFY(writeFile(one.filePath(QStringLiteral("websites.ini.bak")), List));
 
         STOP_ON_FAILURE(startOwner(copyIn("one"), next));
+        QCOMPARE(entries(one.path()),
+                 QStringList({QStringLiteral("korvane"), QStringLiteral("websites.ini"),
+                              QStringLiteral("websites.ini.bak")}));
+        QVERIFY(QFile::remove(one.filePath(QStringLiteral("websites.ini.bak"))));
         STOP_ON_FAILURE(secondStartBringsTheOwnerForward(copyIn("one"), next, other));
     }
 
