@@ -1,5 +1,5 @@
-// Starts Korvane: the application object, the main window with what it checks pages with, the
-// end signals, the event loop.
+// Starts Korvane: the end signals, the application object, the claim on the list, the main
+// window with what it checks pages with, the event loop.
 #include "checkrun.h"
 #include "datadirectory.h"
 #include "datetimetext.h"
@@ -8,22 +8,31 @@
 #include "mainwindow.h"
 #include "singleinstance.h"
 #include "urlopener.h"
+#include "watchlistfile.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    // Before anything else: a logout or Ctrl+C in the first milliseconds waits to be handled
+    // instead of killing the program.
+    EndSignals::holdBack();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("com.korvane.Korvane"));
-    // Caught from here on: a logout or Ctrl+C while the list loads still ends with a save.
     EndSignals endSignals;
 
     // One window per list: a second start on the same list brings the first one forward.
     const QString dataDirectory = dataDirectoryForThisProgram();
     SingleInstance instance(dataDirectory);
     if (!instance.claim())
+        return 0;
+    // Only the holder of the lock knows that no save of the list is under way.
+    if (instance.holdsLock())
+        removeSaveLeftovers(watchListPath(dataDirectory));
+    // Asked to end before the list is loaded: there is nothing to save.
+    if (endSignals.hasPendingRequest())
         return 0;
 
     CheckTools checkTools;

@@ -31,6 +31,16 @@ QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayVi
 // The default record: the program's site, `lastVisited`, and "0".
 QByteArray defaultRecordBytes(const QByteArray& lastVisited);
 
+// websites.ini in `dataDirectory`.
+QString watchListPath(const QString& dataDirectory);
+
+// Removes what killed saves left beside the list at `listPath`. A save writes the new list
+// under the list's name with six random letters added (websites.ini.AbCdEf), then renames it
+// over the list; a kill between the two steps leaves that whole copy behind. Only this user's
+// regular files named exactly so are touched, and only while no other Korvane can be saving
+// the list may this run. Returns how many were removed.
+int removeSaveLeftovers(const QString& listPath);
+
 enum class LoadOutcome
 {
     Read,              // an existing file was read

@@ -29,14 +29,6 @@
 #error "KORVANE_PROGRAM must name the korvane binary"
 #endif
 
-// A helper that failed has already recorded why; the test function stops there.
-#define STOP_ON_FAILURE(call)                                                                      \
-    do {                                                                                           \
-        call;                                                                                      \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
-
 namespace {
 
 // The window's client area as the layout draws it, and the middle of the Go Look! button in it.
@@ -48,6 +40,7 @@ constexpr int FirstMenuTitleX = 10;
 
 // Long enough for a loaded machine; the CTest timeout still bounds the whole test.
 constexpr int StepTimeoutMs = 30'000;
+const QString MainWindowTitle = QStringLiteral("^Korvane$");
 
 // Where the drawn "remove" button and the first site row are, in the window's client area.
 const QPoint RemoveCentre(232, 84);
@@ -195,28 +188,12 @@ class TestEndToEnd : public QObject
     // before any menu opens is the main window alone.
     QByteArrayList visibleWindows(bool titled = false) const
     {
-        QStringList args{QStringLiteral("search"), QStringLiteral("--all"),
-                         QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                         QString::number(m_programPid)};
-        if (titled)
-            args << QStringLiteral("--name") << QStringLiteral("^Korvane$");
-        const auto out = xdotool(args);
-        return out ? out->trimmed().split('\n') : QByteArrayList();
+        return m_display.visibleWindows(m_programPid, titled ? MainWindowTitle : QString());
     }
 
     std::optional<QRect> geometry(const QByteArray& window) const
     {
-        const auto out = xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"),
-                                  QString::fromLatin1(window)});
-        if (!out)
-            return std::nullopt;
-        std::map<QByteArray, int> values;
-        for (const QByteArray& line : out->split('\n')) {
-            const qsizetype eq = line.indexOf('=');
-            if (eq > 0)
-                values[line.left(eq)] = line.mid(eq + 1).toInt();
-        }
-        return QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]);
+        return m_display.geometry(window);
     }
 
     void clickAt(const QPoint& point)
@@ -231,19 +208,10 @@ class TestEndToEnd : public QObject
     // the window's height, since Qt decides it from the font.
     void startProgram()
     {
-        QProcessEnvironment env = displayEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
-        env.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home")));
+        QProcessEnvironment env = m_display.programEnvironment(
+            m_dir.filePath(QStringLiteral("home")), m_dir.filePath(QStringLiteral("runtime")));
         env.insert(QStringLiteral("PATH"),
                    m_dir.filePath(QStringLiteral("bin")) + ':' + env.value(QStringLiteral("PATH")));
-        // The pages are on loopback: no proxy from the developer's environment may see them, and
-        // the window is laid out at one device pixel to the pixel.
-        for (const char* name :
-             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-              "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "QT_SCALE_FACTOR",
-              "QT_SCREEN_SCALE_FACTORS", "QT_FONT_DPI", "QT_STYLE_OVERRIDE"})
-            env.remove(QString::fromLatin1(name));
 
         QProcess& program = m_program.process();
         program.setProcessEnvironment(env);
@@ -253,13 +221,10 @@ class TestEndToEnd : public QObject
         QVERIFY2(program.waitForStarted(StepTimeoutMs), qPrintable(program.errorString()));
         m_programPid = program.processId();
 
-        QByteArrayList windows;
-        QVERIFY2(waitForStep([&] {
-                     windows = visibleWindows(true);
-                     return !windows.isEmpty() || !m_program.running();
-                 }),
-                 "the main window did not appear");
+        const QByteArrayList windows =
+            m_display.waitForWindows(program, MainWindowTitle, StepTimeoutMs);
         QVERIFY2(m_program.running(), "the program ended before showing its window");
+        QVERIFY2(!windows.isEmpty(), "the main window did not appear");
         QCOMPARE(windows.size(), 1);
         m_window = windows.front();
 
@@ -365,10 +330,8 @@ class TestEndToEnd : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        for (const char* tool : {"Xvfb", "xdotool"})
-            QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(),
-                     qPrintable(QStringLiteral("%1 is missing: run scripts/install-deps.sh")
-                                    .arg(QString::fromLatin1(tool))));
+        const QString missing = VirtualDisplay::missingTools();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
 
         // The pages must mean what the cases say: real pages the program judges by length.
         for (const Site& site : sites()) {

@@ -1,16 +1,12 @@
 // The watch list as start-up leaves it, and the save at shut-down.
 #include "datadirectory.h"
-#include "endsignals.h"
 #include "lifecycle.h"
 #include "watchlist.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
 
 class TestLifecycle : public QObject
 {
@@ -125,29 +121,6 @@ private Q_SLOTS:
                  keptBesideTheProgram ? programDir : fallback);
         QCOMPARE(QFileInfo(fallback).isDir(), !keptBesideTheProgram);
         QCOMPARE(chooseDataDirectory(QString(), QString()), QString());
-    }
-
-    // The signals a logout, `kill` and Ctrl+C send reach the event loop instead of ending the
-    // process; without the catching, this test process itself would end here.
-    void endSignalsReachTheEventLoop_data()
-    {
-        QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
-    }
-
-    void endSignalsReachTheEventLoop()
-    {
-        QFETCH(int, signalNumber);
-        EndSignals endSignals;
-        QVERIFY(endSignals.isCatching());
-        QSignalSpy requests(&endSignals, &EndSignals::endRequested);
-        QCOMPARE(::raise(signalNumber), 0);
-        QVERIFY(requests.isEmpty()); // delivered by the event loop, not by the handler
-        QVERIFY(requests.wait(5000));
-        QCOMPARE(requests.count(), 1);
-        QCOMPARE(requests.first().first().toInt(), signalNumber);
     }
 };
 
