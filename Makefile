@@ -63,8 +63,12 @@ fuzz:
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target run-fuzzers
 
 # The Debian package, korvane_<version>_amd64.deb in PACKAGE_DIR, built with Debian's own
-# compiler and linker flags (hardening included) and without the tests.
+# compiler and linker flags (hardening included) and without the tests. The same commit gives
+# the same bytes: every time in the package (file times included) is the last commit's, and
+# outside a git checkout the changelog's. A SOURCE_DATE_EPOCH given from outside wins.
 package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
+package: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || \
+	dpkg-parsechangelog -l packaging/changelog -S Timestamp)
 package:
 	./scripts/install-deps.sh package
 	cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=None -DKORVANE_BUILD_TESTS=OFF \
