@@ -7,7 +7,7 @@
 #   bench    also Google Benchmark and the curl command the benchmarks compare against
 #   fuzz     also clang and its libFuzzer and sanitizer runtimes
 #   package  also git (the package's date), lintian and the menu and metadata checkers
-#   all      every one of the above, and clang-format and the screenshot tools
+#   all      every one of the above, clang-format, and what scripts/screenshot.sh uses
 set -euo pipefail
 
 # The window's text needs fonts on the machine; these are the ones the program prefers.
@@ -17,7 +17,8 @@ test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libxkbcommon-dev xvfb
 bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev curl)
 fuzz=("${run[@]}" clang libclang-rt-14-dev)
 package=("${run[@]}" git dpkg-dev lintian desktop-file-utils appstream)
-all=("${test[@]}" "${bench[@]}" "${fuzz[@]}" "${package[@]}" clang-format imagemagick x11-apps)
+all=("${test[@]}" "${bench[@]}" "${fuzz[@]}" "${package[@]}" clang-format imagemagick x11-apps
+  python3 iproute2)
 
 packages=()
 for profile in "${@:-all}"; do
