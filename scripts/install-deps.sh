@@ -11,9 +11,10 @@
 set -euo pipefail
 
 # The window's text needs fonts on the machine; these are the ones the program prefers.
-run=(build-essential cmake ninja-build qt6-base-dev qt6-svg-dev libcurl4-openssl-dev
-  ca-certificates xdg-utils fonts-dejavu-core fonts-liberation2)
-test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libxkbcommon-dev xvfb xauth xdotool)
+# libxkbcommon-dev only quiets Qt's CMake files, which look for it.
+run=(build-essential cmake ninja-build qt6-base-dev qt6-svg-dev libxkbcommon-dev
+  libcurl4-openssl-dev ca-certificates xdg-utils fonts-dejavu-core fonts-liberation2)
+test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev xvfb xauth xdotool)
 bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev curl)
 fuzz=("${run[@]}" clang libclang-rt-14-dev)
 package=("${run[@]}" git dpkg-dev lintian desktop-file-utils appstream)
