@@ -18,6 +18,7 @@ test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev xvfb xauth xdotool)
 bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev curl)
 fuzz=("${run[@]}" clang libclang-rt-14-dev)
 package=("${run[@]}" git dpkg-dev lintian desktop-file-utils appstream)
+# shellcheck disable=SC2034 # read by name below
 all=("${test[@]}" "${bench[@]}" "${fuzz[@]}" "${package[@]}" clang-format imagemagick x11-apps
   python3 iproute2)
 

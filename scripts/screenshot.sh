@@ -30,11 +30,12 @@ trap 'kill ${pid:-} ${proxy:-} 2>/dev/null || true; wait; rm -rf "$work"' EXIT
 # The sample sites as the proxy plays them: a page that stays, one that changes at the second
 # check, one that is gone by then, and one whose host never answers.
 python3 - "$work/port" <<'EOF' &
-import http.server, sys, urllib.parse
+import http.server, os, sys, urllib.parse
 
 def page(title, words):
     body = " ".join(words)
-    return f"<html><head><title>{title}</title></head><body><h1>{title}</h1><p>{body}</p></body></html>"
+    return (f"<html><head><title>{title}</title></head>"
+            f"<body><h1>{title}</h1><p>{body}</p></body></html>")
 
 SITES = {
     "www.debian.org": [page("Debian", ["The universal operating system."] * 40),
@@ -72,7 +73,6 @@ class Proxy(http.server.BaseHTTPRequestHandler):
 server = http.server.HTTPServer(("127.0.0.1", 0), Proxy)
 with open(sys.argv[1] + ".new", "w") as f:
     f.write(str(server.server_address[1]))
-import os
 os.rename(sys.argv[1] + ".new", sys.argv[1])
 server.serve_forever()
 EOF
@@ -90,8 +90,8 @@ printf '%s\r\n' \
   "lwn.net/Archives" "" "" \
   "www.qt.io/blog" "" "" \
   > "$work/websites.ini"
-mkdir -p -m700 "$work/runtime"
-http_proxy="http://127.0.0.1:$(cat "$work/port")" no_proxy= NO_PROXY= \
+mkdir -m700 "$work/runtime"
+http_proxy="http://127.0.0.1:$(cat "$work/port")" no_proxy='' NO_PROXY='' \
   DBUS_SESSION_BUS_ADDRESS=disabled: XDG_RUNTIME_DIR="$work/runtime" "$work/korvane" &
 pid=$!
 window=
