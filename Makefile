@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The commands a developer (and CI) uses. Each one first installs the Debian packages that it
 # needs and that are missing (scripts/install-deps.sh, by profile), so a fresh Debian 12 machine
 # needs nothing else, and someone who only wants to try the program gets no test tools.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # `make package`: korvane_<version>_amd64.deb through CPack's DEB generator. Depends is the
 # shared libraries dpkg-shlibdeps finds, plus what the program needs that no library names.
 set(CPACK_GENERATOR DEB)

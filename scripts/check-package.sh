@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks the built Debian package as a desktop meets it: lintian, the menu entry, the AppStream
 # metadata, and the unpacked program started offscreen with a home of its own, where it must
 # come up with a per-user list and answer a second start.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Brings the Debian packages that one kind of work on Korvane needs, and only those that are
 # missing: on a machine that has them all it does nothing.
 # Usage: scripts/install-deps.sh [PROFILE...]   (default: all)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Takes a picture of Korvane as docs/korvane.png shows it: the sample watch list after a check.
 # Usage: scripts/screenshot.sh <korvane binary> <output.png> [xdotool commands...]
 # The program runs under a virtual X display in a network of its own that has only loopback, so

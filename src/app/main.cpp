@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starts Korvane: the application object, the main window with what it checks pages with, the
 // end signals, the event loop.
 #include "checkrun.h"

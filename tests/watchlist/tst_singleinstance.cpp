@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One Korvane per watch list, tried with real copies of the program on a private virtual X
 // server: a second start on a list brings the first window to the front and ends without
 // touching the list, a list in another directory opens a window of its own, and a Korvane that
