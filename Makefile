@@ -1,5 +1,7 @@
-# The commands a developer (and CI) uses. Each one first installs whatever Debian packages are
-# missing, so a fresh Debian 12 machine needs nothing else.
+# SPDX-License-Identifier: MIT
+# The commands a developer (and CI) uses. Each one first installs the Debian packages that it
+# needs and that are missing (scripts/install-deps.sh, by profile), so a fresh Debian 12 machine
+# needs nothing else, and someone who only wants to try the program gets no test tools.
 BUILD_DIR ?= build
 BENCH_DIR ?= build-bench
 SANITIZE_DIR ?= build-sanitize
@@ -12,27 +14,40 @@ JOBS ?= $(shell nproc)
 
 all: build
 
+# Everything any of the commands below may need.
 deps:
-	./scripts/install-deps.sh
+	./scripts/install-deps.sh all
 
-build: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD_DIR) -j $(JOBS)
+# `run` and `test` share BUILD_DIR, so the program is built once for both. A fresh BUILD_DIR
+# starts without the tests, which need packages the program does not; `test` turns them on,
+# and `run` then leaves them on but builds the program alone.
+configure = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
+build:
+	./scripts/install-deps.sh run
+	$(configure) $(if $(wildcard $(BUILD_DIR)/CMakeCache.txt),,-DKORVANE_BUILD_TESTS=OFF)
+	cmake --build $(BUILD_DIR) -j $(JOBS) $(BUILD_TARGETS)
+
+run: BUILD_TARGETS = --target korvane
 run: build
 	$(BUILD_DIR)/bin/korvane
 
-test: build
+test:
+	./scripts/install-deps.sh test
+	$(configure) -DKORVANE_BUILD_TESTS=ON
+	cmake --build $(BUILD_DIR) -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
-bench: deps
+bench:
+	./scripts/install-deps.sh bench
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 		-DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=ON
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	cmake --build $(BENCH_DIR) --target run-benchmarks
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
-test-sanitize: deps
+test-sanitize:
+	./scripts/install-deps.sh test
 	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVANE_SANITIZE=ON
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
@@ -41,16 +56,22 @@ test-sanitize: deps
 		ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
 # Every fuzz target for FUZZ_SECONDS, from the seed corpus in fuzz/corpus.
-fuzz: deps
+fuzz:
+	./scripts/install-deps.sh fuzz
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DCMAKE_CXX_COMPILER=clang++ -DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_FUZZ=ON \
 		-DKORVANE_FUZZ_SECONDS=$(FUZZ_SECONDS)
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target run-fuzzers
 
 # The Debian package, korvane_<version>_amd64.deb in PACKAGE_DIR, built with Debian's own
-# compiler and linker flags (hardening included) and without the tests.
+# compiler and linker flags (hardening included) and without the tests. The same commit gives
+# the same bytes: every time in the package (file times included) is the last commit's, and
+# outside a git checkout the changelog's. A SOURCE_DATE_EPOCH given from outside wins.
 package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
-package: deps
+package: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || \
+	dpkg-parsechangelog -l packaging/changelog -S Timestamp)
+package:
+	./scripts/install-deps.sh package
 	cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=None -DKORVANE_BUILD_TESTS=OFF \
 		-DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 		-DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A whole check run over a thousand pages served from 127.0.0.1, beside the curl command-line
 // tool fetching the same addresses one after another in one process: the practical floor. And
 // the longest gap between two handled events during runs over pages that answer slowly, stall

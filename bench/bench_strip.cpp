@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Throughput of the HTML reducer on large pages. Target: at least 200 MB/s on both kinds of page,
 // at 1 MiB and at 16 MiB alike (the time grows linearly with the page). A page reduces in a
 // fraction of the time it takes to download, so there is nothing to gain beyond that.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading and saving websites.ini of a small and of a full watch list, beside a plain read and
 // plain writes of the same bytes in the same directory.
 #include "datetimetext.h"

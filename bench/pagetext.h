@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Deterministic material for the benchmarks: a small fixed random generator and the words and
 // character references that generated pages and lists are made of, the same on every machine.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: the HTML reducer must give the slow reference's result for any bytes.
 #include "strip.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: websites.ini of any bytes. Loading never crashes; what is loaded saves and
 // loads back to the same table; and a file made only of whole CR LF lines, three to a record,
 // saves back byte for byte.

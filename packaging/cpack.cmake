@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # `make package`: korvane_<version>_amd64.deb through CPack's DEB generator. Depends is the
 # shared libraries dpkg-shlibdeps finds, plus what the program needs that no library names.
 set(CPACK_GENERATOR DEB)
@@ -20,9 +21,13 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.korvane.com/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libcurl only recommends the CA certificates, without which every https page fails; xdg-open
-# opens sites in the browser; DejaVu Sans stands in for the grid's Verdana and Liberation Sans
-# for the dialogs' MS Sans Serif.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates, xdg-utils, fonts-dejavu-core, fonts-liberation2")
+# opens sites in the browser.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates, xdg-utils")
+# Qt's Wayland plugin lets the window run on a Wayland desktop without XWayland. DejaVu Sans
+# stands in for the grid's Verdana and Liberation Sans for the dialogs' MS Sans Serif; without
+# them the window only looks different, as Qt's fontconfig always brings some font (DejaVu
+# first), so they are recommended rather than required.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, fonts-dejavu-core, fonts-liberation2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks the built Debian package as a desktop meets it: lintian, the menu entry, the AppStream
 # metadata, and the unpacked program started offscreen with a home of its own, where it must
 # come up with a per-user list and answer a second start.
@@ -9,8 +10,22 @@ deb=${1:-$(ls build-package/korvane_*_amd64.deb)}
 fail() { echo "check-package: $*" >&2; exit 1; }
 
 echo "Package: $deb"
-echo "Depends: $(dpkg-deb -f "$deb" Depends)"
+depends=$(dpkg-deb -f "$deb" Depends)
+recommends=$(dpkg-deb -f "$deb" Recommends)
+echo "Depends: $depends"
+echo "Recommends: $recommends"
 lintian --fail-on error,warning "$deb"
+
+# What the program needs beyond its libraries is required, the rest recommended, and every name
+# is one that apt knows: a misspelt Recommends installs nothing and says nothing.
+names() { sed 's/([^)]*)//g; s/[,|]/\n/g' <<<"$1" | tr -d ' ' | grep -v '^$'; }
+for needed in ca-certificates xdg-utils; do
+  names "$depends" | grep -qx "$needed" || fail "Depends lacks $needed"
+done
+names "$recommends" | grep -qx qt6-wayland || fail "Recommends lacks qt6-wayland"
+for name in $(names "$depends") $(names "$recommends"); do
+  apt-cache show --no-all-versions "$name" >/dev/null 2>&1 || fail "apt knows no package $name"
+done
 
 root=$(mktemp -d)
 pid=

@@ -1,23 +1,43 @@
 #!/usr/bin/env bash
-# Brings every Debian package that building, running, testing, benchmarking, fuzzing and packaging
-# Korvane need, and only those that are missing: on a machine that has them all it does nothing.
+# SPDX-License-Identifier: MIT
+# Brings the Debian packages that one kind of work on Korvane needs, and only those that are
+# missing: on a machine that has them all it does nothing.
+# Usage: scripts/install-deps.sh [PROFILE...]   (default: all)
+#   run      build the program and start it
+#   test     also the test suite: a loopback HTTP server, a virtual X display, xdotool
+#   bench    also Google Benchmark and the curl command the benchmarks compare against
+#   fuzz     also clang and its libFuzzer and sanitizer runtimes
+#   package  also git (the package's date), lintian and the menu and metadata checkers
+#   all      every one of the above, clang-format, and what scripts/screenshot.sh uses
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-svg-dev libqt6svg6 libxkbcommon-dev
-  libcurl4-openssl-dev curl ca-certificates xdg-utils
-  libcpp-httplib-dev zlib1g-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
-  clang-format
-  xvfb xauth xdotool x11-apps imagemagick
-  fonts-dejavu-core fonts-liberation2
-  dpkg-dev lintian desktop-file-utils appstream
-)
+# The window's text needs fonts on the machine; these are the ones the program prefers.
+# libxkbcommon-dev only quiets Qt's CMake files, which look for it.
+run=(build-essential cmake ninja-build qt6-base-dev qt6-svg-dev libxkbcommon-dev
+  libcurl4-openssl-dev ca-certificates xdg-utils fonts-dejavu-core fonts-liberation2)
+test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev xvfb xauth xdotool)
+bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev curl)
+fuzz=("${run[@]}" clang libclang-rt-14-dev)
+package=("${run[@]}" git dpkg-dev lintian desktop-file-utils appstream)
+# shellcheck disable=SC2034 # read by name below
+all=("${test[@]}" "${bench[@]}" "${fuzz[@]}" "${package[@]}" clang-format imagemagick x11-apps
+  python3 iproute2)
+
+packages=()
+for profile in "${@:-all}"; do
+  case $profile in
+    run | test | bench | fuzz | package | all) ;;
+    *)
+      echo "install-deps: no profile '$profile' (run, test, bench, fuzz, package, all)" >&2
+      exit 2
+      ;;
+  esac
+  declare -n list=$profile
+  packages+=("${list[@]}")
+done
 
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
   # dpkg-query prints "install ok installed" only for a fully installed package.
   if [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" != "install ok installed" ]; then
     missing+=("$p")

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starts Korvane: the end signals, the application object, the claim on the list, the main
 // window with what it checks pages with, the event loop.
 #include "checkrun.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Build tool: renders the program's vector icon to the PNG sizes that desktops look up.
 // Usage: rendericon <icon.svg> <size> <out.png>
 #include <QGuiApplication>

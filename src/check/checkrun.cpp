@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The check run over the watch list.
 #include "checkrun.h"
 

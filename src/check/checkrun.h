@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The check run: fetch every site in turn, mark whether its page text changed length since the
 // last check, and save the list.
 #pragma once

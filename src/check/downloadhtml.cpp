@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The download service over libcurl and the page fetcher.
 #include "downloadhtml.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fetching one page: the download service over libcurl, and the page fetcher that turns an
 // address into page text through the temporary download file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The HTML reducer: one pass that keeps the text between the tags, then one pass per removed
 // reference. Plain byte loops: a page reduces far faster than it downloads. Every pass works in
 // the page's own buffer: what it keeps never gets ahead of what it reads.

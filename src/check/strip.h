@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reduces a web page to the short plain text whose length tells whether the page changed.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A signal handler may do next to nothing safely: it writes the signal's number into a socket,
 // and the event loop, watching the other end, does the rest.
 #include "endsignals.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The signals with which a desktop or a terminal asks a program to end (a logout, `kill`,
 // Ctrl+C), turned into a Qt signal that the event loop delivers, so that Korvane ends the way it
 // does when its window closes instead of dying with unsaved changes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lock that makes one start the owner of a list, and the local socket that later starts
 // use to ask the owner to come forward.
 #include "singleinstance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One Korvane per watch list: the first start for a list keeps it, a later one hands over.
 #pragma once
 

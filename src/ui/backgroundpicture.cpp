@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Paints the background artwork at its designed size.
 #include "backgroundpicture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's face: the background artwork, drawn from vector art so it stays sharp at
 // every display scale.
 #pragma once

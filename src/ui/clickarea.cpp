@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Click handling for the drawn buttons, and the face they show to screen readers.
 #include "clickarea.h"
 

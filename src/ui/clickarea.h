@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A transparent area over a button drawn in the background picture: it draws nothing and
 // reports a click (press and release inside it) with the left button; a double click is one
 // click.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The queue of changes that wait for a check run's end.
 #include "listguard.h"
 

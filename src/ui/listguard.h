@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Holds back whatever would change the watch list or start a check run while a run walks the
 // list, and carries it out, in the order it came, once the run has ended.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds the main window and wires its events to start-up, shut-down and the list commands.
 #include "mainwindow.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window: the watch list grid over the background picture with its drawn buttons, the
 // status line, the menus, and the commands behind them.
 #pragma once

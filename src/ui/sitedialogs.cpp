@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Layout and buttons of the add and edit dialogs.
 #include "sitedialogs.h"
 

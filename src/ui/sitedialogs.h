@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two small windows through which the user adds a site and edits a site's address. They are
 // modeless, made once, and hidden (never destroyed) by their buttons.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keeps the view and the watch list's current cell in step, and gives the grid its look.
 #include "sitegrid.h"
 

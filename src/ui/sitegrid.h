@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The grid that shows the watch list. Its current cell and selection follow the list's, and
 // the list's follow the user's clicks, drags and keys.
 #pragma once

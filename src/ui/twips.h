@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window layouts are designed in twips (1440 to the inch); Qt lays out in device-independent
 // pixels, 15 twips each, and scales those itself on high-density screens.
 #pragma once

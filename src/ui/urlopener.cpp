@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening addresses with xdg-open, detached from Korvane.
 #include "urlopener.h"
 

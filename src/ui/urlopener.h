@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hands an address to the user's web browser.
 #pragma once
 

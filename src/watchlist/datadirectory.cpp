@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Chooses the data directory and answers the read-only question the way the user means it.
 #include "datadirectory.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where Korvane keeps websites.ini and its temporary download file.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds the "last visited" text from the locale's own formats.
 #include "datetimetext.h"
 

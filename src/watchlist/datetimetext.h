@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The "last visited" text: a local date and time as the user's locale writes it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up and shut-down of the watch list.
 #include "lifecycle.h"
 

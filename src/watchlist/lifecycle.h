@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the program does with the watch list when it starts and when it ends.
 #pragma once
 

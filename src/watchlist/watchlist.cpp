@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The watch list table and its model view for Qt.
 #include "watchlist.h"
 

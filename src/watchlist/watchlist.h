@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The watch list: a table of text cells with one fixed header row, addressed the way the grid
 // on the main window addresses it (a current cell, a selection end, rows appended and removed),
 // and shown to Qt views as a table model whose header is that fixed row.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and writing websites.ini.
 #include "watchlistfile.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // websites.ini: three CR LF-ended lines a site (address, last visited text, stored length), no
 // header; read once at start-up and replaced whole, atomically, by every save.
 #pragma once

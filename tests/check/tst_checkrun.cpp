@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole check runs over pages served from 127.0.0.1: the marks each row gets, what is stored
 // and saved, and what the window is told along the way.
 #include "checkrun.h"

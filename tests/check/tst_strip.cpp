@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the HTML reducer: known cases as data rows, and random pages held against the slow
 // reference reducer.
 #include "strip.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real program as a user runs it: a copy of the korvane binary beside its watch list, shown
 // on a private virtual X server and driven with xdotool clicks, checking pages that a loopback
 // server changes between runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program as a process, tried with real copies of it on a private virtual X server. One
 // Korvane per watch list: a second start on a list brings the first window to the front and
 // ends without touching the list, with or without a usable runtime folder; a list in another

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Saves two watch lists in turn, as fast as it can, until it is killed: the process the
 // crash-safety test kills in the middle of its work.
 #include "savelists.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two watch lists the crash-safety writer saves in turn, and the progress record it keeps
 // in shared memory so that the test knows what was on disk, or on its way there, at the kill.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kills a process that keeps saving a 10,000-site watch list at random moments, and proves that
 // websites.ini is whole after every kill: byte for byte one of the two lists it saves in turn.
 #include "savelists.h"

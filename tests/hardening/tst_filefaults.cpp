@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Check runs and shut-down saves on files, directories and disks that refuse to be written:
 // every row still gets its mark, the run still ends, and websites.ini never loses a byte.
 #include "checkrun.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One check run over loopback servers that misbehave in every way we could think of, beside
 // healthy ones: every row gets its mark, the healthy rows are right, the list is saved, and the
 // process's memory stays bounded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The end signals as the program catches them: they reach the event loop instead of ending the
 // process, from before the catching begins until the process exits.
 #include "endsignals.h"

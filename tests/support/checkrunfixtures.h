@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the tests of check runs share: a fixed clock, pages of a known text length and a window
 // stand-in that records what a run tells it.
 #pragma once

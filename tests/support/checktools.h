@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Check tools for windows under test: the real libcurl download service, with limits short
 // enough that no test waits out the production time-outs.
 #pragma once

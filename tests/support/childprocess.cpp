@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Forks, optionally drops root, runs the body and hands back its exit code.
 #include "childprocess.h"
 

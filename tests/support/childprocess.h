@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a piece of a test in a forked child: as an unprivileged user (root ignores permission
 // bits, a user does not), or with limits that must not touch the test process itself.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Answers the program's modal message boxes while a test goes on: reads each one and presses
 // the button the test chose (OK where the box has no such button).
 #pragma once

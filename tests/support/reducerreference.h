@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A slow, obviously correct HTML reducer that the tests and the fuzzer hold ReduceHtml against.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Holds a test server's responses until the test lets them through, so that a test can act
 // while the program waits for a page. A time limit lets them through anyway: a test that fails
 // never hangs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-file reads and writes for tests that look at what the program left on disk, and a
 // stamp that tells whether a file was replaced or written since.
 #pragma once

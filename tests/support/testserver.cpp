@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starting and stopping the loopback test server without the race cpp-httplib leaves open, and
 // holding a port that refuses connections.
 #include "testserver.h"

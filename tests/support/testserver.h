@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A real HTTP server on 127.0.0.1 for tests: an ephemeral port, started before the test goes on
 // and stopped when the object goes away. And a port on which nothing answers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Xvfb on a display of its own choosing, and the processes tests start beside it.
 #include "virtualdisplay.h"
 

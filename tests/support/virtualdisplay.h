@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A private virtual X server (Xvfb) for tests that run the real program, xdotool to look at its
 // windows, and processes that cannot outlive the test that started them.
 #pragma once

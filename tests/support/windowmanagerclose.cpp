@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A WM_PROTOCOLS client message over a connection of its own to the X server.
 #include "windowmanagerclose.h"
 

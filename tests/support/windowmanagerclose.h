@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Closes a window of another program the way a window manager does when the user clicks its
 // close button: a WM_DELETE_WINDOW message, which the program handles as the user's input.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window offscreen: its layout, every route from a click or a menu item to its
 // command, the dialogs, opening addresses, the check run, and the end of the program.
 #include "checkrunfixtures.h"

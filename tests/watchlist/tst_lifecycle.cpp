@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The watch list as start-up leaves it, and the save at shut-down.
 #include "datadirectory.h"
 #include "lifecycle.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The watch list table: its grid members, its limits and its behaviour as a Qt model.
 #include "watchlist.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // websites.ini on a real disk: what loads from which bytes, what a save writes, and that no
 // failure ever leaves a damaged or shortened file behind.
 #include "childprocess.h"
