@@ -24,8 +24,8 @@
 
 MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> opener,
                        CheckTools checkTools, QWidget* parent)
-    : QMainWindow(parent), m_file(QDir(dataDirectory).filePath(QStringLiteral("websites.ini"))),
-      m_opener(std::move(opener)), m_checkTools(std::move(checkTools))
+    : QMainWindow(parent), m_file(watchListPath(dataDirectory)), m_opener(std::move(opener)),
+      m_checkTools(std::move(checkTools))
 {
     // The artwork is compiled into this static library, which the linker would otherwise drop.
     Q_INIT_RESOURCE(artwork);
