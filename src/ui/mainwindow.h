@@ -41,10 +41,6 @@ public:
     AddSiteDialog* addDialog() const { return m_add.get(); }
     EditSiteDialog* editDialog() const { return m_update.get(); }
     LoadOutcome loadOutcome() const { return m_loadOutcome; }
-    bool isChecking() const { return m_guard.isHeld(); }
-    // What holds back changes to the list while a check run walks it; the dialogs' buttons
-    // pass through it too.
-    ListGuard& listGuard() { return m_guard; }
 
     // The list commands, as the menus and the drawn buttons run them. Asked for during a check
     // run, a command waits for the run's end and is then carried out, in order.

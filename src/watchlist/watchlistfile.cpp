@@ -160,22 +160,19 @@ QString watchListPath(const QString& dataDirectory)
     return QDir(dataDirectory).filePath(QStringLiteral("websites.ini"));
 }
 
-int removeSaveLeftovers(const QString& listPath)
+void removeSaveLeftovers(const QString& listPath)
 {
     const QFileInfo list(listPath);
     const QDir directory = list.absoluteDir();
     // QSaveFile's own naming: the target's name, a dot and six letters.
     const QRegularExpression leftoverName(
         QStringLiteral("^%1\\.[A-Za-z]{6}$").arg(QRegularExpression::escape(list.fileName())));
-    int removed = 0;
     for (const QFileInfo& file :
          directory.entryInfoList({list.fileName() + QStringLiteral(".??????")},
                                  QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
-        if (leftoverName.match(file.fileName()).hasMatch() && file.ownerId() == ::geteuid() &&
-            QFile::remove(file.filePath()))
-            ++removed;
+        if (leftoverName.match(file.fileName()).hasMatch() && file.ownerId() == ::geteuid())
+            QFile::remove(file.filePath());
     }
-    return removed;
 }
 
 WatchListFile::WatchListFile(QString path) : m_path(std::move(path)) {}

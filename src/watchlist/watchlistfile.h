@@ -39,8 +39,8 @@ QString watchListPath(const QString& dataDirectory);
 // under the list's name with six random letters added (websites.ini.AbCdEf), then renames it
 // over the list; a kill between the two steps leaves that whole copy behind. Only this user's
 // regular files named exactly so are touched, and only while no other Korvane can be saving
-// the list may this run. Returns how many were removed.
-int removeSaveLeftovers(const QString& listPath);
+// the list may this run.
+void removeSaveLeftovers(const QString& listPath);
 
 enum class LoadOutcome
 {
