@@ -32,8 +32,10 @@ void CheckRun::VisitALL()
 void CheckRun::VisitURLlist(qint16 totalurls)
 {
     const int rows = std::min<int>(totalurls, m_list.Rows());
-    for (int row = 1; row < rows; ++row)
+    for (int row = 1; row < rows; ++row) {
         m_list.setCell(row, WatchList::UpdatedColumn, QByteArray());
+        m_list.setFailureReason(row, QString());
+    }
     for (int row = 1; row < rows && !m_host.stopRequested(); ++row)
         checkRow(row);
 }
@@ -61,6 +63,7 @@ void CheckRun::checkRow(int row)
         return;
 
     m_list.setCell(row, WatchList::LastVisitedColumn, m_now());
+    m_list.setFailureReason(row, length < 1 ? m_fetcher.errorString() : QString());
     int lastColumn = WatchList::UpdatedColumn;
     if (length != stored) {
         m_list.setCell(row, WatchList::UpdatedColumn, length < 1 ? "Not Found" : "Yes");

@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +42,8 @@ struct BodySink
     qint64 written = 0;
     qint64 limit = 0;
     bool failed = false;
+    bool tooLarge = false;
+    int error = 0; // errno of a write the disk refused
 };
 
 size_t writeBody(char* data, size_t size, size_t count, void* userdata)
@@ -51,24 +53,118 @@ size_t writeBody(char* data, size_t size, size_t count, void* userdata)
     // Counted on what arrives, not on what the server announced, so that a lying or missing
     // Content-Length cannot fill memory or disk.
     if (sink->written + qint64(bytes) > sink->limit) {
-        sink->failed = true;
+        sink->failed = sink->tooLarge = true;
         return 0;
     }
-    if (::write(sink->fd, data, bytes) != ssize_t(bytes)) {
+    if (const ssize_t n = ::write(sink->fd, data, bytes); n != ssize_t(bytes)) {
         sink->failed = true;
+        sink->error = n < 0 ? errno : ENOSPC;
         return 0;
     }
     sink->written += qint64(bytes);
     return bytes;
 }
 
-// For a needle of five bytes or fewer, Qt 6.4's QByteArray::contains runs a rolling hash over
-// every byte of the page, which took half as long as the page's loopback download; the standard
-// library's find jumps with memchr from one occurrence of the needle's first byte to the next.
-bool contains(const QByteArray& page, std::string_view needle)
+QString sizeText(qint64 bytes)
 {
-    return std::string_view(page.constData(), size_t(page.size())).find(needle) !=
-           std::string_view::npos;
+    if (bytes >= 1024 * 1024)
+        return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+// The words a server's status line usually carries with the number. HTTP/2 sends none, so the
+// program has its own; they are not read from the server, which may send anything.
+QString statusText(long status)
+{
+    static const std::map<long, const char*> phrases = {
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {402, "Payment Required"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {406, "Not Acceptable"},
+        {407, "Proxy Authentication Required"},
+        {408, "Request Timeout"},
+        {410, "Gone"},
+        {429, "Too Many Requests"},
+        {451, "Unavailable For Legal Reasons"},
+        {500, "Internal Server Error"},
+        {501, "Not Implemented"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway Timeout"},
+    };
+    const auto phrase = phrases.find(status);
+    if (phrase == phrases.end())
+        return QString::number(status);
+    return QStringLiteral("%1 %2").arg(status).arg(QLatin1StringView(phrase->second));
+}
+
+// The host of the address the transfer last tried, which after a redirect is not the one asked
+// for.
+QString hostOf(CURL* handle)
+{
+    const char* effective = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK || !effective)
+        return {};
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
+    char* host = nullptr;
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, effective, 0) != CURLUE_OK ||
+        curl_url_get(url.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK)
+        return {};
+    const QString text = QString::fromUtf8(host);
+    curl_free(host);
+    return text;
+}
+
+// Why a transfer failed, in the words of a user who knows web pages but not libcurl.
+QString reasonFor(CURLcode code, CURL* handle)
+{
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return QStringLiteral("No such host: %1").arg(hostOf(handle));
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return QStringLiteral("No such proxy host");
+    case CURLE_COULDNT_CONNECT: {
+        long error = 0;
+        curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &error);
+        return error == ECONNREFUSED ? QStringLiteral("The server refused the connection")
+                                     : QStringLiteral("The server could not be reached");
+    }
+    case CURLE_OPERATION_TIMEDOUT:
+        return QStringLiteral("No answer in time");
+    case CURLE_HTTP_RETURNED_ERROR: {
+        long status = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+        return QStringLiteral("The server answered %1").arg(statusText(status));
+    }
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return QStringLiteral("The certificate is not trusted");
+    case CURLE_SSL_CACERT_BADFILE:
+        return QStringLiteral("This computer has no trusted certificates to check the site's");
+    case CURLE_SSL_CONNECT_ERROR:
+        return QStringLiteral("The secure connection could not be set up");
+    case CURLE_TOO_MANY_REDIRECTS:
+        return QStringLiteral("Too many redirects");
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return QStringLiteral("Not a web address: only http and https pages are fetched");
+    case CURLE_URL_MALFORMAT:
+        return QStringLiteral("Not a valid address");
+    case CURLE_GOT_NOTHING:
+        return QStringLiteral("The server closed the connection without an answer");
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        return QStringLiteral("The connection broke off");
+    case CURLE_PARTIAL_FILE:
+        return QStringLiteral("Only part of the page came");
+    case CURLE_BAD_CONTENT_ENCODING:
+        return QStringLiteral("The page could not be unpacked");
+    case CURLE_WEIRD_SERVER_REPLY:
+        return QStringLiteral("The server did not answer as a web server");
+    default:
+        return QString::fromUtf8(curl_easy_strerror(code));
+    }
 }
 
 // The whole file in one read where it can: a check run reads one file per page, so the plain
@@ -114,7 +210,12 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     // A NUL byte (a damaged list) would cut the address short: fetch nothing rather than
     // another page. A download asked for from inside the waiting handler would run inside the
     // one that is waiting, on the same multi handle.
-    if (!m_multi || m_busy || address.contains('\0'))
+    setErrorString({});
+    if (address.contains('\0')) {
+        setErrorString(QStringLiteral("Not a valid address"));
+        return false;
+    }
+    if (!m_multi || m_busy)
         return false;
 
     const QByteArray target = QFile::encodeName(localFile);
@@ -123,25 +224,49 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     sink.limit = m_limits.maxBodyBytes;
     sink.fd = ::open(partial.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (sink.fd < 0) {
-        qCInfo(lcFetch, "%s: cannot create %s: %s", address.constData(), partial.constData(),
-               std::strerror(errno));
+        fail(address,
+             QStringLiteral("The page could not be kept on this computer: %1")
+                 .arg(QString::fromLocal8Bit(std::strerror(errno))),
+             partial.constData());
         return false;
     }
 
     m_busy = true;
-    const bool transferred = transfer(address, &sink);
+    bool kept = transfer(address, &sink);
     m_busy = false;
 
-    const bool closed = ::close(sink.fd) == 0;
-    if (transferred && sink.failed)
-        qCInfo(lcFetch, "%s: the body was not kept (over %lld bytes, or the disk refused it)",
-               address.constData(), sink.limit);
-    if (!transferred || sink.failed || !closed ||
-        std::rename(partial.constData(), target.constData()) != 0) {
-        std::remove(partial.constData());
-        return false;
+    if (::close(sink.fd) != 0 && kept) {
+        sink.error = errno;
+        kept = false;
     }
-    return true;
+    if (sink.tooLarge)
+        fail(address, QStringLiteral("The page is larger than %1").arg(sizeText(sink.limit)));
+    else if (sink.error)
+        fail(address, QStringLiteral("The page could not be kept on this computer: %1")
+                          .arg(QString::fromLocal8Bit(std::strerror(sink.error))));
+    if (kept && std::rename(partial.constData(), target.constData()) != 0) {
+        fail(address,
+             QStringLiteral("The page could not be kept on this computer: %1")
+                 .arg(QString::fromLocal8Bit(std::strerror(errno))),
+             target.constData());
+        kept = false;
+    }
+    if (!kept)
+        std::remove(partial.constData());
+    return kept;
+}
+
+void CurlDownloadService::fail(const QByteArray& address, QString why, const char* detail)
+{
+    // The first reason is the one that counts: a body over the limit makes libcurl report a
+    // write error too.
+    if (!errorString().isEmpty())
+        return;
+    if (detail && *detail)
+        qCInfo(lcFetch, "%s: %s (%s)", address.constData(), qUtf8Printable(why), detail);
+    else
+        qCInfo(lcFetch, "%s: %s", address.constData(), qUtf8Printable(why));
+    setErrorString(std::move(why));
 }
 
 bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
@@ -153,13 +278,13 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
     escaped.replace(' ', "%20");
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
     if (!url) {
-        qCInfo(lcFetch, "%s: out of memory", address.constData());
+        fail(address, QStringLiteral("Out of memory"));
         return false;
     }
     if (const CURLUcode code =
             curl_url_set(url.get(), CURLUPART_URL, escaped.constData(), CURLU_URLENCODE);
         code != CURLUE_OK) {
-        qCInfo(lcFetch, "%s: not an address: %s", address.constData(), curl_url_strerror(code));
+        fail(address, QStringLiteral("Not a valid address"), curl_url_strerror(code));
         return false;
     }
 
@@ -169,7 +294,7 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
     char errorText[CURL_ERROR_SIZE] = {};
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), curl_easy_cleanup);
     if (!handle) {
-        qCInfo(lcFetch, "%s: out of memory", address.constData());
+        fail(address, QStringLiteral("Out of memory"));
         return false;
     }
     CURL* h = handle.get();
@@ -209,8 +334,11 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_WRITEFUNCTION, writeBody);
     set(CURLOPT_WRITEDATA, bodySink);
-    if (!applied)
+    if (!applied) {
+        // The refused option has been logged already.
+        setErrorString(QStringLiteral("This computer's libcurl cannot fetch pages safely"));
         return false;
+    }
     // Larger pieces than the default 16 KiB: fewer callbacks and fewer writes per page.
     trySet(CURLOPT_BUFFERSIZE, 256L * 1024);
     // A download given up while its host name is still being looked up does not wait for the
@@ -221,7 +349,7 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
     // handler runs: a host that is slow to resolve, connect or answer never holds the caller
     // longer than one slice.
     if (const CURLMcode code = curl_multi_add_handle(m_multi, h); code != CURLM_OK) {
-        qCInfo(lcFetch, "%s: %s", address.constData(), curl_multi_strerror(code));
+        fail(address, QString::fromUtf8(curl_multi_strerror(code)));
         return false;
     }
     using Clock = std::chrono::steady_clock;
@@ -252,16 +380,20 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
     curl_multi_remove_handle(m_multi, h);
 
     if (givenUp) {
-        qCInfo(lcFetch, "%s: given up before its end", address.constData());
+        fail(address, QStringLiteral("Given up: Korvane is ending"));
         return false;
     }
     if (multiCode != CURLM_OK) {
-        qCInfo(lcFetch, "%s: %s", address.constData(), curl_multi_strerror(multiCode));
+        fail(address, QString::fromUtf8(curl_multi_strerror(multiCode)));
         return false;
     }
     if (result != CURLE_OK) {
-        qCInfo(lcFetch, "%s: %s%s%s", address.constData(), curl_easy_strerror(result),
-               errorText[0] ? ": " : "", errorText);
+        // The body's own failure (too large, a full disk) is told by download(), which knows it.
+        if (result == CURLE_FILESIZE_EXCEEDED)
+            fail(address,
+                 QStringLiteral("The page is larger than %1").arg(sizeText(m_limits.maxBodyBytes)));
+        else if (result != CURLE_WRITE_ERROR || !static_cast<BodySink*>(bodySink)->failed)
+            fail(address, reasonFor(result, h), errorText[0] ? errorText : nullptr);
         return false;
     }
     return true;
@@ -283,23 +415,35 @@ PageFetcher::PageFetcher(DownloadService& service, QString temporaryFile)
 
 std::optional<QByteArray> PageFetcher::FetchPageText(const QByteArray& address)
 {
-    if (!DownloadToFile(m_service, address, m_temporaryFile))
+    m_errorString.clear();
+    if (!DownloadToFile(m_service, address, m_temporaryFile)) {
+        m_errorString = m_service.errorString();
+        if (m_errorString.isEmpty())
+            m_errorString = QStringLiteral("The page could not be downloaded");
         return QByteArray();
+    }
 
     const QByteArray name = QFile::encodeName(m_temporaryFile);
     std::optional<QByteArray> page = readWholeFile(name);
-    if (!page || ::unlink(name.constData()) != 0)
+    if (!page || ::unlink(name.constData()) != 0) {
+        m_errorString = QStringLiteral("The downloaded page could not be read back: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        qCInfo(lcFetch, "%s: %s", address.constData(), qUtf8Printable(m_errorString));
         return std::nullopt;
+    }
 
-    bool errorPage = false;
-    if (contains(*page, "404"))
-        errorPage = true;
-    if (contains(*page, "Unable to resolve"))
-        errorPage = true;
-    if (page->size() < ShortestPage)
-        errorPage = true;
-    if (errorPage)
+    // The server said the page is good: it is measured whatever its text holds (a number, a
+    // colour, a phone number with "404" in it). Only a page too short to be one is not.
+    if (page->size() < ShortestPage) {
+        m_errorString = page->isEmpty()
+                            ? QStringLiteral("The page is empty")
+                            : QStringLiteral("The page is too short: %1 bytes").arg(page->size());
         *page = ErrorWord;
-
-    return ReduceHtml(std::move(*page));
+    }
+    QByteArray text = ReduceHtml(std::move(*page));
+    if (text.isEmpty() && m_errorString.isEmpty())
+        m_errorString = QStringLiteral("The page has no text");
+    if (!m_errorString.isEmpty())
+        qCInfo(lcFetch, "%s: %s", address.constData(), qUtf8Printable(m_errorString));
+    return text;
 }

@@ -29,12 +29,18 @@ public:
     // network is doing.
     void setWaitingHandler(std::function<bool()> handler) { m_waiting = std::move(handler); }
 
+    // Why the last download failed, in words for the user ("No such host: shop.example");
+    // empty after a download that succeeded, or when the service cannot tell.
+    const QString& errorString() const { return m_errorString; }
+
 protected:
     // False when the download is to be given up.
     bool whileWaiting() const { return !m_waiting || m_waiting(); }
+    void setErrorString(QString why) { m_errorString = std::move(why); }
 
 private:
     std::function<bool()> m_waiting;
+    QString m_errorString;
 };
 
 struct DownloadLimits
@@ -55,8 +61,8 @@ inline constexpr std::chrono::milliseconds WaitingHandlerInterval{10};
 
 // HTTP and HTTPS only (redirects included), certificates verified, bodies decoded, statuses of
 // 400 and above failed. Each download has a handle of its own on one multi handle, which keeps
-// the connections and name look-ups from one page to the next. Why a download failed is logged
-// under "korvane.fetch" (off unless QT_LOGGING_RULES turns it on).
+// the connections and name look-ups from one page to the next. Why a download failed is kept in
+// errorString() and logged under "korvane.fetch" (off unless QT_LOGGING_RULES turns it on).
 class CurlDownloadService final : public DownloadService
 {
 public:
@@ -69,6 +75,7 @@ public:
 
 private:
     bool transfer(const QByteArray& address, void* bodySink);
+    void fail(const QByteArray& address, QString why, const char* detail = nullptr);
 
     DownloadLimits m_limits;
     CURLM* m_multi = nullptr;
@@ -86,12 +93,17 @@ class PageFetcher
 public:
     PageFetcher(DownloadService& service, QString temporaryFile);
 
-    // The page text of `address`: the reduced text of a good page; empty when the download
-    // failed, when the page holds "404" or "Unable to resolve", or is shorter than 20 bytes.
-    // std::nullopt when the temporary download file could not be read or deleted.
+    // The page text of `address`: the reduced text of a page the server delivered, whatever it
+    // says; empty when the download failed (the network or the server said so) or the page is
+    // shorter than 20 bytes. std::nullopt when the temporary download file could not be read or
+    // deleted.
     std::optional<QByteArray> FetchPageText(const QByteArray& address);
+
+    // Why the last fetch gave no page text, in words for the user; empty when it gave text.
+    const QString& errorString() const { return m_errorString; }
 
 private:
     DownloadService& m_service;
     QString m_temporaryFile;
+    QString m_errorString;
 };

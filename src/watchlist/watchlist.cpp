@@ -138,6 +138,20 @@ void WatchList::setBold(int row, int col, bool bold)
     cellChanged(row, col);
 }
 
+QString WatchList::failureReason(int row) const
+{
+    return row >= 1 && row < Rows() ? m_rows[size_t(row)].failureReason : QString();
+}
+
+void WatchList::setFailureReason(int row, const QString& reason)
+{
+    if (row < 1 || row >= Rows() || m_rows[size_t(row)].failureReason == reason)
+        return;
+    m_rows[size_t(row)].failureReason = reason;
+    const QModelIndex changed = index(modelRowFromTableRow(row), UpdatedColumn);
+    Q_EMIT dataChanged(changed, changed, {Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
+}
+
 void WatchList::cellChanged(int row, int col)
 {
     if (row == 0) {
@@ -272,8 +286,16 @@ QVariant WatchList::data(const QModelIndex& index, int role) const
     const int col = index.column();
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return shownText(cell(row, col));
+    case Qt::ToolTipRole:
+        if (col == UpdatedColumn && !failureReason(row).isEmpty())
+            return failureReason(row);
+        return shownText(cell(row, col));
+    case Qt::AccessibleDescriptionRole:
+        // Screen readers are not handed tooltips: the reason reaches them from here.
+        if (col == UpdatedColumn && !failureReason(row).isEmpty())
+            return failureReason(row);
+        return {};
     case Qt::FontRole:
         if (isBold(row, col)) {
             // Only the weight is set, so the view's own font fills in the rest.

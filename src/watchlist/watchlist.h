@@ -67,6 +67,11 @@ public:
     void setCell(int row, int col, const QByteArray& text);
     bool isBold(int row, int col) const;
     void setBold(int row, int col, bool bold);
+    // Why the row's last check found no page text, in words for the user: views show it on the
+    // row's "Updated" cell. Like the mark itself it belongs to this run of the program and is
+    // never saved.
+    QString failureReason(int row) const;
+    void setFailureReason(int row, const QString& reason);
     void setCurrentCell(int row, int col);
 
     // Replaces every site row at once (loading): row 1 gets the first entry, or empty cells when
@@ -112,6 +117,7 @@ private:
     {
         std::array<QByteArray, ColumnCount> text;
         unsigned boldMask = 0;
+        QString failureReason;
     };
 
     bool validCell(int row, int col) const;

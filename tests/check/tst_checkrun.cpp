@@ -38,7 +38,9 @@ public:
             return true;
         if (offline)
             return false;
-        return m_real.download(address, localFile);
+        const bool downloaded = m_real.download(address, localFile);
+        setErrorString(m_real.errorString());
+        return downloaded;
     }
 
 private:
@@ -135,54 +137,85 @@ private Q_SLOTS:
     void outcomeOfOneRow_data()
     {
         QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<int>("pageLength"); // -1: the page is missing
+        QTest::addColumn<QByteArray>("body"); // a null body: the server answers 404
         QTest::addColumn<bool>("boldBefore");
         QTest::addColumn<QByteArray>("updated");
         QTest::addColumn<bool>("bold");
         QTest::addColumn<QByteArray>("storedAfter");
+        QTest::addColumn<QString>("reason"); // shown on the mark
 
+        const auto page = [](int length) {
+            return QByteArray::fromStdString(pageOfTextLength(length));
+        };
+        const QByteArray missing;
+        const QString notFound = "The server answered 404 Not Found";
         QTest::newRow("changed, nothing fetched")
-            << QByteArray("120") << -1 << false << QByteArray("Not Found") << true
-            << QByteArray("120");
+            << QByteArray("120") << missing << false << QByteArray("Not Found") << true
+            << QByteArray("120") << notFound;
         QTest::newRow("changed, one character")
-            << QByteArray("120") << 1 << false << QByteArray("Yes") << true << QByteArray("120");
+            << QByteArray("120") << page(1) << false << QByteArray("Yes") << true
+            << QByteArray("120") << QString();
         QTest::newRow("changed, two characters")
-            << QByteArray("120") << 2 << false << QByteArray("Yes") << true << QByteArray("2");
+            << QByteArray("120") << page(2) << false << QByteArray("Yes") << true << QByteArray("2")
+            << QString();
         QTest::newRow("changed, longer")
-            << QByteArray("120") << 345 << false << QByteArray("Yes") << true << QByteArray("345");
+            << QByteArray("120") << page(345) << false << QByteArray("Yes") << true
+            << QByteArray("345") << QString();
         QTest::newRow("same, nothing fetched, stored 0")
-            << QByteArray("0") << -1 << false << QByteArray("Error") << true << QByteArray("0");
+            << QByteArray("0") << missing << false << QByteArray("Error") << true << QByteArray("0")
+            << notFound;
         QTest::newRow("same, one character")
-            << QByteArray("1") << 1 << true << QByteArray("No") << false << QByteArray("1");
+            << QByteArray("1") << page(1) << true << QByteArray("No") << false << QByteArray("1")
+            << QString();
         QTest::newRow("same, unchanged length, bold before")
-            << QByteArray("345") << 345 << true << QByteArray("No") << false << QByteArray("345");
+            << QByteArray("345") << page(345) << true << QByteArray("No") << false
+            << QByteArray("345") << QString();
         QTest::newRow("stored length with spaces is still a number")
-            << QByteArray(" 345 ") << 345 << false << QByteArray("No") << false
-            << QByteArray(" 345 ");
-        QTest::newRow("new site") << QByteArray() << 57 << false << QByteArray("Yes") << true
-                                  << QByteArray("57");
+            << QByteArray(" 345 ") << page(345) << false << QByteArray("No") << false
+            << QByteArray(" 345 ") << QString();
+        QTest::newRow("new site") << QByteArray() << page(57) << false << QByteArray("Yes") << true
+                                  << QByteArray("57") << QString();
         QTest::newRow("new site, nothing fetched")
-            << QByteArray() << -1 << false << QByteArray("Error") << true << QByteArray();
+            << QByteArray() << missing << false << QByteArray("Error") << true << QByteArray()
+            << notFound;
         QTest::newRow("not a number counts as 0")
-            << QByteArray("n/a") << 12 << false << QByteArray("Yes") << true << QByteArray("12");
+            << QByteArray("n/a") << page(12) << false << QByteArray("Yes") << true
+            << QByteArray("12") << QString();
         // Decimal numbers only: with these read as numbers an empty page showed "Not Found".
         for (const char* notDecimal : {"nan", "NaN", "inf", "-inf", "infinity", "1e999"})
             QTest::addRow("%s counts as 0", notDecimal)
-                << QByteArray(notDecimal) << -1 << false << QByteArray("Error") << true
-                << QByteArray(notDecimal);
+                << QByteArray(notDecimal) << missing << false << QByteArray("Error") << true
+                << QByteArray(notDecimal) << notFound;
+        // A page the server delivered is measured, whatever digits or words it holds.
+        const QByteArray digits = "<html><head><style>p { color: #404040 }</style></head><body>"
+                                  "<p>Call us on 0800 404 123</p></body></html>";
+        QTest::newRow("404 in a colour and a phone number")
+            << QByteArray("120") << digits << false << QByteArray("Yes") << true
+            << QByteArray::number(ReduceHtml(digits).size()) << QString();
+        const QByteArray words = "<html><body><p>Unable to resolve the dispute</p></body></html>";
+        QTest::newRow("words of a resolver's error page")
+            << QByteArray("29") << words << false << QByteArray("No") << false << QByteArray("29")
+            << QString();
+        QTest::newRow("under 20 bytes")
+            << QByteArray("120") << QByteArray("<p>short</p>") << false << QByteArray("Not Found")
+            << true << QByteArray("120") << QString("The page is too short: 12 bytes");
+        QTest::newRow("empty page")
+            << QByteArray("0") << QByteArray("") << false << QByteArray("Error") << true
+            << QByteArray("0") << QString("The page is empty");
     }
 
     void outcomeOfOneRow()
     {
         QFETCH(QByteArray, stored);
-        QFETCH(int, pageLength);
+        QFETCH(QByteArray, body);
         QFETCH(bool, boldBefore);
         QFETCH(QByteArray, updated);
         QFETCH(bool, bold);
         QFETCH(QByteArray, storedAfter);
+        QFETCH(QString, reason);
 
-        if (pageLength >= 0)
-            setPage("/page", pageOfTextLength(pageLength));
+        if (!body.isNull())
+            setPage("/page", body.toStdString());
         WatchList list;
         fillList(list, {{"/page", stored}});
         list.setCell(1, WatchList::UpdatedColumn, "Yes");
@@ -195,12 +228,40 @@ private Q_SLOTS:
         QCOMPARE(list.isBold(1, WatchList::UpdatedColumn), bold);
         QCOMPARE(list.cell(1, WatchList::LengthColumn), storedAfter);
         QCOMPARE(list.cell(1, WatchList::LastVisitedColumn), Now);
+        QCOMPARE(list.failureReason(1), reason);
         // The pass leaves the current cell on the last row, on the stored length when that was
         // written; the save that ends a whole run then leaves it on the stored length.
         QCOMPARE(list.Row(), 1);
         QCOMPARE(list.Col(), storedAfter != stored ? 3 : 2);
         run->visitAll(list);
         QCOMPARE(list.Col(), 3);
+    }
+
+    // The user hovers over a mark, or a screen reader reads it, to learn why a site failed; the
+    // next run that reaches the page takes the reason away.
+    void reasonOfAFailureIsOnItsMark()
+    {
+        RefusingPort refusing;
+        setPage("/back", pageOfTextLength(30));
+        WatchList list;
+        fillList(list, {{"/gone", "44"}, {"/back", "30"}});
+        list.setCell(1, WatchList::UrlColumn, refusing.url("/").mid(7));
+        list.setCell(2, WatchList::UrlColumn, site("/later"));
+        auto run = newRun();
+        run->visitAll(list);
+        const QStringList reasons = {"The server refused the connection",
+                                     "The server answered 404 Not Found"};
+        for (int row : {1, 2}) {
+            const QModelIndex mark = list.index(row - 1, WatchList::UpdatedColumn);
+            QCOMPARE(mark.data(Qt::DisplayRole).toString(), QString("Not Found"));
+            QCOMPARE(mark.data(Qt::ToolTipRole).toString(), reasons[row - 1]);
+            QCOMPARE(mark.data(Qt::AccessibleDescriptionRole).toString(), reasons[row - 1]);
+        }
+        list.setCell(2, WatchList::UrlColumn, site("/back"));
+        run->visitAll(list);
+        QCOMPARE(list.cell(2, 2), QByteArray("No"));
+        QCOMPARE(list.index(1, WatchList::UpdatedColumn).data(Qt::AccessibleDescriptionRole),
+                 QVariant());
     }
 
     void windowIsToldInOrderAndTheListSaved()

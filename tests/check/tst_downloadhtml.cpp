@@ -179,8 +179,10 @@ private Q_SLOTS:
         QTest::newRow("good page") << QByteArray("/good") << ReduceHtml(GoodPage);
         QTest::newRow("19 bytes is an error page") << QByteArray("/nineteen") << QByteArray();
         QTest::newRow("20 bytes passes") << QByteArray("/twenty") << QByteArray("xabcdefghijkl");
-        QTest::newRow("404 anywhere in the page") << QByteArray("/has404") << QByteArray();
-        QTest::newRow("Unable to resolve") << QByteArray("/unresolved") << QByteArray();
+        QTest::newRow("404 in a good page is measured")
+            << QByteArray("/has404") << QByteArray("Healthy page");
+        QTest::newRow("Unable to resolve in a good page is measured")
+            << QByteArray("/unresolved") << QByteArray("Unable to resolve the host name");
         QTest::newRow("unable to resolve, other case")
             << QByteArray("/unresolved-lower") << QByteArray("unable to resolve the host name");
         QTest::newRow("empty body") << QByteArray("/empty") << QByteArray();

@@ -693,6 +693,10 @@ private Q_SLOTS:
         QCOMPARE(list().cell(1, 2), QByteArray("Yes"));
         QCOMPARE(list().cell(1, 3), QByteArray("12"));
         QCOMPARE(list().cell(2, 2), QByteArray("Error"));
+        // A screen reader learns why from the mark itself.
+        QAccessibleInterface* cells = QAccessible::queryAccessibleInterface(m_window->grid());
+        QCOMPARE(cells->tableInterface()->cellAt(1, 2)->text(QAccessible::Description),
+                 QStringLiteral("The server answered 404 Not Found"));
         QCOMPARE(m_window->statusLine()->text(), QStringLiteral(" Status:  Done"));
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
         QVERIFY(readFile(listPath()).startsWith(good + "\r\n"));
