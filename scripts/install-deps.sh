@@ -4,8 +4,8 @@
 # missing: on a machine that has them all it does nothing.
 # Usage: scripts/install-deps.sh [PROFILE...]   (default: all)
 #   run      build the program and start it
-#   test     also the test suite: a loopback HTTP server, a virtual X display, xdotool and
-#            an X client library to close a window as a window manager does
+#   test     also the test suite: a loopback HTTP server, RapidCheck, a virtual X display,
+#            xdotool and an X client library to close a window as a window manager does
 #   bench    also Google Benchmark and the curl command the benchmarks compare against
 #   fuzz     also clang and its libFuzzer and sanitizer runtimes
 #   package  also git (the package's date), lintian and the menu and metadata checkers
@@ -16,7 +16,8 @@ set -euo pipefail
 # libxkbcommon-dev only quiets Qt's CMake files, which look for it.
 run=(build-essential cmake ninja-build qt6-base-dev qt6-svg-dev libxkbcommon-dev
   libcurl4-openssl-dev ca-certificates xdg-utils fonts-dejavu-core fonts-liberation2)
-test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev xvfb xauth xdotool libxcb1-dev)
+test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev xvfb xauth xdotool libxcb1-dev
+  librapidcheck-dev)
 bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev curl)
 fuzz=("${run[@]}" clang libclang-rt-14-dev)
 package=("${run[@]}" git dpkg-dev lintian desktop-file-utils appstream)

@@ -9,7 +9,6 @@
 #include "mainwindow.h"
 #include "singleinstance.h"
 #include "urlopener.h"
-#include "watchlistfile.h"
 
 #include <QApplication>
 
@@ -29,9 +28,6 @@ int main(int argc, char* argv[])
     SingleInstance instance(dataDirectory);
     if (!instance.claim())
         return 0;
-    // Only the holder of the lock knows that no save of the list is under way.
-    if (instance.holdsLock())
-        removeSaveLeftovers(watchListPath(dataDirectory));
     // Asked to end before the list is loaded: there is nothing to save.
     if (endSignals.hasPendingRequest())
         return 0;

@@ -62,20 +62,17 @@ void CheckRun::checkRow(int row)
     if (m_host.stopRequested())
         return;
 
+    // Cells are written where they are: the current cell and the selection are the user's.
     m_list.setCell(row, WatchList::LastVisitedColumn, m_now());
     m_list.setFailureReason(row, length < 1 ? m_fetcher.errorString() : QString());
-    int lastColumn = WatchList::UpdatedColumn;
     if (length != stored) {
         m_list.setCell(row, WatchList::UpdatedColumn, length < 1 ? "Not Found" : "Yes");
         m_list.setBold(row, WatchList::UpdatedColumn, true);
         // A one-character page is never stored, so it shows "Yes" on every run.
-        if (length > 1) {
+        if (length > 1)
             m_list.setCell(row, WatchList::LengthColumn, QByteArray::number(qint64(length)));
-            lastColumn = WatchList::LengthColumn;
-        }
     } else {
         m_list.setCell(row, WatchList::UpdatedColumn, length < 1 ? "Error" : "No");
         m_list.setBold(row, WatchList::UpdatedColumn, length < 1);
     }
-    m_list.setCurrentCell(row, lastColumn);
 }

@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSessionManager>
 
 #include <utility>
 
@@ -34,6 +35,10 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     setWindowIcon(QIcon(QStringLiteral(":/artwork/korvane.svg")));
 
     m_loadOutcome = startUpWatchList(m_list, m_file);
+    // A session manager that asks before a logout gets the list on disk, whatever happens
+    // after.
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this] { saveWatchListAtShutDown(m_list, m_file); });
     if (m_loadOutcome == LoadOutcome::Unreadable)
         QMetaObject::invokeMethod(this, &MainWindow::reportUnreadableList, Qt::QueuedConnection);
     if (m_checkTools.downloads)
@@ -152,11 +157,21 @@ void MainWindow::buildFace()
     connect(m_grid, &SiteGrid::gridDoubleClicked, this, &MainWindow::openSiteCommand);
 }
 
+QPersistentModelIndex MainWindow::siteRowAt(int row) const
+{
+    return QPersistentModelIndex(m_list.index(WatchList::modelRowFromTableRow(row), 0));
+}
+
 void MainWindow::addCommand()
 {
     m_guard.whenFree([this] {
-        if (!m_add)
+        // Asked for before an end that came during a check run: there is nobody to show it to.
+        if (m_life != Life::Open)
+            return;
+        if (!m_add) {
             m_add = std::make_unique<AddSiteDialog>(m_list, m_guard, this);
+            connect(m_add.get(), &SiteDialog::listChanged, this, &MainWindow::saveChange);
+        }
         m_add->addressField()->clear();
         m_add->showModeless();
     });
@@ -164,19 +179,32 @@ void MainWindow::addCommand()
 
 void MainWindow::editCommand()
 {
-    m_guard.whenFree([this] {
-        m_list.setCol(WatchList::UrlColumn);
-        if (!m_update)
+    // The rows the user chose when asking, wherever earlier commands that waited for a check
+    // run have moved them by the time this one is carried out.
+    const QPersistentModelIndex chosen = siteRowAt(m_list.Row());
+    m_guard.whenFree([this, chosen] {
+        if (m_life != Life::Open || !chosen.isValid())
+            return;
+        const int row = WatchList::tableRowFromModelRow(chosen.row());
+        m_list.setCurrentCell(row, WatchList::UrlColumn);
+        if (!m_update) {
             m_update = std::make_unique<EditSiteDialog>(m_list, m_guard, this);
-        m_update->editRow(m_list.Row());
+            connect(m_update.get(), &SiteDialog::listChanged, this, &MainWindow::saveChange);
+        }
+        m_update->editRow(row);
         m_update->showModeless();
     });
 }
 
 void MainWindow::removeCommand()
 {
-    m_guard.whenFree([this] {
+    const QPersistentModelIndex chosen = siteRowAt(m_list.RowSel());
+    m_guard.whenFree([this, chosen] {
+        if (!chosen.isValid())
+            return;
         if (m_list.Rows() < 3) {
+            if (m_life != Life::Open)
+                return;
             QMessageBox box(QMessageBox::Information, QStringLiteral("Korvane Information"),
                             QStringLiteral("You must have at least on website. You can edit this "
                                            "site to change it"),
@@ -184,13 +212,25 @@ void MainWindow::removeCommand()
             box.exec();
             return;
         }
-        m_list.RemoveItem(m_list.RowSel());
+        m_list.RemoveItem(WatchList::tableRowFromModelRow(chosen.row()));
+        saveChange();
     });
 }
 
 void MainWindow::goLookCommand()
 {
-    m_guard.whenFree([this] { checkAllSites(); });
+    // One run per request: a second Go Look! during a run would check every page again and
+    // overwrite what the first run found before the user has seen it.
+    if (m_guard.isHeld())
+        return;
+    checkAllSites();
+}
+
+void MainWindow::saveChange()
+{
+    // Kept on disk at once, so that a crash or a lost display loses nothing. A save that fails
+    // leaves the list unsaved, and the close asks what to do about it.
+    saveWatchList(m_list, m_file);
 }
 
 void MainWindow::checkAllSites()
@@ -202,17 +242,26 @@ void MainWindow::checkAllSites()
         CheckRun run(m_list, m_file, *m_checkTools.fetcher, *this, m_checkTools.now);
         run.VisitALL();
     }
-    if (m_life == Life::Stopping) {
-        endWithoutAsking();
-        return;
-    }
+    m_grid->setCheckingRow(0);
+    if (m_life == Life::Stopping)
+        closeDialogs();
+    // What the user asked for during the run is carried out now, in order; before an end that
+    // came meanwhile, only what changes the list.
     m_guard.release();
+    if (m_life == Life::Stopping) {
+        m_life = Life::Open;
+        requestEnd(m_stopCause);
+    }
 }
 
 void MainWindow::openSiteCommand()
 {
-    m_guard.whenFree([this] {
-        m_list.setCol(WatchList::UrlColumn);
+    const QPersistentModelIndex chosen = siteRowAt(m_list.Row());
+    m_guard.whenFree([this, chosen] {
+        if (!chosen.isValid())
+            return;
+        const int row = WatchList::tableRowFromModelRow(chosen.row());
+        m_list.setCurrentCell(row, WatchList::UrlColumn);
         m_opener->open(WatchList::siteAddress(m_list.Text()));
     });
 }
@@ -246,7 +295,9 @@ bool MainWindow::requestEnd(EndCause cause)
     case Life::Ended:
         return true;
     case Life::Stopping:
-        // The run's end ends the program.
+        // The run's end ends the program; a signal meanwhile makes it an end without questions.
+        if (cause == EndCause::Signal)
+            m_stopCause = cause;
         return false;
     case Life::Closing:
     case Life::ClosingWithoutSaving:
@@ -263,25 +314,22 @@ bool MainWindow::requestEnd(EndCause cause)
         break;
     }
 
-    if (cause == EndCause::Signal) {
-        // A logout does not wait for a run over a slow web: the run stops at the page it is
-        // fetching and keeps what it found, then the end follows.
-        if (m_guard.isHeld())
+    if (m_guard.isHeld()) {
+        // Nobody waits for a run over a slow web to end, neither a logout nor the user who
+        // closes the window: the run stops at the page it is fetching and keeps what it found,
+        // then the end follows.
+        if (m_life == Life::Open) {
             m_life = Life::Stopping;
-        else
-            endWithoutAsking();
+            m_stopCause = cause;
+        }
+        return false;
+    }
+    if (cause == EndCause::Signal) {
+        endWithoutAsking();
         return m_life == Life::Ended;
     }
     if (m_life != Life::Open)
         return false;
-    if (m_guard.isHeld()) {
-        // The run saves the list when it ends; the close comes after that, in its turn.
-        if (cause == EndCause::Exit)
-            m_guard.whenFree([this] { requestEnd(EndCause::Exit); });
-        else
-            m_guard.whenFree([this] { close(); });
-        return false;
-    }
 
     m_life = Life::Closing;
     if (!saveBeforeClosing()) {
@@ -345,10 +393,9 @@ bool MainWindow::saveBeforeClosing()
 
 void MainWindow::endWithoutAsking()
 {
-    // Nobody can be asked: one try, and the program ends whatever came of it. A list that holds
-    // nothing new (a run has just saved it) is left as it is.
-    if (m_file.hasUnsavedChanges(m_list))
-        saveWatchListAtShutDown(m_list, m_file);
+    // Nobody can be asked: one try, and the program ends whatever came of it. A file that
+    // already holds the list is left as it is.
+    saveWatchListAtShutDown(m_list, m_file);
     endNow();
 }
 
@@ -385,10 +432,11 @@ void MainWindow::keepAnswering()
     if (m_lastAnswered.isValid() && m_lastAnswered.elapsed() < WaitingHandlerInterval.count())
         return;
     m_lastAnswered.start();
-    // Paints, the window manager's pings, timers and end signals. The user's keys and clicks
-    // stay queued until the run has ended, and so does the window manager's close, which Qt
-    // counts as the user's input: it comes after the clicks made before it, in their order.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Paints, the window manager's pings, timers and end signals, and the user's own input:
+    // the user may select and scroll while the run goes on, and a close (which Qt counts as
+    // input) must reach the window during the run to stop it. Commands that change the list
+    // wait for the run's end in the guard; they remember the rows they were asked for.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void MainWindow::setStatusText(const QString& text)
@@ -413,9 +461,8 @@ void MainWindow::repaintNow()
 
 void MainWindow::checkingRow(int row)
 {
-    Q_UNUSED(row);
-    // The grid stays where the user left it: what the user clicks during the run is what the
-    // user saw, also when the click is carried out after the run.
+    // The grid stays where the user left it; a tint shows where the run is.
+    m_grid->setCheckingRow(row);
     keepAnswering();
 }
 

@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPersistentModelIndex>
 
 #include <memory>
 
@@ -43,7 +44,9 @@ public:
     LoadOutcome loadOutcome() const { return m_loadOutcome; }
 
     // The list commands, as the menus and the drawn buttons run them. Asked for during a check
-    // run, a command waits for the run's end and is then carried out, in order.
+    // run, a command waits for the run's end and is then carried out, in order, on the rows
+    // that were chosen when it was asked for; Go Look! is dropped. Add, edit and remove save
+    // the list at once.
     void addCommand();
     void editCommand();
     void removeCommand();
@@ -52,9 +55,10 @@ public:
     void onlineHelpCommand();
     void exitCommand();
 
-    // A request to end from outside the window (a signal): the list is saved once, without
-    // asking anything, and the program ends with status 0. A check run under way stops at the
-    // page it is fetching; what it found before is kept.
+    // A request to end from outside the window (a signal): the list is saved once (unless the
+    // file already holds it), without asking anything, and the program ends with status 0. A
+    // check run under way stops at the page it is fetching; what it found before is kept. A
+    // close from the window during a run stops it the same way.
     void endOnRequest();
 
 Q_SIGNALS:
@@ -77,7 +81,7 @@ private:
     enum class Life
     {
         Open,
-        Stopping,             // an end signal came during a run, which stops at its current page
+        Stopping,             // an end came during a run, which stops at its current page
         Closing,              // the user's shut-down is under way (its question may be open)
         ClosingWithoutSaving, // the user chose to close although the list could not be saved
         Ended,                // the list is saved and finished() emitted
@@ -86,6 +90,8 @@ private:
     void buildMenus();
     void buildFace();
     void checkAllSites();
+    void saveChange();
+    QPersistentModelIndex siteRowAt(int row) const;
     // The one way to the end, from wherever it is asked for. True when the window may close now.
     bool requestEnd(EndCause cause);
     // The user's shut-down: saves, and asks what to do when the list holds changes that cannot
@@ -111,6 +117,7 @@ private:
 
     ListGuard m_guard;
     Life m_life = Life::Open;
+    EndCause m_stopCause = EndCause::Window;
     QElapsedTimer m_lastAnswered;
 
     BackgroundPicture* m_picture = nullptr;

@@ -40,6 +40,10 @@ QLabel* makeLabel(const QString& text, const QString& name, const QRect& geometr
 
 void tellUser(QWidget* parent, const QString& text)
 {
+    // A press that waited for a check run and comes after the program closed the dialog (it is
+    // ending) finds nobody to tell.
+    if (!parent->isVisible())
+        return;
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Korvane"), text, QMessageBox::Ok, parent);
     box.exec();
 }
@@ -138,6 +142,7 @@ void AddSiteDialog::action()
     }
     m_list.AddItem(address.toUtf8());
     hide();
+    Q_EMIT listChanged();
 }
 
 EditSiteDialog::EditSiteDialog(WatchList& list, ListGuard& guard, QWidget* parent)
@@ -166,4 +171,6 @@ void EditSiteDialog::action()
         m_list.setCell(WatchList::tableRowFromModelRow(m_row.row()), WatchList::UrlColumn, text);
     }
     hide();
+    if (m_row.isValid())
+        Q_EMIT listChanged();
 }

@@ -24,6 +24,10 @@ public:
     // where the user left it afterwards.
     void showModeless();
 
+Q_SIGNALS:
+    // The action button changed the list.
+    void listChanged();
+
 protected:
     // The action button passes through `guard`: pressed during a check run, by whatever means,
     // it acts once the run has ended.

@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QFont>
 #include <QHeaderView>
+#include <QStyledItemDelegate>
 
 namespace {
 
@@ -26,8 +27,27 @@ QFont gridFont()
 
 } // namespace
 
-SiteGrid::SiteGrid(WatchList& list, QWidget* parent) : QTableView(parent), m_list(list)
+// Paints the row being checked on a tint of its own under the text; a selected cell keeps the
+// selection's colours, so the two never read as one.
+class CheckingRowDelegate final : public QStyledItemDelegate
 {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    int modelRow = -1;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.row() == modelRow)
+            option->backgroundBrush = QColor(255, 236, 160);
+    }
+};
+
+SiteGrid::SiteGrid(WatchList& list, QWidget* parent)
+    : QTableView(parent), m_list(list), m_delegate(new CheckingRowDelegate(this))
+{
+    setItemDelegate(m_delegate);
     setObjectName(QStringLiteral("Grid1"));
     setModel(&list);
     setFont(gridFont());
@@ -86,12 +106,6 @@ void SiteGrid::showCurrentCell(int row, int col)
     const QModelIndex index = m_list.index(WatchList::modelRowFromTableRow(row), col);
     if (!index.isValid())
         return;
-    // No scrolling: the program moves the current cell row by row through the whole list
-    // (loading, checking, saving), and the view should stay where the user left it.
-    // Auto-scroll is off just for this move, also for the scroll a hidden view would otherwise
-    // do when it is first shown.
-    const bool autoScrolls = hasAutoScroll();
-    setAutoScroll(false);
     m_following = true;
     // The view's current index is the selection's moving end, RowSel; the list's current cell
     // is where the selection started.
@@ -105,7 +119,6 @@ void SiteGrid::showCurrentCell(int row, int col)
         selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     }
     m_following = false;
-    setAutoScroll(autoScrolls);
 }
 
 void SiteGrid::reportSelection()
@@ -131,6 +144,37 @@ void SiteGrid::reportSelection()
                                 WatchList::tableRowFromModelRow(current.row()));
 }
 
+// The view scrolls to a new current cell only when the user moved it there. The program moves
+// it too (loading, a removed row, a command), and the view must stay where the user left it.
+void SiteGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    const bool autoScrolls = hasAutoScroll();
+    setAutoScroll(autoScrolls && m_userMoves);
+    QTableView::currentChanged(current, previous);
+    setAutoScroll(autoScrolls);
+}
+
+void SiteGrid::mousePressEvent(QMouseEvent* event)
+{
+    m_userMoves = true;
+    QTableView::mousePressEvent(event);
+    m_userMoves = false;
+}
+
+void SiteGrid::mouseMoveEvent(QMouseEvent* event)
+{
+    m_userMoves = true;
+    QTableView::mouseMoveEvent(event);
+    m_userMoves = false;
+}
+
+void SiteGrid::keyPressEvent(QKeyEvent* event)
+{
+    m_userMoves = true;
+    QTableView::keyPressEvent(event);
+    m_userMoves = false;
+}
+
 void SiteGrid::mouseDoubleClickEvent(QMouseEvent* event)
 {
     QTableView::mouseDoubleClickEvent(event);
@@ -142,4 +186,18 @@ bool SiteGrid::eventFilter(QObject* watched, QEvent* event)
     if (watched == horizontalHeader()->viewport() && event->type() == QEvent::MouseButtonDblClick)
         Q_EMIT gridDoubleClicked();
     return QTableView::eventFilter(watched, event);
+}
+
+void SiteGrid::setCheckingRow(int row)
+{
+    const int modelRow = row > 0 ? WatchList::modelRowFromTableRow(row) : -1;
+    if (m_delegate->modelRow == modelRow)
+        return;
+    m_delegate->modelRow = modelRow;
+    viewport()->update();
+}
+
+int SiteGrid::checkingRow() const
+{
+    return m_delegate->modelRow < 0 ? 0 : WatchList::tableRowFromModelRow(m_delegate->modelRow);
 }

@@ -5,6 +5,7 @@
 
 #include <QTableView>
 
+class CheckingRowDelegate;
 class WatchList;
 
 class SiteGrid final : public QTableView
@@ -13,12 +14,21 @@ class SiteGrid final : public QTableView
 public:
     explicit SiteGrid(WatchList& list, QWidget* parent = nullptr);
 
+    // Tints the site row (table numbering) whose page a check run is fetching, so that the user
+    // sees where the run is without the selection or the view moving; 0 for none.
+    void setCheckingRow(int row);
+    int checkingRow() const;
+
 Q_SIGNALS:
     // A double click anywhere on the grid, its header row included.
     void gridDoubleClicked();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -27,5 +37,7 @@ private:
     void reportSelection();
 
     WatchList& m_list;
+    CheckingRowDelegate* m_delegate;
     bool m_following = false;
+    bool m_userMoves = false;
 };

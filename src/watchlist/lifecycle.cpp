@@ -32,8 +32,15 @@ LoadOutcome startUpWatchList(WatchList& list, WatchListFile& file)
     return outcome;
 }
 
-SaveOutcome saveWatchListAtShutDown(WatchList& list, WatchListFile& file)
+SaveOutcome saveWatchList(WatchList& list, WatchListFile& file)
 {
     const auto totalurls = qint16(list.Rows());
     return file.SaveResultsToFile(list, totalurls);
+}
+
+SaveOutcome saveWatchListAtShutDown(WatchList& list, WatchListFile& file)
+{
+    if (file.fileHolds(list))
+        return SaveOutcome::Saved;
+    return saveWatchList(list, file);
 }

@@ -12,5 +12,10 @@ class WatchList;
 // know, not to report.
 LoadOutcome startUpWatchList(WatchList& list, WatchListFile& file);
 
-// The save of shut-down: the whole list, counted as the 16-bit row count.
+// Saves the whole list, counted as the 16-bit row count.
+SaveOutcome saveWatchList(WatchList& list, WatchListFile& file);
+
+// The save of every end: the whole list, unless the file on disk already holds exactly those
+// bytes (then Saved, and nothing is written). A list that was deleted or replaced meanwhile is
+// written again.
 SaveOutcome saveWatchListAtShutDown(WatchList& list, WatchListFile& file);

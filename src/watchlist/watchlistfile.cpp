@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -160,21 +159,6 @@ QString watchListPath(const QString& dataDirectory)
     return QDir(dataDirectory).filePath(QStringLiteral("websites.ini"));
 }
 
-void removeSaveLeftovers(const QString& listPath)
-{
-    const QFileInfo list(listPath);
-    const QDir directory = list.absoluteDir();
-    // QSaveFile's own naming: the target's name, a dot and six letters.
-    const QRegularExpression leftoverName(
-        QStringLiteral("^%1\\.[A-Za-z]{6}$").arg(QRegularExpression::escape(list.fileName())));
-    for (const QFileInfo& file :
-         directory.entryInfoList({list.fileName() + QStringLiteral(".??????")},
-                                 QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
-        if (leftoverName.match(file.fileName()).hasMatch() && file.ownerId() == ::geteuid())
-            QFile::remove(file.filePath());
-    }
-}
-
 WatchListFile::WatchListFile(QString path) : m_path(std::move(path)) {}
 
 bool WatchListFile::writeAll(QIODevice& device, QByteArrayView bytes)
@@ -221,6 +205,16 @@ void WatchListFile::fillRows(WatchList& list, WatchListRecords records)
     m_keptBytes = serializeWatchList(list, list.Rows(), m_unloadedTail);
 }
 
+bool WatchListFile::fileHolds(const WatchList& list) const
+{
+    QFile file(m_path);
+    if (!QFileInfo(m_path).isFile() || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray onDisk = file.readAll();
+    return file.error() == QFileDevice::NoError &&
+           onDisk == serializeWatchList(list, list.Rows(), m_unloadedTail);
+}
+
 bool WatchListFile::hasUnsavedChanges(const WatchList& list) const
 {
     return serializeWatchList(list, list.Rows(), m_unloadedTail) != m_keptBytes;
@@ -251,8 +245,6 @@ SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
     }
 
     QByteArray bytes = serializeWatchList(list, totalurls, m_unloadedTail);
-    if (totalurls > 1)
-        list.setCurrentCell(totalurls - 1, WatchList::LengthColumn);
 
     const SaveOutcome outcome = replaceWhole(m_path, bytes, m_errorString);
     if (outcome == SaveOutcome::Saved && totalurls == list.Rows())

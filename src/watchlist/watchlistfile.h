@@ -35,13 +35,6 @@ QByteArray defaultRecordBytes(const QByteArray& lastVisited);
 // websites.ini in `dataDirectory`.
 QString watchListPath(const QString& dataDirectory);
 
-// Removes what killed saves left beside the list at `listPath`. A save writes the new list
-// under the list's name with six random letters added (websites.ini.AbCdEf), then renames it
-// over the list; a kill between the two steps leaves that whole copy behind. Only this user's
-// regular files named exactly so are touched, and only while no other Korvane can be saving
-// the list may this run.
-void removeSaveLeftovers(const QString& listPath);
-
 enum class LoadOutcome
 {
     Read,              // an existing file was read
@@ -79,9 +72,13 @@ public:
     LoadOutcome LoadResultsFromFile(WatchList& list);
 
     // Writes rows 1 to totalurls - 1 anew. The file is replaced only by a complete new file: any
-    // failure leaves the previous file whole. Moves the current cell to column 3 of the last row
-    // written.
+    // failure leaves the previous file whole. The current cell and the selection stay where the
+    // user left them.
     SaveOutcome SaveResultsToFile(WatchList& list, qint16 totalurls);
+
+    // True when the file on disk, as it is now, holds exactly what a save of the whole list
+    // would write: another program may have changed or deleted it since the last save.
+    bool fileHolds(const WatchList& list) const;
 
     // Why the last load or save that failed did so, in words for the user.
     const QString& errorString() const { return m_errorString; }

@@ -219,18 +219,22 @@ private Q_SLOTS:
         QVERIFY2(::kill(pid_t(pid), SIGKILL) == 0, "could not kill the first Korvane");
         QVERIFY(waitUntil([&] { return ::kill(pid_t(pid), 0) != 0; }, StepTimeoutMs) ||
                 m_programs.front().process().waitForFinished(StepTimeoutMs));
-        // The killed one's lock and socket are still there for the next start to deal with,
-        // and so is the new list of a save it was killed in.
+        // The killed one's lock and socket are still there for the next start to deal with.
+        // The user's own copies beside the list, whatever their names, are never touched.
         QCOMPARE(entries(runtimeDir()), held);
         const QDir one(copyIn("one"));
-        QVERIFY(writeFile(one.filePath(QStringLiteral("websites.ini.qWxErT")), List));
-        QVERIFY(writeFile(one.filePath(QStringLiteral("websites.ini.bak")), List));
+        const QStringList copies{QStringLiteral("websites.ini.backup"),
+                                 QStringLiteral("websites.ini.bak")};
+        for (const QString& copy : copies)
+            QVERIFY(writeFile(one.filePath(copy), List + copy.toUtf8()));
 
         STOP_ON_FAILURE(startOwner(copyIn("one"), next));
         QCOMPARE(entries(one.path()),
-                 QStringList({QStringLiteral("korvane"), QStringLiteral("websites.ini"),
-                              QStringLiteral("websites.ini.bak")}));
-        QVERIFY(QFile::remove(one.filePath(QStringLiteral("websites.ini.bak"))));
+                 QStringList({QStringLiteral("korvane"), QStringLiteral("websites.ini")}) + copies);
+        for (const QString& copy : copies) {
+            QCOMPARE(readFile(one.filePath(copy)), List + copy.toUtf8());
+            QVERIFY(QFile::remove(one.filePath(copy)));
+        }
         STOP_ON_FAILURE(secondStartBringsTheOwnerForward(copyIn("one"), next, other));
     }
 

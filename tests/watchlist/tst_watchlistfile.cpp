@@ -240,15 +240,17 @@ private Q_SLOTS:
         QCOMPARE(list.Col(), 2);
     }
 
-    void saveMovesTheCurrentCellToTheLastRowWritten()
+    // A save after a run or an edit must not move what the next remove acts on.
+    void saveLeavesTheCurrentCellWhereTheUserPutIt()
     {
         WatchListFile store(m_path);
         WatchList list;
         list.replaceSiteRows(std::vector<WatchList::Cells>(4));
-        list.setCurrentCell(1, 0);
+        list.setSelectionFromView(1, 0, 2);
         QCOMPARE(store.SaveResultsToFile(list, 3), SaveOutcome::Saved);
-        QCOMPARE(list.Row(), 2);
-        QCOMPARE(list.Col(), 3);
+        QCOMPARE(list.Row(), 1);
+        QCOMPARE(list.Col(), 0);
+        QCOMPARE(list.RowSel(), 2);
         QCOMPARE(store.SaveResultsToFile(list, 6), SaveOutcome::BadRowCount);
     }
 

@@ -1,0 +1,553 @@
+// SPDX-License-Identifier: MIT
+// Random sequences of what a user does with the real main window, offscreen, against a small
+// model of the list: the rows, the selection and the marks. After every step the grid equals
+// the model, websites.ini holds the model's list, and nothing else beside it has changed.
+#include "checkrunfixtures.h"
+#include "checktools.h"
+#include "clickarea.h"
+#include "mainwindow.h"
+#include "messageboxanswerer.h"
+#include "recordingopener.h"
+#include "responsegate.h"
+#include "sitedialogs.h"
+#include "sitegrid.h"
+#include "testfiles.h"
+#include "testserver.h"
+#include "urlopener.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <rapidcheck.h>
+#include <rapidcheck/state.h>
+
+#include <mutex>
+
+namespace {
+
+// What the test server serves at /p0 to /p2: a page of that many characters of text, or a
+// missing page (-1).
+constexpr int Pages = 3;
+const std::vector<int> PageLengths = {-1, 0, 1, 7, 30};
+// Few enough rows for the grid to show them all: every row can be clicked where it is.
+constexpr size_t MostRows = 8;
+// Files of the user's beside the list: the program must never touch them.
+const std::map<QString, QByteArray> UserFiles = {{"websites.ini.backup", "mine\r\n"},
+                                                 {"websites.ini.before", "also mine\r\n"},
+                                                 {"notes.txt", "keep"}};
+
+// One server for the whole test, so that addresses keep their meaning while a failing
+// sequence is shrunk. It may hold one request of a run back.
+struct PageServer
+{
+    TestServer http;
+    ResponseGate gate;
+    std::mutex lock;
+    std::array<int, Pages> pages{};
+    int requests = 0, holdRequest = 0;
+};
+PageServer* g_server = nullptr;
+std::string g_host; // "127.0.0.1:<port>"
+
+struct Row
+{
+    std::string address, visited, stored, mark;
+    bool operator==(const Row&) const = default;
+};
+
+struct Model
+{
+    std::vector<Row> rows;
+    int row = 0, col = 3, rowSel = 0; // table rows: 1 is the first site
+    std::array<int, Pages> pages{};
+    bool fileMissing = false;
+
+    int last() const { return int(rows.size()); }
+    void startUp()
+    {
+        for (Row& r : rows)
+            r.mark.clear();
+        row = rowSel = last();
+        col = 3;
+    }
+    // The page text length a row's address leads to: 0 when it fails.
+    int lengthFor(const std::string& address) const
+    {
+        for (int k = 0; k < Pages; ++k)
+            if (address == g_host + "/p" + std::to_string(k) ||
+                address == "http://" + g_host + "/p" + std::to_string(k))
+                return std::max(pages[size_t(k)], 0);
+        return 0;
+    }
+    bool reachesServer(const Row& r) const { return r.address.find(g_host) != std::string::npos; }
+    // The check of one row, as the run does it.
+    void check(Row& r) const
+    {
+        const int length = lengthFor(r.address);
+        bool isNumber =
+            !r.stored.empty() && r.stored.find_first_not_of("0123456789") == std::string::npos;
+        const int stored = isNumber ? std::stoi(r.stored) : 0;
+        r.visited = Now.toStdString();
+        if (length != stored) {
+            r.mark = length < 1 ? "Not Found" : "Yes";
+            if (length > 1)
+                r.stored = std::to_string(length);
+        } else {
+            r.mark = length < 1 ? "Error" : "No";
+        }
+    }
+    void remove()
+    {
+        if (rows.size() < 2)
+            return;
+        rows.erase(rows.begin() + (rowSel - 1));
+        row = std::min(row, last());
+        rowSel = std::min(rowSel, last());
+    }
+    QByteArray fileBytes() const
+    {
+        QByteArray bytes;
+        for (const Row& r : rows)
+            for (const std::string* field : {&r.address, &r.visited, &r.stored})
+                bytes += QByteArray::fromStdString(*field) + "\r\n";
+        return bytes;
+    }
+};
+
+// The system under test: the real window on a list in a folder of its own.
+class Sut
+{
+public:
+    PageServer& server = *g_server;
+    QTemporaryDir dir;
+    QByteArrayList opened;
+    std::unique_ptr<MainWindow> window;
+    MessageBoxAnswerer answerer;
+
+    QString listPath() const { return dir.filePath("websites.ini"); }
+    WatchList& list() { return window->watchList(); }
+
+    void open()
+    {
+        window = std::make_unique<MainWindow>(dir.path(), std::make_unique<RecordingOpener>(opened),
+                                              curlCheckTools(dir.path(), fixedClock));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    // Whatever the program did, websites.ini is the model's list and the user's files are
+    // untouched; the grid shows the model.
+    void checkAgainst(const Model& m)
+    {
+        if (m.fileMissing)
+            RC_ASSERT(!QFile::exists(listPath()));
+        else
+            RC_ASSERT(readFile(listPath()) == m.fileBytes());
+        QStringList expected{"websites.ini"};
+        for (const auto& [name, bytes] : UserFiles) {
+            expected << name;
+            RC_ASSERT(readFile(dir.filePath(name)) == bytes);
+        }
+        if (m.fileMissing)
+            expected.removeFirst();
+        expected.sort();
+        RC_ASSERT(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden) == expected);
+        if (!window)
+            return;
+        RC_ASSERT(list().Rows() == m.last() + 1);
+        for (int r = 1; r <= m.last(); ++r) {
+            const Row& want = m.rows[size_t(r - 1)];
+            const Row got{list().cell(r, 0).toStdString(), list().cell(r, 1).toStdString(),
+                          list().cell(r, 3).toStdString(), list().cell(r, 2).toStdString()};
+            RC_ASSERT(got == want);
+        }
+        RC_ASSERT(list().Row() == m.row);
+        RC_ASSERT(list().Col() == m.col);
+        RC_ASSERT(list().RowSel() == m.rowSel);
+        RC_ASSERT(window->grid()->currentIndex().row() == m.rowSel - 1);
+    }
+
+    void clickAt(QWidget* widget, QPoint point, Qt::KeyboardModifiers keys = {})
+    {
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, keys,
+                          widget->mapTo(window.get(), point));
+    }
+    void clickRow(int row, int col, Qt::KeyboardModifiers keys = {})
+    {
+        SiteGrid* grid = window->grid();
+        clickAt(grid->viewport(), grid->visualRect(list().index(row - 1, col)).center(), keys);
+    }
+    void clickArea(const char* name)
+    {
+        auto* area = window->findChild<ClickArea*>(name);
+        clickAt(area, area->rect().center());
+    }
+
+    // Go Look! by one of its three ways: the drawn button, the menu item, a screen reader.
+    void goLook(int way)
+    {
+        if (way == 0)
+            clickArea("Label3");
+        else if (way == 1)
+            window->findChild<QAction*>("golook")->trigger();
+        else
+            QAccessible::queryAccessibleInterface(window->findChild<ClickArea*>("Label3"))
+                ->actionInterface()
+                ->doAction(QAccessibleActionInterface::pressAction());
+    }
+
+    // Starts a run that the server holds at its `holdAt`-th request; `whileHeld` runs then.
+    void runHeld(int holdAt, int way, const std::function<void()>& whileHeld)
+    {
+        {
+            std::lock_guard guard(server.lock);
+            server.requests = 0;
+            server.holdRequest = holdAt;
+        }
+        server.gate.close();
+        bool done = false;
+        QTimer timer;
+        timer.setInterval(2);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (done || !server.gate.isHolding())
+                return;
+            done = true;
+            whileHeld();
+            server.gate.release();
+        });
+        timer.start();
+        goLook(way);
+        server.gate.release();
+        {
+            std::lock_guard guard(server.lock);
+            server.holdRequest = 0;
+        }
+        RC_ASSERT(done);
+    }
+};
+
+using Command = rc::state::Command<Model, Sut>;
+
+const auto AddressGen = [] {
+    return rc::gen::oneOf(rc::gen::map(rc::gen::inRange(0, Pages),
+                                       [](int k) { return g_host + "/p" + std::to_string(k); }),
+                          rc::gen::element<std::string>("dead..example", ""));
+};
+
+struct Select final : Command
+{
+    int row = 0, col = 0, extend = 0;
+    explicit Select(const Model& m)
+        : row(*rc::gen::inRange(1, m.last() + 1)), col(*rc::gen::element(0, 2)),
+          extend(*rc::gen::inRange(-2, 3))
+    {}
+    void apply(Model& m) const override
+    {
+        m.row = row;
+        m.col = col;
+        m.rowSel = std::clamp(row + extend, 1, m.last());
+    }
+    void run(const Model& m, Sut& s) const override
+    {
+        s.clickRow(row, col);
+        for (int i = 0; i < std::abs(extend); ++i)
+            QTest::keyClick(s.window->grid(), extend > 0 ? Qt::Key_Down : Qt::Key_Up,
+                            Qt::ShiftModifier);
+        Model next = m;
+        apply(next);
+        s.checkAgainst(next);
+    }
+    void show(std::ostream& os) const override
+    {
+        os << "Select row " << row << " col " << col << " extend " << extend;
+    }
+};
+
+struct Add final : Command
+{
+    std::string typed = *rc::gen::oneOf(
+        AddressGen(), rc::gen::element<std::string>("http://" + g_host + "/p1", "ab"));
+    explicit Add(const Model& m) { RC_PRE(m.rows.size() < MostRows); }
+    std::string kept() const { return typed.rfind("http://", 0) == 0 ? typed.substr(7) : typed; }
+    void apply(Model& m) const override
+    {
+        if (kept().size() < 3)
+            return;
+        m.rows.push_back({kept(), "", "", ""});
+        m.fileMissing = false;
+    }
+    void run(const Model& m, Sut& s) const override
+    {
+        s.clickArea("Label4");
+        s.window->addDialog()->addressField()->setText(QString::fromStdString(typed));
+        QTest::mouseClick(s.window->addDialog()->actionButton(), Qt::LeftButton);
+        s.window->addDialog()->hide();
+        Model next = m;
+        apply(next);
+        s.checkAgainst(next);
+    }
+    void show(std::ostream& os) const override { os << "Add \"" << typed << '"'; }
+};
+
+struct Edit final : Command
+{
+    std::string typed = *AddressGen();
+    void apply(Model& m) const override
+    {
+        m.rows[size_t(m.row - 1)].address = typed;
+        m.col = 0;
+        m.rowSel = m.row;
+        m.fileMissing = false;
+    }
+    void run(const Model& m, Sut& s) const override
+    {
+        s.clickArea("Label5");
+        s.window->editDialog()->addressField()->setText(QString::fromStdString(typed));
+        QTest::mouseClick(s.window->editDialog()->actionButton(), Qt::LeftButton);
+        Model next = m;
+        apply(next);
+        s.checkAgainst(next);
+    }
+    void show(std::ostream& os) const override { os << "Edit to \"" << typed << '"'; }
+};
+
+struct Remove final : Command
+{
+    void apply(Model& m) const override
+    {
+        m.fileMissing = m.fileMissing && m.rows.size() < 2;
+        m.remove();
+    }
+    void run(const Model& m, Sut& s) const override
+    {
+        s.clickArea("Label6");
+        Model next = m;
+        apply(next);
+        s.checkAgainst(next);
+    }
+    void show(std::ostream& os) const override { os << "Remove"; }
+};
+
+struct ChangePage final : Command
+{
+    int page = *rc::gen::inRange(0, Pages);
+    int length = *rc::gen::elementOf(PageLengths);
+    void apply(Model& m) const override { m.pages[size_t(page)] = length; }
+    void run(const Model&, Sut& s) const override
+    {
+        std::lock_guard guard(s.server.lock);
+        s.server.pages[size_t(page)] = length;
+    }
+    void show(std::ostream& os) const override { os << "Page " << page << " becomes " << length; }
+};
+
+// A whole run; when `held`, the server holds one of its requests, and meanwhile the user asks
+// for another run and maybe removes the selected site.
+struct GoLook final : Command
+{
+    int way = *rc::gen::inRange(0, 3);
+    int secondWay = *rc::gen::inRange(0, 3);
+    bool held = *rc::gen::arbitrary<bool>();
+    bool removeWhileHeld = *rc::gen::arbitrary<bool>();
+    int holdAt = 0;
+    explicit GoLook(const Model& m)
+    {
+        const auto served = std::count_if(m.rows.begin(), m.rows.end(),
+                                          [&](const Row& r) { return m.reachesServer(r); });
+        if (held) {
+            RC_PRE(served > 0);
+            holdAt = *rc::gen::inRange(1, int(served) + 1);
+        }
+    }
+    void apply(Model& m) const override
+    {
+        for (Row& r : m.rows)
+            m.check(r);
+        m.fileMissing = false;
+        if (held && removeWhileHeld)
+            m.remove();
+    }
+    void run(const Model& m, Sut& s) const override
+    {
+        const int scrolled = s.window->grid()->horizontalScrollBar()->value();
+        if (!held) {
+            s.goLook(way);
+        } else {
+            s.runHeld(holdAt, way, [&] {
+                RC_ASSERT(s.list().Row() == m.row && s.list().RowSel() == m.rowSel);
+                s.goLook(secondWay);
+                if (removeWhileHeld)
+                    s.clickArea("Label6");
+            });
+        }
+        RC_ASSERT(s.window->grid()->horizontalScrollBar()->value() == scrolled);
+        Model next = m;
+        apply(next);
+        s.checkAgainst(next);
+    }
+    void show(std::ostream& os) const override
+    {
+        os << "Go Look " << way;
+        if (held)
+            os << ", held at request " << holdAt << ": Go Look " << secondWay
+               << (removeWhileHeld ? " and Remove" : "");
+    }
+};
+
+// The end of the program, then a start on the same list. `during`: the end comes while the
+// server holds a page of a run, which stops there.
+struct EndAndRestart final : Command
+{
+    enum Way
+    {
+        Close,
+        Exit,
+        Signal,
+        Crash
+    };
+    Way way = *rc::gen::element(Close, Exit, Signal, Crash);
+    bool during = *rc::gen::arbitrary<bool>();
+    int holdAt = 0;
+    explicit EndAndRestart(const Model& m)
+    {
+        // A crash with the list deleted starts from a new default list.
+        RC_PRE(way != Crash || !m.fileMissing);
+        const auto served = std::count_if(m.rows.begin(), m.rows.end(),
+                                          [&](const Row& r) { return m.reachesServer(r); });
+        if (way == Crash || served == 0)
+            during = false;
+        if (during)
+            holdAt = *rc::gen::inRange(1, int(served) + 1);
+    }
+    void apply(Model& m) const override
+    {
+        if (during) {
+            int request = 0;
+            for (Row& r : m.rows) {
+                if (m.reachesServer(r) && ++request == holdAt)
+                    break;
+                m.check(r);
+            }
+        }
+        if (way != Crash)
+            m.fileMissing = false;
+        m.startUp();
+    }
+    void end(Sut& s) const
+    {
+        if (way == Close)
+            s.window->close();
+        else if (way == Exit)
+            s.window->findChild<QAction*>("exitkorvane")->trigger();
+        else if (way == Signal)
+            s.window->endOnRequest();
+    }
+    void run(const Model& m, Sut& s) const override
+    {
+        const FileStamp before = stampOf(s.listPath());
+        const bool unchanged = !m.fileMissing && readFile(s.listPath()) == m.fileBytes();
+        QSignalSpy finished(s.window.get(), &MainWindow::finished);
+        if (during)
+            s.runHeld(holdAt, 0, [&] { end(s); });
+        else
+            end(s);
+        RC_ASSERT(finished.count() == (way == Crash ? 0 : 1));
+        if (!during && way != Crash && unchanged)
+            RC_ASSERT(stampOf(s.listPath()) == before);
+        s.window.reset();
+        Model next = m;
+        apply(next);
+        s.checkAgainst(next);
+        s.open();
+        s.checkAgainst(next);
+    }
+    void show(std::ostream& os) const override
+    {
+        static const char* const names[] = {"Close", "Exit", "Signal", "Crash"};
+        os << names[way]
+           << (during ? " during a run held at request " + std::to_string(holdAt) : "")
+           << ", start again";
+    }
+};
+
+struct DeleteList final : Command
+{
+    void apply(Model& m) const override { m.fileMissing = true; }
+    void run(const Model&, Sut& s) const override { QFile::remove(s.listPath()); }
+    void show(std::ostream& os) const override { os << "Delete websites.ini"; }
+};
+
+} // namespace
+
+class TestNothingLost : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void userJourneys()
+    {
+        // Reproducible by default; RC_PARAMS given from outside wins.
+        if (qEnvironmentVariableIsEmpty("RC_PARAMS"))
+            qputenv("RC_PARAMS", "seed=20261208 max_success=150 max_size=29");
+        Model initial;
+        initial.rows = {{"", "never", "7", ""}, {"", "never", "", ""}, {"", "never", "0", ""}};
+        initial.pages = {30, 7, -1};
+
+        PageServer server;
+        g_server = &server;
+        server.http.http().Get(R"(/p(\d))",
+                               [&server](const httplib::Request& req, httplib::Response& res) {
+                                   int length;
+                                   {
+                                       std::unique_lock guard(server.lock);
+                                       if (++server.requests == server.holdRequest) {
+                                           guard.unlock();
+                                           server.gate.wait();
+                                           guard.lock();
+                                       }
+                                       length = server.pages[size_t(std::stoi(req.matches[1]))];
+                                   }
+                                   if (length < 0)
+                                       res.status = 404;
+                                   else
+                                       res.set_content(pageOfTextLength(length), "text/html");
+                               });
+        server.http.start();
+        g_host = server.http.hostAndPort().toStdString();
+        for (int k = 0; k < Pages; ++k)
+            initial.rows[size_t(k)].address = g_host + "/p" + std::to_string(k);
+        initial.startUp();
+
+        std::unique_ptr<Sut> sut;
+        const bool held = rc::check("nothing the user did is lost", [&] {
+            sut = std::make_unique<Sut>();
+            Sut& s = *sut;
+            {
+                std::lock_guard guard(server.lock);
+                server.pages = initial.pages;
+            }
+            RC_ASSERT(writeFile(s.listPath(), initial.fileBytes()));
+            for (const auto& [name, bytes] : UserFiles)
+                RC_ASSERT(writeFile(s.dir.filePath(name), bytes));
+            s.open();
+            rc::state::check(
+                initial, s,
+                rc::state::gen::execOneOfWithArgs<Select, Add, Edit, Remove, ChangePage, GoLook,
+                                                  EndAndRestart, DeleteList>());
+            s.window.reset();
+        });
+        sut.reset();
+        QVERIFY(held);
+    }
+};
+
+QTEST_MAIN(TestNothingLost)
+#include "tst_nothinglost.moc"
