@@ -16,5 +16,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Rendered once for each size and screen scale, into the pixmap cache: a check run repaints
+    // parts of the window many times a second, and the vector art with its text takes
+    // milliseconds each time.
     QSvgRenderer m_renderer;
 };

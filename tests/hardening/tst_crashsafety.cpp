@@ -209,9 +209,9 @@ private Q_SLOTS:
         // A plain SIGKILL may also cut a write system call short. Stopping the writer first
         // freezes it where it is, so that its open files show whether the new file was being
         // written at that moment; the SIGKILL then ends it right there.
-        QTest::newRow("SIGKILL at a random moment") << false << 100 << quint32(20261207);
+        QTest::newRow("SIGKILL at a random moment") << false << 60 << quint32(20261207);
         QTest::newRow("SIGSTOP at a random moment, look, SIGKILL")
-            << true << 100 << quint32(19700101);
+            << true << 60 << quint32(19700101);
     }
 
     void listIsWholeAfterEveryKill()

@@ -41,8 +41,10 @@ DownloadLimits shortLimits()
 {
     DownloadLimits limits;
     limits.connectTimeout = 1s;
-    limits.transferTimeout = 5s;
+    limits.transferTimeout = 4500ms;
     limits.stallTime = 1s;
+    // Well under the huge body below; what it bounds is the file, memory never holds a body.
+    limits.maxBodyBytes = 4LL * 1024 * 1024;
     return limits;
 }
 constexpr auto DripInterval = 2500ms; // one byte, then silence: 0.4 bytes a second

@@ -26,7 +26,7 @@ public:
     explicit MessageBoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok)
         : m_answer(answer)
     {
-        m_timer.setInterval(10);
+        m_timer.setInterval(2);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box)
