@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Starts Korvane: the end signals, the application object, the claim on the list, the main
 // window with what it checks pages with, the event loop.
+#include "alreadyopen.h"
 #include "checkrun.h"
 #include "datadirectory.h"
 #include "datetimetext.h"
@@ -9,6 +10,7 @@
 #include "mainwindow.h"
 #include "singleinstance.h"
 #include "urlopener.h"
+#include "watchlistfile.h"
 
 #include <QApplication>
 
@@ -26,8 +28,18 @@ int main(int argc, char* argv[])
     // One window per list: a second start on the same list brings the first one forward.
     const QString dataDirectory = dataDirectoryForThisProgram();
     SingleInstance instance(dataDirectory);
-    if (!instance.claim())
+    switch (instance.claim()) {
+    case SingleInstance::Claim::Owner:
+        break;
+    case SingleInstance::Claim::Raised:
         return 0;
+    case SingleInstance::Claim::AlreadyOpen:
+        // A logout while the message is up takes it away.
+        QObject::connect(&endSignals, &EndSignals::endRequested, &app,
+                         &QApplication::closeAllWindows);
+        tellListAlreadyOpen(watchListPath(dataDirectory));
+        return 0;
+    }
     // Asked to end before the list is loaded: there is nothing to save.
     if (endSignals.hasPendingRequest())
         return 0;

@@ -4,6 +4,7 @@
 #include "singleinstance.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -14,6 +15,8 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +31,7 @@ const QByteArray RaiseRequest = "raise\n";
 
 // How long a later start keeps calling an owner that holds the lock but does not answer yet:
 // the owner may have taken the lock a moment ago and not be listening yet.
-constexpr int HandOverMs = 3000;
+constexpr int HandOverMs = 1500;
 constexpr int CallMs = 500;
 constexpr int RetryMs = 50;
 
@@ -39,24 +42,28 @@ constexpr size_t MostCallers = 8;
 // How often the owner makes sure that later starts can still reach it.
 constexpr int ListenCheckMs = 1000;
 
-// The places for the lock and the socket, best first, as paths to which ".lock" and ".socket"
-// are added. The same list gets the same names from every start, whatever path led to its
-// directory.
-QStringList guardPlaces(const QString& dataDirectory)
+// The place in the user's runtime directory named after the list's directory, to which
+// ".lock" and ".socket" are added; empty without a usable runtime directory. The same list gets
+// the same name from every start, whatever path led to its directory.
+QString runtimePlace(const QString& dataDirectory)
 {
-    QStringList places;
     const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (!runtime.isEmpty()) {
-        QString path = QFileInfo(dataDirectory).canonicalFilePath();
-        if (path.isEmpty())
-            path = QDir(dataDirectory).absolutePath();
-        const QByteArray hash =
-            QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-        places << QDir(runtime).filePath(QStringLiteral("korvane-") + QString::fromLatin1(hash));
-    }
-    if (QDir::isAbsolutePath(dataDirectory))
-        places << QDir(dataDirectory).filePath(QStringLiteral(".korvane"));
-    return places;
+    if (runtime.isEmpty())
+        return {};
+    QString path = QFileInfo(dataDirectory).canonicalFilePath();
+    if (path.isEmpty())
+        path = QDir(dataDirectory).absolutePath();
+    const QByteArray hash =
+        QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    return QDir(runtime).filePath(QStringLiteral("korvane-") + QString::fromLatin1(hash));
+}
+
+// The place beside the list; empty for a directory that is not given whole.
+QString besideTheList(const QString& dataDirectory)
+{
+    if (!QDir::isAbsolutePath(dataDirectory))
+        return {};
+    return QDir(dataDirectory).filePath(QStringLiteral(".korvane"));
 }
 
 struct stat statOf(const QString& path)
@@ -89,20 +96,36 @@ SingleInstance::SingleInstance(const QString& dataDirectory, QObject* parent)
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::holdsLock() const
+SingleInstance::Claim SingleInstance::claim()
 {
-    return m_lock && m_lock->isLocked();
-}
+    const QString beside = besideTheList(m_dataDirectory);
+    const QString runtime = runtimePlace(m_dataDirectory);
+    // Where this start listens if it becomes the owner; an owner may also listen at the other
+    // place, when its runtime folder differed, so a later start calls both.
+    for (const QString& place : {runtime, beside})
+        if (!place.isEmpty())
+            m_callPaths << place + QStringLiteral(".socket");
+    m_socketPath = m_callPaths.value(0);
+    QStringList lockPaths;
+    if (!beside.isEmpty())
+        lockPaths << beside + QStringLiteral(".lock");
+    if (!runtime.isEmpty())
+        lockPaths << runtime + QStringLiteral(".lock");
 
-bool SingleInstance::claim()
-{
-    for (const QString& place : guardPlaces(m_dataDirectory)) {
-        switch (claimAt(place)) {
-        case Claim::Owner:
-            return true;
-        case Claim::TakenByAnother:
-            return false;
-        case Claim::PlaceUnusable:
+    for (const QString& lockPath : lockPaths) {
+        switch (lockAt(lockPath)) {
+        case LockAt::Taken:
+            if (lockPath != lockPaths.front())
+                qCWarning(lcSession,
+                          "the folder of the list %s cannot hold its lock: only starts with the "
+                          "same runtime folder are kept from opening it a second time",
+                          qPrintable(m_dataDirectory));
+            if (!m_socketPath.isEmpty())
+                listen();
+            return Claim::Owner;
+        case LockAt::HeldByAnother:
+            return m_raised ? Claim::Raised : Claim::AlreadyOpen;
+        case LockAt::PlaceUnusable:
             break;
         }
     }
@@ -111,52 +134,61 @@ bool SingleInstance::claim()
               "no place for the lock of the list in %s: a second start will open a "
               "second window",
               qPrintable(m_dataDirectory));
-    return true;
+    return Claim::Owner;
 }
 
-SingleInstance::Claim SingleInstance::claimAt(const QString& place)
+SingleInstance::LockAt SingleInstance::lockAt(const QString& lockPath)
 {
-    const QString lockPath = place + QStringLiteral(".lock");
     const struct stat lockStat = statOf(lockPath);
     if (lockStat.st_mode != 0 && !isOurs(lockStat, S_IFREG)) {
         qCWarning(lcSession, "%s is not this user's lock: not trusted", qPrintable(lockPath));
-        return Claim::PlaceUnusable;
+        return LockAt::PlaceUnusable;
     }
     auto lock = std::make_unique<QLockFile>(lockPath);
     // Age means nothing here: an owner keeps its list open for days. A lock is stale only when
     // the process that took it is gone.
     lock->setStaleLockTime(0);
-    m_socketPath = place + QStringLiteral(".socket");
 
-    const QDeadlineTimer deadline(HandOverMs);
+    // An owner that took its lock a moment ago may not be listening yet: it gets a little
+    // time, counted from when it took the lock.
+    const qint64 lockAge = QFileInfo(lockPath).lastModified().msecsTo(QDateTime::currentDateTime());
+    const QDeadlineTimer deadline(std::clamp<qint64>(HandOverMs - lockAge, 0, HandOverMs));
     for (;;) {
         if (lock->tryLock(0))
             break;
         // A full or read-only place: the next one may do.
         if (lock->error() != QLockFile::LockFailedError)
-            return Claim::PlaceUnusable;
-        if (askTheOtherToRaise())
-            return Claim::TakenByAnother;
+            return LockAt::PlaceUnusable;
+        if (askTheOtherToRaise()) {
+            m_raised = true;
+            return LockAt::HeldByAnother;
+        }
         if (deadline.hasExpired()) {
             // Nobody answers for the lock: its process died and its number now belongs to
-            // another Korvane. removeStaleLockFile() only removes a lock no living process holds.
+            // another program, or it runs where this start cannot reach it.
+            // removeStaleLockFile() only removes a lock no living process holds.
             if (lock->removeStaleLockFile() && lock->tryLock(0))
                 break;
-            return Claim::TakenByAnother;
+            return LockAt::HeldByAnother;
         }
         QThread::msleep(RetryMs);
     }
     m_lock = std::move(lock);
-    listen();
-    return Claim::Owner;
+    return LockAt::Taken;
 }
 
 bool SingleInstance::askTheOtherToRaise() const
 {
-    if (!isOurs(statOf(m_socketPath), S_IFSOCK))
+    return std::any_of(m_callPaths.begin(), m_callPaths.end(),
+                       [](const QString& path) { return askToRaiseAt(path); });
+}
+
+bool SingleInstance::askToRaiseAt(const QString& socketPath)
+{
+    if (!isOurs(statOf(socketPath), S_IFSOCK))
         return false;
     QLocalSocket socket;
-    socket.connectToServer(m_socketPath);
+    socket.connectToServer(socketPath);
     if (!socket.waitForConnected(CallMs))
         return false;
     // An owner that answers the call is alive; what becomes of the request is up to it.

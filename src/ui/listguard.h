@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Holds back whatever would change the watch list or start a check run while a run walks the
-// list, and carries it out, in the order it came, once the run has ended.
+// Holds back whatever would change the watch list while a check run walks it, and carries it
+// out, in the order it came, once the run has ended. (A second run is not held back: it is
+// dropped.)
 #pragma once
 
 #include <deque>
@@ -19,8 +20,7 @@ public:
     // A run begins: changes wait from here on.
     void hold() { m_held = true; }
 
-    // The run has ended: what waited is carried out in order. A change that starts another run
-    // leaves those after it waiting for that run's end.
+    // The run has ended: what waited is carried out in order.
     void release();
 
     // The program is ending: what waits, and whatever comes later, is dropped, since no save

@@ -71,7 +71,8 @@ class TestSingleInstance : public QObject
 
     // A start of the copy in `directory`, as a user's desktop would start it, each from a
     // working folder of its own.
-    QProcess& launch(const QString& directory)
+    QProcess& launch(const QString& directory,
+                     QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels)
     {
         QProcessEnvironment env = m_display.programEnvironment(
             m_dir.filePath(QStringLiteral("home")), m_runtimeUsable ? runtimeDir() : QString());
@@ -83,7 +84,7 @@ class TestSingleInstance : public QObject
         QProcess& program = m_programs.emplace_back().process();
         program.setProcessEnvironment(env);
         program.setWorkingDirectory(work);
-        program.setProcessChannelMode(QProcess::ForwardedChannels);
+        program.setProcessChannelMode(channels);
         program.start(QDir(directory).filePath(QStringLiteral("korvane")), {});
         return program;
     }
@@ -185,12 +186,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("runtimeUsable");
         QTest::addColumn<QStringList>("besideTheList");
-        const QStringList copy{QStringLiteral("korvane"), QStringLiteral("websites.ini")};
+        const QStringList copy{QStringLiteral(".korvane.lock"), QStringLiteral("korvane"),
+                               QStringLiteral("websites.ini")};
         QTest::newRow("runtime folder") << true << copy;
-        QTest::newRow("no usable runtime folder")
-            << false
-            << QStringList{QStringLiteral(".korvane.lock"), QStringLiteral(".korvane.socket")} +
-                   copy;
+        QStringList withSocket = copy;
+        withSocket.insert(1, QStringLiteral(".korvane.socket"));
+        QTest::newRow("no usable runtime folder") << false << withSocket;
     }
 
     void secondStartOnAListRaisesItsWindow()
@@ -230,12 +231,41 @@ private Q_SLOTS:
 
         STOP_ON_FAILURE(startOwner(copyIn("one"), next));
         QCOMPARE(entries(one.path()),
-                 QStringList({QStringLiteral("korvane"), QStringLiteral("websites.ini")}) + copies);
+                 QStringList({QStringLiteral(".korvane.lock"), QStringLiteral("korvane"),
+                              QStringLiteral("websites.ini")}) +
+                     copies);
         for (const QString& copy : copies) {
             QCOMPARE(readFile(one.filePath(copy)), List + copy.toUtf8());
             QVERIFY(QFile::remove(one.filePath(copy)));
         }
         STOP_ON_FAILURE(secondStartBringsTheOwnerForward(copyIn("one"), next, other));
+    }
+
+    // A start that cannot reach the owner, here one without the owner's runtime folder (as
+    // under su, ssh or cron), opens no second window: it says that the list is open, on
+    // standard error and in a message box, which an end signal takes away, and it ends with
+    // status 0 without touching the list.
+    void startElsewhereSaysTheListIsOpen()
+    {
+        QByteArray owner;
+        STOP_ON_FAILURE(startOwner(copyIn("one"), owner));
+        const QString list = QDir(copyIn("one")).filePath(QStringLiteral("websites.ini"));
+        const FileStamp stamp = stampOf(list);
+        m_runtimeUsable = false;
+        QProcess& second = launch(copyIn("one"), QProcess::SeparateChannels);
+        const QByteArrayList shown =
+            m_display.waitForWindows(second, QStringLiteral("^Korvane$"), StepTimeoutMs);
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(geometry(shown.front()).size() != geometry(owner).size(),
+                 "a second main window opened");
+        QCOMPARE(::kill(pid_t(second.processId()), SIGTERM), 0);
+        QVERIFY2(second.waitForFinished(StepTimeoutMs), "the second start did not end");
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY2(second.readAllStandardError().contains("already open with this watch list"),
+                 "nothing said on standard error");
+        QVERIFY(stampOf(list) == stamp);
+        QCOMPARE(m_display.visibleWindows(m_programs.front().process().processId()).size(), 1);
     }
 
     // End signals at any moment end the program with status 0 and leave the list as it was:

@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+// The message of a start that found its list open elsewhere.
+#include "alreadyopen.h"
+
+#include <QDir>
+#include <QMessageBox>
+
+#include <cstdio>
+
+void tellListAlreadyOpen(const QString& listPath)
+{
+    const QString where = QDir::toNativeSeparators(listPath);
+    std::fprintf(stderr, "korvane: %s (%s)\n", qUtf8Printable(AlreadyOpenText),
+                 qUtf8Printable(where));
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Korvane"),
+                    AlreadyOpenText + QStringLiteral("\n\n%1\n\nIt runs where this start cannot "
+                                                     "bring it forward, such as another login "
+                                                     "or another display.")
+                                          .arg(where),
+                    QMessageBox::Ok);
+    box.exec();
+}

@@ -1,0 +1,11 @@
+// SPDX-License-Identifier: MIT
+// What a start says when another Korvane has its list open and cannot be asked to come forward.
+#pragma once
+
+#include <QString>
+
+inline const QString AlreadyOpenText =
+    QStringLiteral("Korvane is already open with this watch list.");
+
+// Says so on standard error, for a start from a terminal, and in a message box.
+void tellListAlreadyOpen(const QString& listPath);
