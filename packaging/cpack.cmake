@@ -4,7 +4,8 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME korvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "The Korvane developers <packages@korvane.com>")
+# The project has no host of its own: an address that can never reach a stranger's (RFC 2606).
+set(CPACK_PACKAGE_CONTACT "The Korvane developers <korvane@packages.invalid>")
 set(CPACK_PACKAGE_VENDOR "The Korvane developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "watch a list of web pages and see which ones changed")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -18,7 +19,6 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.korvane.com/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libcurl only recommends the CA certificates, without which every https page fails; xdg-open
 # opens sites in the browser.

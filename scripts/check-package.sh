@@ -35,6 +35,12 @@ cleanup() {
 }
 trap cleanup EXIT
 dpkg-deb -x "$deb" "$root/pkg"
+# The help comes with the program, and nothing in the package sends users to a host the
+# project does not own.
+[ -s "$root/pkg/usr/share/korvane/help.html" ] || fail "no help page in the package"
+if grep -rIl 'korvane\.com' "$root/pkg" || dpkg-deb -I "$deb" | grep -q 'korvane\.com'; then
+  fail "the package names a host the project does not own"
+fi
 desktop-file-validate "$root/pkg/usr/share/applications/com.korvane.Korvane.desktop"
 appstreamcli validate --no-net "$root/pkg/usr/share/metainfo/com.korvane.Korvane.metainfo.xml"
 

@@ -65,6 +65,24 @@ size_t writeBody(char* data, size_t size, size_t count, void* userdata)
     return bytes;
 }
 
+// The address as a log line shows it: a password in it (user:password@host) becomes "***",
+// since logs are pasted into bug reports.
+QByteArray forLog(const QByteArray& address)
+{
+    const qsizetype schemeEnd = address.indexOf("://");
+    const qsizetype from = schemeEnd < 0 ? 0 : schemeEnd + 3;
+    qsizetype authorityEnd = from;
+    while (authorityEnd < address.size() && !QByteArrayView("/?#").contains(address[authorityEnd]))
+        ++authorityEnd;
+    const qsizetype at = address.lastIndexOf('@', authorityEnd - 1);
+    if (at < from)
+        return address;
+    const qsizetype colon = address.indexOf(':', from);
+    if (colon < 0 || colon > at)
+        return address;
+    return address.first(colon + 1) + "***" + address.sliced(at);
+}
+
 QString sizeText(qint64 bytes)
 {
     if (bytes >= 1024 * 1024)
@@ -263,9 +281,9 @@ void CurlDownloadService::fail(const QByteArray& address, QString why, const cha
     if (!errorString().isEmpty())
         return;
     if (detail && *detail)
-        qCInfo(lcFetch, "%s: %s (%s)", address.constData(), qUtf8Printable(why), detail);
+        qCInfo(lcFetch, "%s: %s (%s)", forLog(address).constData(), qUtf8Printable(why), detail);
     else
-        qCInfo(lcFetch, "%s: %s", address.constData(), qUtf8Printable(why));
+        qCInfo(lcFetch, "%s: %s", forLog(address).constData(), qUtf8Printable(why));
     setErrorString(std::move(why));
 }
 
@@ -306,7 +324,7 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
         const CURLcode code = curl_easy_setopt(h, option, value);
         if (code != CURLE_OK) {
             const curl_easyoption* known = curl_easy_option_by_id(option);
-            qCInfo(lcFetch, "%s: libcurl refused option %s: %s", address.constData(),
+            qCInfo(lcFetch, "%s: libcurl refused option %s: %s", forLog(address).constData(),
                    known ? known->name : "?", curl_easy_strerror(code));
         }
         return code == CURLE_OK;
@@ -428,7 +446,7 @@ std::optional<QByteArray> PageFetcher::FetchPageText(const QByteArray& address)
     if (!page || ::unlink(name.constData()) != 0) {
         m_errorString = QStringLiteral("The downloaded page could not be read back: %1")
                             .arg(QString::fromLocal8Bit(std::strerror(errno)));
-        qCInfo(lcFetch, "%s: %s", address.constData(), qUtf8Printable(m_errorString));
+        qCInfo(lcFetch, "%s: %s", forLog(address).constData(), qUtf8Printable(m_errorString));
         return std::nullopt;
     }
 
@@ -444,6 +462,6 @@ std::optional<QByteArray> PageFetcher::FetchPageText(const QByteArray& address)
     if (text.isEmpty() && m_errorString.isEmpty())
         m_errorString = QStringLiteral("The page has no text");
     if (!m_errorString.isEmpty())
-        qCInfo(lcFetch, "%s: %s", address.constData(), qUtf8Printable(m_errorString));
+        qCInfo(lcFetch, "%s: %s", forLog(address).constData(), qUtf8Printable(m_errorString));
     return text;
 }

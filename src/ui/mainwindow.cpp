@@ -4,6 +4,7 @@
 
 #include "backgroundpicture.h"
 #include "clickarea.h"
+#include "helppage.h"
 #include "lifecycle.h"
 #include "sitedialogs.h"
 #include "sitegrid.h"
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSessionManager>
+#include <QShortcut>
 
 #include <utility>
 
@@ -93,6 +95,12 @@ void MainWindow::buildMenus()
     QMenu* help = addMenu(QStringLiteral("help"), QStringLiteral("Help"));
     addItem(help, QStringLiteral("onlinehelp"), QStringLiteral("Online Help"),
             &MainWindow::onlineHelpCommand);
+
+    // Without access keys in the captions, F10 is how the keyboard reaches the menus, as in
+    // other desktop programs.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, bar,
+            [bar] { bar->setActiveAction(bar->actions().value(0)); });
 }
 
 void MainWindow::buildFace()
@@ -155,6 +163,11 @@ void MainWindow::buildFace()
     m_grid->setAccessibleDescription(
         QStringLiteral("The watched websites; double click a website to open it in the browser"));
     connect(m_grid, &SiteGrid::gridDoubleClicked, this, &MainWindow::openSiteCommand);
+    // A site just added is shown, so the user sees it arrive at the end of a long list.
+    connect(&m_list, &QAbstractItemModel::rowsInserted, m_grid,
+            [this](const QModelIndex&, int first) {
+                m_grid->showRow(WatchList::tableRowFromModelRow(first));
+            });
 }
 
 QPersistentModelIndex MainWindow::siteRowAt(int row) const
@@ -268,7 +281,11 @@ void MainWindow::openSiteCommand()
 
 void MainWindow::onlineHelpCommand()
 {
-    m_guard.whenFree([this] { m_opener->open(QByteArray("http://") + HelpPageAddress); });
+    m_guard.whenFree([this] {
+        const QByteArray page = helpPageAddress(QCoreApplication::applicationDirPath());
+        if (!page.isEmpty())
+            m_opener->open(page);
+    });
 }
 
 void MainWindow::exitCommand()

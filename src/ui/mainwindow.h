@@ -23,8 +23,6 @@ class SiteGrid;
 class UrlOpener;
 
 inline const QString ReadyStatusText = QStringLiteral(" Status : Ready...");
-// Where the help pages live, without the scheme that is put in front of every address.
-inline constexpr char HelpPageAddress[] = "www.korvane.com/help.asp";
 
 class MainWindow final : public QMainWindow, private CheckRunHost
 {

@@ -201,3 +201,10 @@ int SiteGrid::checkingRow() const
 {
     return m_delegate->modelRow < 0 ? 0 : WatchList::tableRowFromModelRow(m_delegate->modelRow);
 }
+
+void SiteGrid::showRow(int row)
+{
+    // A row appended a moment ago is not in the scroll range until the view lays itself out.
+    executeDelayedItemsLayout();
+    scrollTo(m_list.index(WatchList::modelRowFromTableRow(row), WatchList::UrlColumn));
+}

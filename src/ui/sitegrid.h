@@ -19,6 +19,9 @@ public:
     void setCheckingRow(int row);
     int checkingRow() const;
 
+    // Scrolls a site row (table numbering) into view, also one that was just appended.
+    void showRow(int row);
+
 Q_SIGNALS:
     // A double click anywhere on the grid, its header row included.
     void gridDoubleClicked();

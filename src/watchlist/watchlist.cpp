@@ -262,10 +262,22 @@ QString WatchList::displayText(const QByteArray& bytes)
 
 QByteArray WatchList::siteAddress(const QByteArray& urlCell)
 {
-    const QByteArray lower = urlCell.left(8).toLower();
+    // Pasted from a mail or a document, an address often brings a space or a tab that the grid
+    // does not show; only those around it are let go, those inside are part of it.
+    qsizetype begin = 0;
+    qsizetype end = urlCell.size();
+    const auto blank = [&urlCell](qsizetype at) {
+        return urlCell[at] == ' ' || urlCell[at] == '\t';
+    };
+    while (begin < end && blank(begin))
+        ++begin;
+    while (end > begin && blank(end - 1))
+        --end;
+    const QByteArray address = urlCell.sliced(begin, end - begin);
+    const QByteArray lower = address.left(8).toLower();
     if (lower.startsWith("http://") || lower.startsWith("https://"))
-        return urlCell;
-    return "http://" + urlCell;
+        return address;
+    return "http://" + address;
 }
 
 int WatchList::rowCount(const QModelIndex& parent) const

@@ -86,9 +86,10 @@ public:
     // character per byte, so that no byte is ever hidden from the user.
     static QString displayText(const QByteArray& bytes);
 
-    // The web address a URL cell stands for. A cell is normally kept without its scheme and
-    // gets "http://" in front; one that already begins with "http://" or "https://", in any
-    // letter case (pasted from a browser, or typed into the edit dialog), is used as it stands.
+    // The web address a URL cell stands for, without the spaces and tabs around it. A cell is
+    // normally kept without its scheme and gets "http://" in front; one that already begins
+    // with "http://" or "https://", in any letter case (pasted from a browser, or typed into
+    // the edit dialog), is used as it stands. The cell itself is never changed.
     static QByteArray siteAddress(const QByteArray& urlCell);
 
     // Views show (and lay out) at most this many of a cell's first bytes, so that a damaged list

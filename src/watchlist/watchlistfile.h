@@ -11,8 +11,10 @@
 
 class QIODevice;
 
-// The site the program's first list holds: its own web site, as a host without a scheme.
-inline constexpr char DefaultSiteAddress[] = "www.korvane.com";
+// The site the program's first list holds, as a host without a scheme: a name reserved for
+// examples (RFC 2606) that serves a small, steady page, since the program has no site of its
+// own to send new users to.
+inline constexpr char DefaultSiteAddress[] = "example.com";
 
 struct WatchListRecords
 {

@@ -371,6 +371,15 @@ private Q_SLOTS:
             << QByteArray("ftp://a.example") << QByteArray("http://ftp://a.example");
         QTest::newRow("a scheme cut short gets http in front")
             << QByteArray("https:/a.example") << QByteArray("http://https:/a.example");
+        // As pasted from a mail: the blanks around an address are not part of it.
+        QTest::newRow("space before") << QByteArray(" a.example") << QByteArray("http://a.example");
+        QTest::newRow("space after a path")
+            << QByteArray("a.example/page ") << QByteArray("http://a.example/page");
+        QTest::newRow("tab before a typed scheme")
+            << QByteArray("\thttps://a.example") << QByteArray("https://a.example");
+        QTest::newRow("spaces inside stay")
+            << QByteArray(" \ta.example/my page \t ") << QByteArray("http://a.example/my page");
+        QTest::newRow("blanks alone") << QByteArray(" \t ") << QByteArray("http://");
     }
 
     void addressFetchedForTheCell()

@@ -4,6 +4,7 @@
 #include "checkrunfixtures.h"
 #include "checktools.h"
 #include "clickarea.h"
+#include "helppage.h"
 #include "mainwindow.h"
 #include "messageboxanswerer.h"
 #include "recordingopener.h"
@@ -198,6 +199,25 @@ private Q_SLOTS:
             }
             QCOMPARE(items, expected[i].second);
         }
+        // The keyboard reaches every command: F10 opens the first menu.
+        QTest::keyClick(window.windowHandle(), Qt::Key_F10);
+        QTRY_VERIFY(menus[0]->menu()->isVisible());
+        menus[0]->menu()->close();
+    }
+
+    // Added to a list longer than the grid shows, a site is scrolled into view.
+    void addedSiteIsShown()
+    {
+        QByteArrayList sites;
+        for (int i = 0; i < 40; ++i)
+            sites << "site" + QByteArray::number(i) + ".example";
+        MainWindow& window = openWindow(sites);
+        window.grid()->scrollToTop();
+        clickArea("Label4");
+        window.addDialog()->addressField()->setText("new.example");
+        QTest::mouseClick(window.addDialog()->actionButton(), Qt::LeftButton);
+        const QRect added = window.grid()->visualRect(list().index(40, 0));
+        QVERIFY(window.grid()->viewport()->rect().contains(added));
     }
 
     void startUpShowsTheListWithItsColumns()
@@ -358,8 +378,23 @@ private Q_SLOTS:
         QVERIFY(m_window->editDialog()->isVisible());
         trigger("removemenu");
         QCOMPARE(addresses(), QByteArrayList{"a.example"});
+        // Help that comes with the program: a page on this computer, never a stranger's host.
         trigger("onlinehelp");
-        QCOMPARE(m_opened, QByteArrayList{"http://www.korvane.com/help.asp"});
+        QCOMPARE(m_opened.size(), 1);
+        const QUrl help = QUrl::fromEncoded(m_opened.front());
+        QVERIFY2(help.isLocalFile(), m_opened.front().constData());
+        QVERIFY(readFile(help.toLocalFile()).contains("<title>Korvane help</title>"));
+    }
+
+    // A copy of the program without the page beside it opens the page it carries within.
+    void helpWithoutTheShippedPage()
+    {
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_dir.filePath("cache")));
+        const QUrl help = QUrl::fromEncoded(helpPageAddress(m_dir.path()));
+        qunsetenv("XDG_CACHE_HOME");
+        QVERIFY2(help.toLocalFile().startsWith(m_dir.filePath("cache")), qPrintable(help.url()));
+        QCOMPARE(readFile(help.toLocalFile()),
+                 readFile(shippedHelpPage(QCoreApplication::applicationDirPath())));
     }
 
     void removingTheLastSiteIsRefused()
@@ -434,6 +469,8 @@ private Q_SLOTS:
             << QByteArray("HTTP://b.example") << QByteArray("HTTP://b.example");
         QTest::newRow("another scheme is never handed on")
             << QByteArray("file:///etc/passwd") << QByteArray("http://file:///etc/passwd");
+        QTest::newRow("pasted with blanks around it")
+            << QByteArray("\t https://b.example/a b ") << QByteArray("https://b.example/a b");
     }
 
     void doubleClickOpensTheSite()
