@@ -2,6 +2,7 @@
 // The download service over libcurl and the page fetcher.
 #include "downloadhtml.h"
 
+#include "lookahead.h"
 #include "strip.h"
 
 #include <QDir>
@@ -211,16 +212,41 @@ std::optional<QByteArray> readWholeFile(const QByteArray& name)
 
 } // namespace
 
+namespace {
+
+// libcurl reads these itself; a page fetched through a proxy gains nothing from a connection
+// to its host.
+bool proxyConfigured()
+{
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    return false;
+}
+
+} // namespace
+
 CurlDownloadService::CurlDownloadService(DownloadLimits limits) : m_limits(limits)
 {
     initCurlOnce();
     m_multi = curl_multi_init();
+    if (m_multi)
+        m_lookAhead =
+            std::make_unique<LookAhead>(m_multi, proxyConfigured() ? 0 : m_limits.lookAheadHosts,
+                                        long(m_limits.connectTimeout.count()));
 }
 
 CurlDownloadService::~CurlDownloadService()
 {
+    m_lookAhead.reset();
     if (m_multi)
         curl_multi_cleanup(m_multi);
+}
+
+void CurlDownloadService::lookAhead(const QByteArrayList& addresses)
+{
+    if (m_lookAhead && !m_busy)
+        m_lookAhead->setUpcoming(addresses);
 }
 
 bool CurlDownloadService::download(const QByteArray& address, const QString& localFile)
@@ -250,7 +276,10 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     }
 
     m_busy = true;
-    bool kept = transfer(address, &sink);
+    Transfer outcome = transfer(address, &sink, true);
+    if (outcome == Transfer::Again)
+        outcome = transfer(address, &sink, false);
+    bool kept = outcome == Transfer::Done;
     m_busy = false;
 
     if (::close(sink.fd) != 0 && kept) {
@@ -287,7 +316,8 @@ void CurlDownloadService::fail(const QByteArray& address, QString why, const cha
     setErrorString(std::move(why));
 }
 
-bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
+CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& address,
+                                                            void* bodySink, bool mayUsePrepared)
 {
     // Addresses are typed by people, who write spaces where a URL needs "%20", as browsers
     // accept them. The spaces are escaped here, the way a browser sends them; the parser would
@@ -297,13 +327,13 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
     if (!url) {
         fail(address, QStringLiteral("Out of memory"));
-        return false;
+        return Transfer::Failed;
     }
     if (const CURLUcode code =
             curl_url_set(url.get(), CURLUPART_URL, escaped.constData(), CURLU_URLENCODE);
         code != CURLUE_OK) {
         fail(address, QStringLiteral("Not a valid address"), curl_url_strerror(code));
-        return false;
+        return Transfer::Failed;
     }
 
     // A fresh handle for every page: a handle that met a failure keeps some of it (libcurl 7.88
@@ -313,7 +343,7 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), curl_easy_cleanup);
     if (!handle) {
         fail(address, QStringLiteral("Out of memory"));
-        return false;
+        return Transfer::Failed;
     }
     CURL* h = handle.get();
     // The options that protect (schemes, certificates, limits, the body's way to its file) are
@@ -355,7 +385,7 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
     if (!applied) {
         // The refused option has been logged already.
         setErrorString(QStringLiteral("This computer's libcurl cannot fetch pages safely"));
-        return false;
+        return Transfer::Failed;
     }
     // Larger pieces than the default 16 KiB: fewer callbacks and fewer writes per page.
     trySet(CURLOPT_BUFFERSIZE, 256L * 1024);
@@ -363,21 +393,46 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
     // look-up to end: the program is ending, and the look-up may hang for many seconds.
     trySet(CURLOPT_QUICK_EXIT, 1L);
 
+    // The pages after this one get ready while it downloads; this one may take the connection
+    // opened for it while the page before downloaded.
+    if (mayUsePrepared && m_lookAhead)
+        m_lookAhead->beginDownload(address, h);
+
     // The multi interface lets the wait be cut into short slices, between which the waiting
     // handler runs: a host that is slow to resolve, connect or answer never holds the caller
     // longer than one slice.
     if (const CURLMcode code = curl_multi_add_handle(m_multi, h); code != CURLM_OK) {
         fail(address, QString::fromUtf8(curl_multi_strerror(code)));
-        return false;
+        return Transfer::Failed;
     }
     using Clock = std::chrono::steady_clock;
     auto lastWaiting = Clock::now();
     int running = 1;
     bool givenUp = false;
+    bool done = false;
+    CURLcode result = CURLE_FAILED_INIT;
     CURLMcode multiCode = CURLM_OK;
+    // The multi handle also runs the look-ups and the connection prepared ahead: only this
+    // page's end ends the wait.
+    const auto collectEnds = [&] {
+        int left = 0;
+        while (const CURLMsg* message = curl_multi_info_read(m_multi, &left)) {
+            if (message->msg != CURLMSG_DONE)
+                continue;
+            if (message->easy_handle == h) {
+                done = true;
+                result = message->data.result;
+            } else if (m_lookAhead) {
+                m_lookAhead->finished(message->easy_handle, message->data.result);
+            }
+        }
+    };
     for (;;) {
         multiCode = curl_multi_perform(m_multi, &running);
-        if (multiCode != CURLM_OK || running == 0)
+        if (multiCode != CURLM_OK)
+            break;
+        collectEnds();
+        if (done)
             break;
         multiCode =
             curl_multi_poll(m_multi, nullptr, 0, int(WaitingHandlerInterval.count()), nullptr);
@@ -390,20 +445,24 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
             lastWaiting = Clock::now();
         }
     }
-    CURLcode result = CURLE_FAILED_INIT;
-    int left = 0;
-    while (const CURLMsg* message = curl_multi_info_read(m_multi, &left))
-        if (message->msg == CURLMSG_DONE && message->easy_handle == h)
-            result = message->data.result;
     curl_multi_remove_handle(m_multi, h);
 
     if (givenUp) {
         fail(address, QStringLiteral("Given up: Korvane is ending"));
-        return false;
+        return Transfer::Failed;
     }
     if (multiCode != CURLM_OK) {
         fail(address, QString::fromUtf8(curl_multi_strerror(multiCode)));
-        return false;
+        return Transfer::Failed;
+    }
+    if (result != CURLE_OK && m_lookAhead && m_lookAhead->usedPreparedConnection() &&
+        (result == CURLE_GOT_NOTHING || result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR)) {
+        // The server closed the prepared connection just as the request went out: the page is
+        // fetched on a connection of its own, exactly as without preparing.
+        long headerBytes = 0;
+        curl_easy_getinfo(h, CURLINFO_HEADER_SIZE, &headerBytes);
+        if (headerBytes == 0 && static_cast<BodySink*>(bodySink)->written == 0)
+            return Transfer::Again;
     }
     if (result != CURLE_OK) {
         // The body's own failure (too large, a full disk) is told by download(), which knows it.
@@ -412,9 +471,9 @@ bool CurlDownloadService::transfer(const QByteArray& address, void* bodySink)
                  QStringLiteral("The page is larger than %1").arg(sizeText(m_limits.maxBodyBytes)));
         else if (result != CURLE_WRITE_ERROR || !static_cast<BodySink*>(bodySink)->failed)
             fail(address, reasonFor(result, h), errorText[0] ? errorText : nullptr);
-        return false;
+        return Transfer::Failed;
     }
-    return true;
+    return Transfer::Done;
 }
 
 bool DownloadToFile(DownloadService& service, const QByteArray& address, const QString& localFile)

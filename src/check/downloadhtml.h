@@ -4,14 +4,17 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 using CURL = void;
 using CURLM = void;
+class LookAhead;
 
 // Downloads one address into a local file.
 class DownloadService
@@ -28,6 +31,11 @@ public:
     // The handler returns false to give the download up: it then fails at once, whatever the
     // network is doing.
     void setWaitingHandler(std::function<bool()> handler) { m_waiting = std::move(handler); }
+
+    // The addresses the next downloads will ask for, in their order: a service may look their
+    // hosts up and open a connection ahead, never sending a request before its turn. An empty
+    // list frees whatever was prepared.
+    virtual void lookAhead(const QByteArrayList& addresses) { Q_UNUSED(addresses); }
 
     // Why the last download failed, in words for the user ("No such host: shop.example");
     // empty after a download that succeeded, or when the service cannot tell.
@@ -51,6 +59,8 @@ struct DownloadLimits
     std::chrono::seconds stallTime{10};
     qint64 maxBodyBytes = 64LL * 1024 * 1024;
     long maxRedirects = 10;
+    // Host names looked up ahead at once; 0 prepares nothing, as does a proxy.
+    int lookAheadHosts = 8;
 };
 
 inline constexpr char UserAgent[] = "Korvane/" KORVANE_VERSION;
@@ -72,13 +82,22 @@ public:
     CurlDownloadService& operator=(const CurlDownloadService&) = delete;
 
     bool download(const QByteArray& address, const QString& localFile) override;
+    void lookAhead(const QByteArrayList& addresses) override;
 
 private:
-    bool transfer(const QByteArray& address, void* bodySink);
+    enum class Transfer
+    {
+        Done,
+        Failed,
+        // The connection prepared ahead died before any answer: the page is fetched afresh.
+        Again,
+    };
+    Transfer transfer(const QByteArray& address, void* bodySink, bool mayUsePrepared);
     void fail(const QByteArray& address, QString why, const char* detail = nullptr);
 
     DownloadLimits m_limits;
     CURLM* m_multi = nullptr;
+    std::unique_ptr<LookAhead> m_lookAhead;
     bool m_busy = false;
 };
 
@@ -92,6 +111,9 @@ class PageFetcher
 {
 public:
     PageFetcher(DownloadService& service, QString temporaryFile);
+
+    // The addresses the next fetches will ask for, in their order; empty at the end of a run.
+    void lookAhead(const QByteArrayList& addresses) { m_service.lookAhead(addresses); }
 
     // The page text of `address`: the reduced text of a page the server delivered, whatever it
     // says; empty when the download failed (the network or the server said so) or the page is

@@ -42,6 +42,7 @@ public:
         setErrorString(m_real.errorString());
         return downloaded;
     }
+    void lookAhead(const QByteArrayList& addresses) override { m_real.lookAhead(addresses); }
 
 private:
     DownloadService& m_real;

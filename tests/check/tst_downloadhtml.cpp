@@ -55,7 +55,10 @@ class TestDownloadHtml : public QObject
     Q_OBJECT
 
     TestServer m_server;
+    // Another host for the page after a failing one.
+    TestServer m_other;
     RefusingPort m_closed;
+    ClosingPort m_closing;
     QTemporaryDir m_dir;
     std::atomic<int> m_stallMs{0};
     std::string m_lastUserAgent;
@@ -67,7 +70,13 @@ class TestDownloadHtml : public QObject
     void serve(const std::string& path, int status, const std::string& body,
                const std::string& type = "text/html")
     {
-        m_server.http().Get(path, [=](const httplib::Request&, httplib::Response& res) {
+        serve(path, status, body, type, m_server);
+    }
+
+    static void serve(const std::string& path, int status, const std::string& body,
+                      const std::string& type, TestServer& server)
+    {
+        server.http().Get(path, [=](const httplib::Request&, httplib::Response& res) {
             res.status = status;
             res.set_content(body, type);
         });
@@ -136,6 +145,8 @@ private Q_SLOTS:
             res.set_content(GoodPage.toStdString(), "text/html");
         });
         m_server.start();
+        serve("/good", 200, GoodPage.toStdString(), "text/html", m_other);
+        m_other.start();
     }
 
     void init() { QFile::remove(tempFile()); }
@@ -239,6 +250,7 @@ private Q_SLOTS:
         QTest::newRow("host name that does not resolve")
             << QByteArray("http://dead..example/") << defaults;
         QTest::newRow("refused connection") << m_closed.url("/") << defaults;
+        QTest::newRow("connection closed at once") << m_closing.url("/") << defaults;
         QTest::newRow("file: itself") << QByteArray("file:///etc/passwd") << defaults;
         QTest::newRow("ftp:") << QByteArray("ftp://127.0.0.1/x") << defaults;
         QTest::newRow("announced body over the limit") << m_server.url("/big") << small;
@@ -257,14 +269,21 @@ private Q_SLOTS:
         QFETCH(QByteArray, address);
         QFETCH(DownloadLimits, limits);
         m_stallMs = 3000;
+        CurlDownloadService service(limits);
+        PageFetcher fetcher(service, tempFile());
+        // The failing page comes next in a run: its host is looked up and connected while the
+        // page before it downloads. Neither that page nor the live one after it, on another
+        // host, shows anything of it.
+        const QByteArray before = m_server.url("/good");
+        const QByteArray after = m_other.url("/good");
+        fetcher.lookAhead({before, address, after});
+        QCOMPARE(fetcher.FetchPageText(before), ReduceHtml(GoodPage));
+
         // A file of that name from before stays exactly as it was.
         QFile previous(tempFile());
         QVERIFY(previous.open(QIODevice::WriteOnly));
         previous.write("left from before");
         previous.close();
-
-        CurlDownloadService service(limits);
-        PageFetcher fetcher(service, tempFile());
         const std::optional<QByteArray> fetched = fetcher.FetchPageText(address);
         m_stallMs = 0;
         QCOMPARE(fetched, std::optional<QByteArray>(QByteArray()));
@@ -273,8 +292,42 @@ private Q_SLOTS:
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{"KVtemp.txt"});
 
-        // Nothing of the failure reaches the next page, which comes whole as if it were first.
+        // Nothing of the failure reaches the next pages, which come whole as if they were first.
+        QCOMPARE(fetcher.FetchPageText(after), ReduceHtml(GoodPage));
+        fetcher.lookAhead({});
         QCOMPARE(fetcher.FetchPageText(m_server.url("/good")), ReduceHtml(GoodPage));
+    }
+
+    // Pages are fetched one after another: the next page's host is connected ahead, but its
+    // request goes out only once the page before it is in.
+    void nextRequestWaitsForThePageBefore()
+    {
+        TestServer first, second;
+        std::mutex lock;
+        QStringList arrivals;
+        const auto note = [&](const char* what) {
+            std::lock_guard guard(lock);
+            arrivals << what;
+        };
+        first.http().Get("/slow", [&](const httplib::Request&, httplib::Response& res) {
+            note("first asked");
+            std::this_thread::sleep_for(150ms);
+            res.set_content(GoodPage.toStdString(), "text/html");
+            note("first answered");
+        });
+        second.http().Get("/page", [&](const httplib::Request&, httplib::Response& res) {
+            note("second asked");
+            res.set_content(GoodPage.toStdString(), "text/html");
+        });
+        first.start();
+        second.start();
+        CurlDownloadService service;
+        PageFetcher fetcher(service, tempFile());
+        fetcher.lookAhead({first.url("/slow"), second.url("/page")});
+        QCOMPARE(fetcher.FetchPageText(first.url("/slow")), ReduceHtml(GoodPage));
+        QCOMPARE(fetcher.FetchPageText(second.url("/page")), ReduceHtml(GoodPage));
+        std::lock_guard guard(lock);
+        QCOMPARE(arrivals, QStringList({"first asked", "first answered", "second asked"}));
     }
 
     void unreadableDownloadIsAFetchFailure()

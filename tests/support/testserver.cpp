@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -77,4 +78,26 @@ QByteArray RefusingPort::url(const std::string& path) const
 {
     return QByteArray("http://127.0.0.1:") + QByteArray::number(m_port) +
            QByteArray::fromStdString(path);
+}
+
+ClosingPort::ClosingPort()
+{
+    if (::listen(m_socket, 16) != 0)
+        throw std::runtime_error("could not listen on 127.0.0.1");
+    m_thread = std::thread([this] {
+        while (!m_stopping) {
+            pollfd ready{m_socket, POLLIN, 0};
+            if (::poll(&ready, 1, 20) <= 0)
+                continue;
+            const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
+            if (connection >= 0)
+                ::close(connection);
+        }
+    });
+}
+
+ClosingPort::~ClosingPort()
+{
+    m_stopping = true;
+    m_thread.join();
 }

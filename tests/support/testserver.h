@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -49,7 +50,20 @@ public:
     // "http://127.0.0.1:<port>" followed by `path`.
     QByteArray url(const std::string& path) const;
 
-private:
+protected:
     int m_socket = -1;
     int m_port = -1;
+};
+
+// A loopback port that takes every connection and closes it at once, as an overloaded or
+// broken server does.
+class ClosingPort final : public RefusingPort
+{
+public:
+    ClosingPort();
+    ~ClosingPort();
+
+private:
+    std::atomic<bool> m_stopping{false};
+    std::thread m_thread;
 };

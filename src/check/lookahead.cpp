@@ -1,0 +1,265 @@
+// SPDX-License-Identifier: MIT
+// Look-ups and connections ahead of the check run, on libcurl's own resolver and sockets.
+#include "lookahead.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+namespace {
+
+struct Host
+{
+    QByteArray key;      // "scheme://host:port": a download on one key reuses a connection
+    QByteArray plainUrl; // "http://host:port/": never TLS, the handshake waits for the turn
+    bool numeric = false;
+};
+
+std::optional<Host> hostOf(const QByteArray& address)
+{
+    QByteArray escaped = address;
+    escaped.replace(' ', "%20");
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
+    if (!url ||
+        curl_url_set(url.get(), CURLUPART_URL, escaped.constData(), CURLU_URLENCODE) != CURLUE_OK)
+        return std::nullopt;
+    const auto part = [&url](CURLUPart which, unsigned flags = 0) {
+        char* text = nullptr;
+        if (curl_url_get(url.get(), which, &text, flags) != CURLUE_OK)
+            return QByteArray();
+        QByteArray value(text);
+        curl_free(text);
+        return value;
+    };
+    const QByteArray scheme = part(CURLUPART_SCHEME).toLower();
+    const QByteArray host = part(CURLUPART_HOST);
+    const QByteArray port = part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    if ((scheme != "http" && scheme != "https") || host.isEmpty() || port.isEmpty())
+        return std::nullopt;
+    Host result{scheme + "://" + host + ':' + port, "http://" + host + ':' + port + '/'};
+    const QByteArray bare = host.startsWith('[') ? host.mid(1, host.size() - 2) : host;
+    unsigned char binary[sizeof(in6_addr)];
+    result.numeric = inet_pton(AF_INET, bare.constData(), binary) == 1 ||
+                     inet_pton(AF_INET6, bare.constData(), binary) == 1;
+    return result;
+}
+
+// A prepared connection the server has closed, or that has something to read before anything
+// was asked, is no use.
+bool alive(curl_socket_t socket)
+{
+    pollfd check{socket, POLLIN | POLLRDHUP, 0};
+    return ::poll(&check, 1, 0) == 0;
+}
+
+bool samePeer(curl_socket_t socket, const curl_sockaddr& wanted)
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+        peer.ss_family != wanted.family)
+        return false;
+    if (wanted.family == AF_INET) {
+        const auto& a = reinterpret_cast<const sockaddr_in&>(peer);
+        const auto& b = reinterpret_cast<const sockaddr_in&>(wanted.addr);
+        return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
+    }
+    if (wanted.family == AF_INET6) {
+        const auto& a = reinterpret_cast<const sockaddr_in6&>(peer);
+        const auto& b = reinterpret_cast<const sockaddr_in6&>(wanted.addr);
+        return a.sin6_port == b.sin6_port &&
+               std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof a.sin6_addr) == 0;
+    }
+    return false;
+}
+
+curl_socket_t newSocket(const curl_sockaddr& address)
+{
+    return ::socket(address.family, address.socktype | SOCK_CLOEXEC, address.protocol);
+}
+
+// A look-up stops once the name is known: its socket is refused. A connection keeps the
+// sockets it opens, so that the one that connects can be handed on.
+curl_socket_t openPrepared(void* clientp, curlsocktype, curl_sockaddr* address)
+{
+    auto* prepared = static_cast<LookAhead::Prepared*>(clientp);
+    if (!prepared->connect)
+        return CURL_SOCKET_BAD;
+    const curl_socket_t socket = newSocket(*address);
+    if (socket != CURL_SOCKET_BAD)
+        prepared->sockets.push_back(socket);
+    return socket;
+}
+
+int closePrepared(void* clientp, curl_socket_t socket)
+{
+    auto* prepared = static_cast<LookAhead::Prepared*>(clientp);
+    std::erase(prepared->sockets, socket);
+    if (socket != prepared->keep)
+        ::close(socket);
+    return 0;
+}
+
+curl_socket_t openForDownload(void* clientp, curlsocktype, curl_sockaddr* address)
+{
+    return static_cast<LookAhead*>(clientp)->openForDownload(*address);
+}
+
+int connectedForDownload(void* clientp, curl_socket_t socket, curlsocktype)
+{
+    return static_cast<LookAhead*>(clientp)->isHandedOver(socket) ? CURL_SOCKOPT_ALREADY_CONNECTED
+                                                                  : CURL_SOCKOPT_OK;
+}
+
+} // namespace
+
+LookAhead::LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs)
+    : m_multi(multi), m_lookUps(lookUps), m_connectTimeoutMs(connectTimeoutMs)
+{}
+
+LookAhead::~LookAhead()
+{
+    setUpcoming({});
+}
+
+void LookAhead::setUpcoming(const QByteArrayList& addresses)
+{
+    m_upcoming.assign(addresses.begin(), addresses.end());
+    if (!addresses.isEmpty())
+        return;
+    while (!m_inFlight.empty())
+        drop(m_inFlight.begin());
+    m_lookedUp.clear();
+    closeReady();
+}
+
+void LookAhead::closeReady()
+{
+    if (m_ready != CURL_SOCKET_BAD)
+        ::close(m_ready);
+    m_ready = CURL_SOCKET_BAD;
+    m_readyFor.clear();
+}
+
+void LookAhead::drop(std::list<Prepared>::iterator prepared)
+{
+    // A look-up that hangs does not hold this up: the handles quit without waiting for it.
+    // libcurl closes the sockets through closePrepared, all but the one kept.
+    curl_multi_remove_handle(m_multi, prepared->handle);
+    curl_easy_cleanup(prepared->handle);
+    m_inFlight.erase(prepared);
+}
+
+void LookAhead::prepare(const QByteArray& address, bool connect)
+{
+    const std::optional<Host> host = hostOf(address);
+    if (!host)
+        return;
+    Prepared& prepared = m_inFlight.emplace_back();
+    prepared.host = host->key;
+    prepared.connect = connect;
+    prepared.handle = curl_easy_init();
+    CURL* h = prepared.handle;
+    bool ok = h && curl_easy_setopt(h, CURLOPT_URL, host->plainUrl.constData()) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, m_connectTimeoutMs) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, openPrepared) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &prepared) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closePrepared) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &prepared) == CURLE_OK &&
+              curl_multi_add_handle(m_multi, h) == CURLM_OK;
+    if (!ok) {
+        if (h)
+            curl_easy_cleanup(h);
+        m_inFlight.pop_back();
+    }
+}
+
+void LookAhead::beginDownload(const QByteArray& address, CURL* handle)
+{
+    m_handedOver = CURL_SOCKET_BAD;
+    if (m_lookUps <= 0)
+        return;
+    if (!m_upcoming.empty() && m_upcoming.front() == address)
+        m_upcoming.pop_front();
+    const QByteArray current = hostOf(address).value_or(Host()).key;
+    if (m_ready != CURL_SOCKET_BAD && m_readyFor != current)
+        closeReady();
+    // A connection still being opened for this host is overtaken by the download's own.
+    for (auto it = m_inFlight.begin(); it != m_inFlight.end();) {
+        const auto next = std::next(it);
+        if (it->connect && it->host == current)
+            drop(it);
+        it = next;
+    }
+
+    if (!m_upcoming.empty()) {
+        const std::optional<Host> next = hostOf(m_upcoming.front());
+        const bool connecting = std::any_of(m_inFlight.begin(), m_inFlight.end(),
+                                            [&](const Prepared& p) { return p.connect; });
+        if (next && next->key != current && !connecting && m_readyFor != next->key)
+            prepare(m_upcoming.front(), true);
+    }
+    int lookingUp = int(std::count_if(m_inFlight.begin(), m_inFlight.end(),
+                                      [](const Prepared& p) { return !p.connect; }));
+    for (const QByteArray& upcoming : m_upcoming) {
+        if (lookingUp >= m_lookUps)
+            break;
+        const std::optional<Host> host = hostOf(upcoming);
+        if (!host || host->numeric || host->key == current || m_lookedUp.contains(host->key))
+            continue;
+        m_lookedUp << host->key;
+        prepare(upcoming, false);
+        ++lookingUp;
+    }
+
+    if (m_ready != CURL_SOCKET_BAD) {
+        curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, ::openForDownload);
+        curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, this);
+        curl_easy_setopt(handle, CURLOPT_SOCKOPTFUNCTION, connectedForDownload);
+        curl_easy_setopt(handle, CURLOPT_SOCKOPTDATA, this);
+    }
+}
+
+curl_socket_t LookAhead::openForDownload(const curl_sockaddr& address)
+{
+    if (m_ready != CURL_SOCKET_BAD && samePeer(m_ready, address)) {
+        if (alive(m_ready)) {
+            m_handedOver = m_ready;
+            m_ready = CURL_SOCKET_BAD;
+            m_readyFor.clear();
+            return m_handedOver;
+        }
+        // Closed by the server meanwhile: the download makes its own, as it would have.
+        closeReady();
+    }
+    return newSocket(address);
+}
+
+bool LookAhead::finished(CURL* handle, CURLcode result)
+{
+    const auto prepared = std::find_if(m_inFlight.begin(), m_inFlight.end(),
+                                       [handle](const Prepared& p) { return p.handle == handle; });
+    if (prepared == m_inFlight.end())
+        return false;
+    curl_socket_t connected = CURL_SOCKET_BAD;
+    if (prepared->connect && result == CURLE_OK &&
+        curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &connected) == CURLE_OK &&
+        connected != CURL_SOCKET_BAD) {
+        closeReady();
+        prepared->keep = connected;
+        m_ready = connected;
+        m_readyFor = prepared->host;
+    }
+    drop(prepared);
+    return true;
+}

@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: MIT
+// Getting the next pages' hosts ready while the current page downloads: their names looked up
+// a few at a time, and a connection opened to the next page's host. Pages are still fetched
+// one after another; nothing here ever sends a request.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayList>
+
+#include <curl/curl.h>
+
+#include <deque>
+#include <list>
+#include <vector>
+
+class LookAhead
+{
+public:
+    // Works on the download service's multi handle, whose DNS cache the downloads use.
+    // `lookUps`: how many names may be looked up at once; 0 prepares nothing.
+    LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs);
+    ~LookAhead();
+    LookAhead(const LookAhead&) = delete;
+    LookAhead& operator=(const LookAhead&) = delete;
+
+    // The addresses the next downloads will ask for, in their order. An empty list closes
+    // every prepared connection and abandons every look-up.
+    void setUpcoming(const QByteArrayList& addresses);
+
+    // A download of `address` is about to start on `handle`: gets the pages after it ready,
+    // and offers `handle` the connection prepared for its host, which it takes if it is alive.
+    void beginDownload(const QByteArray& address, CURL* handle);
+
+    // True when the download begun last runs on a connection prepared for it.
+    bool usedPreparedConnection() const { return m_handedOver >= 0; }
+
+    // A transfer of the multi handle ended; false when it was not one of this object's.
+    bool finished(CURL* handle, CURLcode result);
+
+    // One look-up or connection under way, and the sockets it opened.
+    struct Prepared
+    {
+        QByteArray host;
+        bool connect = false;
+        CURL* handle = nullptr;
+        std::vector<curl_socket_t> sockets;
+        curl_socket_t keep = CURL_SOCKET_BAD;
+    };
+
+    // For the download's socket callbacks.
+    curl_socket_t openForDownload(const curl_sockaddr& address);
+    bool isHandedOver(curl_socket_t socket) const { return socket == m_handedOver; }
+
+private:
+    void prepare(const QByteArray& address, bool connect);
+    void drop(std::list<Prepared>::iterator prepared);
+    void closeReady();
+
+    CURLM* m_multi;
+    int m_lookUps;
+    long m_connectTimeoutMs;
+    std::deque<QByteArray> m_upcoming;
+    std::list<Prepared> m_inFlight;
+    // Hosts ("scheme://host:port") whose names were asked for.
+    QByteArrayList m_lookedUp;
+    // The connection opened for the next page's host, once it is up.
+    QByteArray m_readyFor;
+    curl_socket_t m_ready = CURL_SOCKET_BAD;
+    curl_socket_t m_handedOver = CURL_SOCKET_BAD;
+};
