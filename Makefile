@@ -10,7 +10,7 @@ PACKAGE_DIR ?= build-package
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test bench test-sanitize fuzz package clean
+.PHONY: all deps build run test bench bench-latency test-sanitize fuzz package clean
 
 all: build
 
@@ -44,6 +44,14 @@ bench:
 		-DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=ON
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	cmake --build $(BENCH_DIR) --target run-benchmarks
+
+# Many sites on many hosts 40 ms away, beside curl: root only (network namespaces), not in CI.
+bench-latency:
+	./scripts/install-deps.sh latency
+	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+		-DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=ON
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target bench_latency latency_forwarder
+	bench/latency/run.sh $(BENCH_DIR)
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize:

@@ -7,6 +7,7 @@
 #   test     also the test suite: a loopback HTTP server, RapidCheck, a virtual X display,
 #            xdotool and an X client library to close a window as a window manager does
 #   bench    also Google Benchmark and the curl command the benchmarks compare against
+#   latency  also nginx, dnsmasq and iproute2, for the latency benchmark's far-away hosts
 #   fuzz     also clang and its libFuzzer and sanitizer runtimes
 #   package  also git (the package's date), lintian and the menu and metadata checkers
 #   all      every one of the above, clang-format, and what scripts/screenshot.sh uses
@@ -19,18 +20,19 @@ run=(build-essential cmake ninja-build qt6-base-dev qt6-svg-dev libxkbcommon-dev
 test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev xvfb xauth xdotool libxcb1-dev
   librapidcheck-dev)
 bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev curl)
+latency=("${bench[@]}" nginx dnsmasq-base iproute2)
 fuzz=("${run[@]}" clang libclang-rt-14-dev)
 package=("${run[@]}" git dpkg-dev lintian desktop-file-utils appstream)
 # shellcheck disable=SC2034 # read by name below
-all=("${test[@]}" "${bench[@]}" "${fuzz[@]}" "${package[@]}" clang-format imagemagick x11-apps
-  python3 iproute2)
+all=("${test[@]}" "${bench[@]}" "${latency[@]}" "${fuzz[@]}" "${package[@]}" clang-format
+  imagemagick x11-apps python3 iproute2)
 
 packages=()
 for profile in "${@:-all}"; do
   case $profile in
-    run | test | bench | fuzz | package | all) ;;
+    run | test | bench | latency | fuzz | package | all) ;;
     *)
-      echo "install-deps: no profile '$profile' (run, test, bench, fuzz, package, all)" >&2
+      echo "install-deps: no profile '$profile' (run, test, bench, latency, fuzz, package, all)" >&2
       exit 2
       ;;
   esac
