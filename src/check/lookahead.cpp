@@ -131,7 +131,14 @@ LookAhead::~LookAhead()
 
 void LookAhead::setUpcoming(const QByteArrayList& addresses)
 {
-    m_upcoming.assign(addresses.begin(), addresses.end());
+    m_upcoming.clear();
+    m_considered = 0;
+    if (m_lookUps > 0) {
+        for (const QByteArray& address : addresses) {
+            const std::optional<Host> host = hostOf(address);
+            m_upcoming.push_back({address, host ? host->key : QByteArray(), host && host->numeric});
+        }
+    }
     if (!addresses.isEmpty())
         return;
     while (!m_inFlight.empty())
@@ -157,9 +164,9 @@ void LookAhead::drop(std::list<Prepared>::iterator prepared)
     m_inFlight.erase(prepared);
 }
 
-void LookAhead::prepare(const QByteArray& address, bool connect)
+void LookAhead::prepare(const Upcoming& upcoming, bool connect)
 {
-    const std::optional<Host> host = hostOf(address);
+    const std::optional<Host> host = hostOf(upcoming.address);
     if (!host)
         return;
     Prepared& prepared = m_inFlight.emplace_back();
@@ -189,9 +196,14 @@ void LookAhead::beginDownload(const QByteArray& address, CURL* handle)
     m_handedOver = CURL_SOCKET_BAD;
     if (m_lookUps <= 0)
         return;
-    if (!m_upcoming.empty() && m_upcoming.front() == address)
+    QByteArray current;
+    if (!m_upcoming.empty() && m_upcoming.front().address == address) {
+        current = m_upcoming.front().host;
         m_upcoming.pop_front();
-    const QByteArray current = hostOf(address).value_or(Host()).key;
+        m_considered -= m_considered > 0;
+    } else {
+        current = hostOf(address).value_or(Host()).key;
+    }
     if (m_ready != CURL_SOCKET_BAD && m_readyFor != current)
         closeReady();
     // A connection still being opened for this host is overtaken by the download's own.
@@ -203,21 +215,20 @@ void LookAhead::beginDownload(const QByteArray& address, CURL* handle)
     }
 
     if (!m_upcoming.empty()) {
-        const std::optional<Host> next = hostOf(m_upcoming.front());
+        const Upcoming& next = m_upcoming.front();
         const bool connecting = std::any_of(m_inFlight.begin(), m_inFlight.end(),
-                                            [&](const Prepared& p) { return p.connect; });
-        if (next && next->key != current && !connecting && m_readyFor != next->key)
-            prepare(m_upcoming.front(), true);
+                                            [](const Prepared& p) { return p.connect; });
+        if (!next.host.isEmpty() && next.host != current && !connecting && m_readyFor != next.host)
+            prepare(next, true);
     }
     int lookingUp = int(std::count_if(m_inFlight.begin(), m_inFlight.end(),
                                       [](const Prepared& p) { return !p.connect; }));
-    for (const QByteArray& upcoming : m_upcoming) {
-        if (lookingUp >= m_lookUps)
-            break;
-        const std::optional<Host> host = hostOf(upcoming);
-        if (!host || host->numeric || host->key == current || m_lookedUp.contains(host->key))
+    for (; m_considered < m_upcoming.size() && lookingUp < m_lookUps; ++m_considered) {
+        const Upcoming& upcoming = m_upcoming[m_considered];
+        if (upcoming.host.isEmpty() || upcoming.numeric || upcoming.host == current ||
+            m_lookedUp.contains(upcoming.host))
             continue;
-        m_lookedUp << host->key;
+        m_lookedUp << upcoming.host;
         prepare(upcoming, false);
         ++lookingUp;
     }

@@ -52,14 +52,24 @@ public:
     bool isHandedOver(curl_socket_t socket) const { return socket == m_handedOver; }
 
 private:
-    void prepare(const QByteArray& address, bool connect);
+    // An address to come, with its host worked out once: a run may hold thousands.
+    struct Upcoming
+    {
+        QByteArray address;
+        QByteArray host; // "scheme://host:port"; empty when it is no web address
+        bool numeric = false;
+    };
+
+    void prepare(const Upcoming& upcoming, bool connect);
     void drop(std::list<Prepared>::iterator prepared);
     void closeReady();
 
     CURLM* m_multi;
     int m_lookUps;
     long m_connectTimeoutMs;
-    std::deque<QByteArray> m_upcoming;
+    std::deque<Upcoming> m_upcoming;
+    // How many of the first upcoming addresses were already considered for a look-up.
+    size_t m_considered = 0;
     std::list<Prepared> m_inFlight;
     // Hosts ("scheme://host:port") whose names were asked for.
     QByteArrayList m_lookedUp;
