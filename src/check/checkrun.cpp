@@ -32,14 +32,13 @@ void CheckRun::VisitALL()
 void CheckRun::VisitURLlist(qint16 totalurls)
 {
     const int rows = std::min<int>(totalurls, m_list.Rows());
+    // The hosts of the rows to come get ready while the pages before them download.
+    QByteArrayList addresses;
     for (int row = 1; row < rows; ++row) {
         m_list.setCell(row, WatchList::UpdatedColumn, QByteArray());
         m_list.setFailureReason(row, QString());
-    }
-    // The hosts of the rows to come get ready while the pages before them download.
-    QByteArrayList addresses;
-    for (int row = 1; row < rows; ++row)
         addresses << WatchList::siteAddress(m_list.cell(row, WatchList::UrlColumn));
+    }
     m_fetcher.lookAhead(addresses);
     for (int row = 1; row < rows && !m_host.stopRequested(); ++row)
         checkRow(row);

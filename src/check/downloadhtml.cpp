@@ -84,6 +84,12 @@ QByteArray forLog(const QByteArray& address)
     return address.first(colon + 1) + "***" + address.sliced(at);
 }
 
+QString notKeptText(int error)
+{
+    return QStringLiteral("The page could not be kept on this computer: %1")
+        .arg(QString::fromLocal8Bit(std::strerror(error)));
+}
+
 QString sizeText(qint64 bytes)
 {
     if (bytes >= 1024 * 1024)
@@ -210,10 +216,6 @@ std::optional<QByteArray> readWholeFile(const QByteArray& name)
     return ok ? std::optional<QByteArray>(std::move(bytes)) : std::nullopt;
 }
 
-} // namespace
-
-namespace {
-
 // libcurl reads these itself; a page fetched through a proxy gains nothing from a connection
 // to its host.
 bool proxyConfigured()
@@ -268,10 +270,7 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     sink.limit = m_limits.maxBodyBytes;
     sink.fd = ::open(partial.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (sink.fd < 0) {
-        fail(address,
-             QStringLiteral("The page could not be kept on this computer: %1")
-                 .arg(QString::fromLocal8Bit(std::strerror(errno))),
-             partial.constData());
+        fail(address, notKeptText(errno), partial.constData());
         return false;
     }
 
@@ -289,13 +288,9 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     if (sink.tooLarge)
         fail(address, QStringLiteral("The page is larger than %1").arg(sizeText(sink.limit)));
     else if (sink.error)
-        fail(address, QStringLiteral("The page could not be kept on this computer: %1")
-                          .arg(QString::fromLocal8Bit(std::strerror(sink.error))));
+        fail(address, notKeptText(sink.error));
     if (kept && std::rename(partial.constData(), target.constData()) != 0) {
-        fail(address,
-             QStringLiteral("The page could not be kept on this computer: %1")
-                 .arg(QString::fromLocal8Bit(std::strerror(errno))),
-             target.constData());
+        fail(address, notKeptText(errno), target.constData());
         kept = false;
     }
     if (!kept)
@@ -319,19 +314,9 @@ void CurlDownloadService::fail(const QByteArray& address, QString why, const cha
 CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& address,
                                                             void* bodySink, bool mayUsePrepared)
 {
-    // Addresses are typed by people, who write spaces where a URL needs "%20", as browsers
-    // accept them. The spaces are escaped here, the way a browser sends them; the parser would
-    // send "+" in a query, which a server reads as a plus.
-    QByteArray escaped = address;
-    escaped.replace(' ', "%20");
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
+    CURLUcode code = CURLUE_OK;
+    const WebAddress url = parseWebAddress(address, &code);
     if (!url) {
-        fail(address, QStringLiteral("Out of memory"));
-        return Transfer::Failed;
-    }
-    if (const CURLUcode code =
-            curl_url_set(url.get(), CURLUPART_URL, escaped.constData(), CURLU_URLENCODE);
-        code != CURLUE_OK) {
         fail(address, QStringLiteral("Not a valid address"), curl_url_strerror(code));
         return Transfer::Failed;
     }

@@ -24,11 +24,8 @@ struct Host
 
 std::optional<Host> hostOf(const QByteArray& address)
 {
-    QByteArray escaped = address;
-    escaped.replace(' ', "%20");
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
-    if (!url ||
-        curl_url_set(url.get(), CURLUPART_URL, escaped.constData(), CURLU_URLENCODE) != CURLUE_OK)
+    const WebAddress url = parseWebAddress(address);
+    if (!url)
         return std::nullopt;
     const auto part = [&url](CURLUPart which, unsigned flags = 0) {
         char* text = nullptr;
@@ -119,6 +116,21 @@ int connectedForDownload(void* clientp, curl_socket_t socket, curlsocktype)
 }
 
 } // namespace
+
+WebAddress parseWebAddress(const QByteArray& address, CURLUcode* error)
+{
+    QByteArray escaped = address;
+    escaped.replace(' ', "%20");
+    WebAddress url(curl_url(), curl_url_cleanup);
+    const CURLUcode code =
+        url ? curl_url_set(url.get(), CURLUPART_URL, escaped.constData(), CURLU_URLENCODE)
+            : CURLUE_OUT_OF_MEMORY;
+    if (error)
+        *error = code;
+    if (code != CURLUE_OK)
+        url.reset();
+    return url;
+}
 
 LookAhead::LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs)
     : m_multi(multi), m_lookUps(lookUps), m_connectTimeoutMs(connectTimeoutMs)
