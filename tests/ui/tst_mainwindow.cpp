@@ -14,6 +14,7 @@
 #include "testfiles.h"
 #include "testserver.h"
 #include "urlopener.h"
+#include "windowclicks.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -104,19 +105,8 @@ class TestMainWindow : public QObject
 
     WatchList& list() { return m_window->watchList(); }
 
-    // A click where the user would click: on the window, at `point` of `widget`.
-    void clickAt(QWidget* widget, QPoint point)
-    {
-        QTest::mouseClick(m_window->windowHandle(), Qt::LeftButton, {},
-                          widget->mapTo(m_window.get(), point));
-    }
-
-    void clickArea(const char* name)
-    {
-        auto* area = m_window->findChild<ClickArea*>(name);
-        QVERIFY(area);
-        clickAt(area, area->rect().center());
-    }
+    void clickAt(QWidget* widget, QPoint point) { clickInWindow(*m_window, widget, point); }
+    void clickArea(const char* name) { clickDrawnButton(*m_window, name); }
 
     void trigger(const char* item)
     {
@@ -133,12 +123,7 @@ class TestMainWindow : public QObject
         return result;
     }
 
-    void selectRow(int row)
-    {
-        SiteGrid* grid = m_window->grid();
-        const QRect cell = grid->visualRect(list().index(row - 1, 0));
-        clickAt(grid->viewport(), cell.center());
-    }
+    void selectRow(int row) { clickCell(*m_window, row, 0); }
 
 private Q_SLOTS:
     void init()

@@ -4,16 +4,15 @@
 // the model, websites.ini holds the model's list, and nothing else beside it has changed.
 #include "checkrunfixtures.h"
 #include "checktools.h"
-#include "clickarea.h"
 #include "mainwindow.h"
 #include "messageboxanswerer.h"
 #include "recordingopener.h"
 #include "responsegate.h"
 #include "sitedialogs.h"
-#include "sitegrid.h"
 #include "testfiles.h"
 #include "testserver.h"
 #include "urlopener.h"
+#include "windowclicks.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -88,6 +87,11 @@ struct Model
         return 0;
     }
     bool reachesServer(const Row& r) const { return r.address.find(g_host) != std::string::npos; }
+    int served() const
+    {
+        return int(std::count_if(rows.begin(), rows.end(),
+                                 [this](const Row& r) { return reachesServer(r); }));
+    }
     // The check of one row, as the run does it.
     void check(Row& r) const
     {
@@ -178,27 +182,11 @@ public:
         RC_ASSERT(window->grid()->currentIndex().row() == m.rowSel - 1);
     }
 
-    void clickAt(QWidget* widget, QPoint point, Qt::KeyboardModifiers keys = {})
-    {
-        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, keys,
-                          widget->mapTo(window.get(), point));
-    }
-    void clickRow(int row, int col, Qt::KeyboardModifiers keys = {})
-    {
-        SiteGrid* grid = window->grid();
-        clickAt(grid->viewport(), grid->visualRect(list().index(row - 1, col)).center(), keys);
-    }
-    void clickArea(const char* name)
-    {
-        auto* area = window->findChild<ClickArea*>(name);
-        clickAt(area, area->rect().center());
-    }
-
     // Go Look! by one of its three ways: the drawn button, the menu item, a screen reader.
     void goLook(int way)
     {
         if (way == 0)
-            clickArea("Label3");
+            clickDrawnButton(*window, "Label3");
         else if (way == 1)
             window->findChild<QAction*>("golook")->trigger();
         else
@@ -239,6 +227,13 @@ public:
 
 using Command = rc::state::Command<Model, Sut>;
 
+// A step of the user's: it acts on the window, which must then match the model.
+struct Step : Command
+{
+    virtual void act(const Model& m, Sut& s) const = 0;
+    void run(const Model& m, Sut& s) const final { act(m, s); }
+};
+
 // Any number of [min, max) alike: RapidCheck's own range narrows with the sequence's size.
 rc::Gen<int> anyIn(int min, int max)
 {
@@ -251,7 +246,7 @@ const auto AddressGen = [] {
         rc::gen::element<std::string>("dead..example", ""));
 };
 
-struct Select final : Command
+struct Select final : Step
 {
     int row = 0, col = 0, extend = 0;
     explicit Select(const Model& m)
@@ -263,15 +258,12 @@ struct Select final : Command
         m.col = col;
         m.rowSel = std::clamp(row + extend, 1, m.last());
     }
-    void run(const Model& m, Sut& s) const override
+    void act(const Model&, Sut& s) const override
     {
-        s.clickRow(row, col);
+        clickCell(*s.window, row, col);
         for (int i = 0; i < std::abs(extend); ++i)
             QTest::keyClick(s.window->grid(), extend > 0 ? Qt::Key_Down : Qt::Key_Up,
                             Qt::ShiftModifier);
-        Model next = m;
-        apply(next);
-        s.checkAgainst(next);
     }
     void show(std::ostream& os) const override
     {
@@ -279,7 +271,7 @@ struct Select final : Command
     }
 };
 
-struct Add final : Command
+struct Add final : Step
 {
     std::string typed = *rc::gen::oneOf(
         AddressGen(), rc::gen::element<std::string>("http://" + g_host + "/p1", "ab"));
@@ -292,20 +284,17 @@ struct Add final : Command
         m.rows.push_back({kept(), "", "", ""});
         m.fileMissing = false;
     }
-    void run(const Model& m, Sut& s) const override
+    void act(const Model&, Sut& s) const override
     {
-        s.clickArea("Label4");
+        clickDrawnButton(*s.window, "Label4");
         s.window->addDialog()->addressField()->setText(QString::fromStdString(typed));
         QTest::mouseClick(s.window->addDialog()->actionButton(), Qt::LeftButton);
         s.window->addDialog()->hide();
-        Model next = m;
-        apply(next);
-        s.checkAgainst(next);
     }
     void show(std::ostream& os) const override { os << "Add \"" << typed << '"'; }
 };
 
-struct Edit final : Command
+struct Edit final : Step
 {
     std::string typed = *AddressGen();
     void apply(Model& m) const override
@@ -315,41 +304,32 @@ struct Edit final : Command
         m.rowSel = m.row;
         m.fileMissing = false;
     }
-    void run(const Model& m, Sut& s) const override
+    void act(const Model&, Sut& s) const override
     {
-        s.clickArea("Label5");
+        clickDrawnButton(*s.window, "Label5");
         s.window->editDialog()->addressField()->setText(QString::fromStdString(typed));
         QTest::mouseClick(s.window->editDialog()->actionButton(), Qt::LeftButton);
-        Model next = m;
-        apply(next);
-        s.checkAgainst(next);
     }
     void show(std::ostream& os) const override { os << "Edit to \"" << typed << '"'; }
 };
 
-struct Remove final : Command
+struct Remove final : Step
 {
     void apply(Model& m) const override
     {
         m.fileMissing = m.fileMissing && m.rows.size() < 2;
         m.remove();
     }
-    void run(const Model& m, Sut& s) const override
-    {
-        s.clickArea("Label6");
-        Model next = m;
-        apply(next);
-        s.checkAgainst(next);
-    }
+    void act(const Model&, Sut& s) const override { clickDrawnButton(*s.window, "Label6"); }
     void show(std::ostream& os) const override { os << "Remove"; }
 };
 
-struct ChangePage final : Command
+struct ChangePage final : Step
 {
     int page = *anyIn(0, Pages);
     int length = *rc::gen::elementOf(PageLengths);
     void apply(Model& m) const override { m.pages[size_t(page)] = length; }
-    void run(const Model&, Sut& s) const override
+    void act(const Model&, Sut& s) const override
     {
         std::lock_guard guard(s.server.lock);
         s.server.pages[size_t(page)] = length;
@@ -359,7 +339,7 @@ struct ChangePage final : Command
 
 // A whole run; when `held`, the server holds one of its requests, and meanwhile the user asks
 // for another run and maybe removes the selected site.
-struct GoLook final : Command
+struct GoLook final : Step
 {
     int way = *rc::gen::element(0, 1, 2);
     int secondWay = *rc::gen::element(0, 1, 2);
@@ -369,11 +349,9 @@ struct GoLook final : Command
     int holdAt = 0;
     explicit GoLook(const Model& m)
     {
-        const auto served = std::count_if(m.rows.begin(), m.rows.end(),
-                                          [&](const Row& r) { return m.reachesServer(r); });
         if (held) {
-            RC_PRE(served > 0);
-            holdAt = *anyIn(1, int(served) + 1);
+            RC_PRE(m.served() > 0);
+            holdAt = *anyIn(1, m.served() + 1);
         }
     }
     void apply(Model& m) const override
@@ -384,7 +362,7 @@ struct GoLook final : Command
         if (held && removeWhileHeld)
             m.remove();
     }
-    void run(const Model& m, Sut& s) const override
+    void act(const Model& m, Sut& s) const override
     {
         const int scrolled = s.window->grid()->horizontalScrollBar()->value();
         if (!held) {
@@ -394,13 +372,10 @@ struct GoLook final : Command
                 RC_ASSERT(s.list().Row() == m.row && s.list().RowSel() == m.rowSel);
                 s.goLook(secondWay);
                 if (removeWhileHeld)
-                    s.clickArea("Label6");
+                    clickDrawnButton(*s.window, "Label6");
             });
         }
         RC_ASSERT(s.window->grid()->horizontalScrollBar()->value() == scrolled);
-        Model next = m;
-        apply(next);
-        s.checkAgainst(next);
     }
     void show(std::ostream& os) const override
     {
@@ -413,7 +388,7 @@ struct GoLook final : Command
 
 // The end of the program, then a start on the same list. `during`: the end comes while the
 // server holds a page of a run, which stops there.
-struct EndAndRestart final : Command
+struct EndAndRestart final : Step
 {
     enum Way
     {
@@ -429,12 +404,9 @@ struct EndAndRestart final : Command
     {
         // A crash with the list deleted starts from a new default list.
         RC_PRE(way != Crash || !m.fileMissing);
-        const auto served = std::count_if(m.rows.begin(), m.rows.end(),
-                                          [&](const Row& r) { return m.reachesServer(r); });
-        if (way == Crash || served == 0)
-            during = false;
+        during = during && way != Crash && m.served() > 0;
         if (during)
-            holdAt = *anyIn(1, int(served) + 1);
+            holdAt = *anyIn(1, m.served() + 1);
     }
     void apply(Model& m) const override
     {
@@ -459,7 +431,7 @@ struct EndAndRestart final : Command
         else if (way == Signal)
             s.window->endOnRequest();
     }
-    void run(const Model& m, Sut& s) const override
+    void act(const Model& m, Sut& s) const override
     {
         const FileStamp before = stampOf(s.listPath());
         const bool unchanged = !m.fileMissing && readFile(s.listPath()) == m.fileBytes();
@@ -472,11 +444,7 @@ struct EndAndRestart final : Command
         if (!during && way != Crash && unchanged)
             RC_ASSERT(stampOf(s.listPath()) == before);
         s.window.reset();
-        Model next = m;
-        apply(next);
-        s.checkAgainst(next);
         s.open();
-        s.checkAgainst(next);
     }
     void show(std::ostream& os) const override
     {
@@ -487,10 +455,10 @@ struct EndAndRestart final : Command
     }
 };
 
-struct DeleteList final : Command
+struct DeleteList final : Step
 {
     void apply(Model& m) const override { m.fileMissing = true; }
-    void run(const Model&, Sut& s) const override { QFile::remove(s.listPath()); }
+    void act(const Model&, Sut& s) const override { QFile::remove(s.listPath()); }
     void show(std::ostream& os) const override { os << "Delete websites.ini"; }
 };
 

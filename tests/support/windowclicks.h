@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// Clicks where a user clicks on the main window. QTest::mouseClick on a widget skips the
+// window's own hit-testing, so these click the window at the widget's place instead.
+#pragma once
+
+#include "clickarea.h"
+#include "mainwindow.h"
+#include "sitegrid.h"
+
+#include <QTest>
+
+inline void clickInWindow(MainWindow& window, QWidget* widget, QPoint point,
+                          Qt::KeyboardModifiers keys = {})
+{
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, keys, widget->mapTo(&window, point));
+}
+
+// One of the drawn buttons, by its name ("Label3" is Go Look!, "Label6" remove).
+inline void clickDrawnButton(MainWindow& window, const char* name)
+{
+    auto* area = window.findChild<ClickArea*>(name);
+    QVERIFY(area);
+    clickInWindow(window, area, area->rect().center());
+}
+
+// The middle of a cell of the grid; `row` counts the header row as 0.
+inline void clickCell(MainWindow& window, int row, int col)
+{
+    SiteGrid* grid = window.grid();
+    const QRect cell = grid->visualRect(window.watchList().index(row - 1, col));
+    clickInWindow(window, grid->viewport(), cell.center());
+}
