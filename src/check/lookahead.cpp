@@ -246,10 +246,17 @@ void LookAhead::beginDownload(const QByteArray& address, CURL* handle)
     }
 
     if (m_ready != CURL_SOCKET_BAD) {
-        curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, ::openForDownload);
-        curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, this);
-        curl_easy_setopt(handle, CURLOPT_SOCKOPTFUNCTION, connectedForDownload);
-        curl_easy_setopt(handle, CURLOPT_SOCKOPTDATA, this);
+        const bool offered =
+            curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, this) == CURLE_OK &&
+            curl_easy_setopt(handle, CURLOPT_SOCKOPTDATA, this) == CURLE_OK &&
+            curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, ::openForDownload) == CURLE_OK &&
+            curl_easy_setopt(handle, CURLOPT_SOCKOPTFUNCTION, connectedForDownload) == CURLE_OK;
+        if (!offered) {
+            // Half an offer would hand over a connected socket that libcurl then connects
+            // again: the download makes its own socket, as it does with nothing prepared.
+            curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, nullptr);
+            curl_easy_setopt(handle, CURLOPT_SOCKOPTFUNCTION, nullptr);
+        }
     }
 }
 

@@ -119,7 +119,7 @@ class TestCrashSafety : public QObject
         timer.start();
         while (m_progress->finished.load() < saves) {
             int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid || timer.hasExpired(30'000))
+            if (::waitpid(pid, &status, WNOHANG) == pid || timer.hasExpired(10'000))
                 return false;
             std::this_thread::sleep_for(200us);
         }

@@ -65,33 +65,6 @@ QStringList snapshot(const QString& dir)
     return entries;
 }
 
-// Runs `body` in a child process and hands back what it wrote; empty when the child did not
-// end normally (a crash shows up here). Reports stay far below a pipe's capacity, so the child
-// never waits for the parent to read.
-QByteArray reportFromChild(const std::function<QByteArray()>& body, bool unprivileged)
-{
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return {};
-    const int status = runInChild(
-        [&] {
-            ::close(fds[0]);
-            const QByteArray report = body();
-            const bool sent = ::write(fds[1], report.constData(), size_t(report.size())) ==
-                              ssize_t(report.size());
-            return sent ? 0 : 99;
-        },
-        unprivileged);
-    ::close(fds[1]);
-    QByteArray report;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        report.append(buffer, n);
-    ::close(fds[0]);
-    return status == 0 ? report : QByteArray();
-}
-
 class NoOpener final : public UrlOpener
 {
 public:
@@ -135,14 +108,6 @@ private:
     bool m_mounted = false;
 };
 
-// In a child: every file write past 16 bytes fails, as on a disk that is full.
-void fileSizeLimit()
-{
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit small{16, 16};
-    setrlimit(RLIMIT_FSIZE, &small);
-}
-
 QByteArray listBytes(const QByteArray& host, const QByteArray& visited, const Marks& marks = {})
 {
     QByteArray bytes;
@@ -153,6 +118,81 @@ QByteArray listBytes(const QByteArray& host, const QByteArray& visited, const Ma
         ++i;
     }
     return bytes;
+}
+
+// In a child: every file write past 16 bytes fails, as on a disk that is full.
+void fileSizeLimit()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{16, 16};
+    setrlimit(RLIMIT_FSIZE, &small);
+}
+
+// The user types the sites in again after a list that could not be read.
+void enterSites(WatchList& list, const QByteArray& host)
+{
+    list.setCell(1, WatchList::UrlColumn, host + Sites[0].path);
+    for (size_t i = 1; i < std::size(Sites); ++i)
+        list.AddItem(host + Sites[i].path);
+}
+
+Marks marksOf(const WatchList& list)
+{
+    Marks marks;
+    for (int row = 1; row < list.Rows(); ++row)
+        marks << list.cell(row, WatchList::UpdatedColumn)
+              << list.cell(row, WatchList::LengthColumn);
+    return marks;
+}
+
+int report(const QByteArrayList& lines)
+{
+    const QByteArray bytes = lines.join('\n');
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size())
+               ? 0
+               : 99;
+}
+
+// A whole check run as the program makes one, then the save of shut-down. Arguments: the data
+// directory, the server's host and port, and what goes first ("reenter": the user types the
+// sites in again; "size limit": the disk is as good as full). The report: the marks, the last
+// status text, whether the pointer is back to normal, and the outcome of the shut-down save.
+const ChildBody checkRunThenShutDown("check run then shut-down", [](const QStringList& args) {
+    const QString dir = args.value(0);
+    if (args.contains("size limit"))
+        fileSizeLimit();
+    WatchListFile file(dir + "/websites.ini");
+    WatchList list;
+    startUpWatchList(list, file);
+    if (args.contains("reenter"))
+        enterSites(list, args.value(1).toUtf8());
+    CurlDownloadService curl;
+    PageFetcher fetcher(curl, temporaryDownloadPath(dir));
+    RecordingHost host;
+    CheckRun(list, file, fetcher, host, fixedClock).VisitALL();
+    const SaveOutcome atShutDown = saveWatchListAtShutDown(list, file);
+    return report(marksOf(list) << host.status.toUtf8() << (host.busy ? "busy" : "idle")
+                                << QByteArray::number(int(atShutDown)));
+});
+
+// Start-up with no list yet. Arguments: the list's path, and "size limit" for a full disk.
+const ChildBody firstStart("first start", [](const QStringList& args) {
+    if (args.contains("size limit"))
+        fileSizeLimit();
+    WatchListFile file(args.value(0));
+    WatchList list;
+    const LoadOutcome outcome = startUpWatchList(list, file);
+    return report({QByteArray::number(int(outcome)) + ' ' + list.cell(1, 0) + ' ' +
+                   QByteArray::number(list.Rows())});
+});
+
+// What a child reported, or nothing when it did not end normally (a crash shows up here).
+QByteArray reportFromChild(const ChildBody& body, const QStringList& args, bool unprivileged)
+{
+    const ChildOutcome child = runInChild(body, args, unprivileged);
+    if (!child.ended())
+        qWarning("%s", qPrintable(child.failure));
+    return child.ended() && child.status == 0 ? child.output : QByteArray();
 }
 
 } // namespace
@@ -180,52 +220,13 @@ class TestFileFaults : public QObject
                QFile::setPermissions(listPath(), QFile::Permissions(0x4444));
     }
     QByteArray oldList() const { return listBytes(m_server.hostAndPort(), Earlier); }
+    QStringList childArguments(const QString& first = {}) const
+    {
+        return {m_dir, QString::fromUtf8(m_server.hostAndPort()), first};
+    }
     QByteArray savedList(const Marks& marks) const
     {
         return listBytes(m_server.hostAndPort(), Now, marks);
-    }
-
-    // The user types the sites in again after a list that could not be read.
-    void enterSites(WatchList& list) const
-    {
-        list.setCell(1, WatchList::UrlColumn, m_server.hostAndPort() + Sites[0].path);
-        for (size_t i = 1; i < std::size(Sites); ++i)
-            list.AddItem(m_server.hostAndPort() + Sites[i].path);
-    }
-
-    static Marks marksOf(const WatchList& list)
-    {
-        Marks marks;
-        for (int row = 1; row < list.Rows(); ++row)
-            marks << list.cell(row, WatchList::UpdatedColumn)
-                  << list.cell(row, WatchList::LengthColumn);
-        return marks;
-    }
-
-    // A whole check run as the program makes one, then the save of shut-down, in a child.
-    // The report: the marks, the last status text, whether the pointer is back to normal, and
-    // the outcome of the shut-down save.
-    std::function<QByteArray()> checkRunThenShutDown(bool reenterSites,
-                                                     std::function<void()> inChildFirst = {})
-    {
-        return [this, reenterSites, inChildFirst] {
-            if (inChildFirst)
-                inChildFirst();
-            WatchListFile file(listPath());
-            WatchList list;
-            startUpWatchList(list, file);
-            if (reenterSites)
-                enterSites(list);
-            CurlDownloadService curl;
-            PageFetcher fetcher(curl, temporaryDownloadPath(m_dir));
-            RecordingHost host;
-            CheckRun(list, file, fetcher, host, fixedClock).VisitALL();
-            const SaveOutcome atShutDown = saveWatchListAtShutDown(list, file);
-            QByteArrayList report = marksOf(list);
-            report << host.status.toUtf8() << (host.busy ? "busy" : "idle")
-                   << QByteArray::number(int(atShutDown));
-            return report.join('\n');
-        };
     }
 
     struct Report
@@ -323,7 +324,9 @@ private Q_SLOTS:
         const auto permissions = QFile::permissions(listPath());
 
         Report report;
-        QVERIFY(parse(reportFromChild(checkRunThenShutDown(directory), unprivileged), report));
+        QVERIFY(parse(reportFromChild(checkRunThenShutDown,
+                                      childArguments(directory ? "reenter" : ""), unprivileged),
+                      report));
         QCOMPARE(report.marks, marks);
         QCOMPARE(report.status, DoneStatusText);
         QCOMPARE(report.pointer, QByteArray("idle"));
@@ -368,7 +371,8 @@ private Q_SLOTS:
         QVERIFY(!blocker.isEmpty());
 
         Report report;
-        QVERIFY(parse(reportFromChild(checkRunThenShutDown(false), unprivileged), report));
+        QVERIFY(
+            parse(reportFromChild(checkRunThenShutDown, childArguments(), unprivileged), report));
         QCOMPARE(report.marks, NothingFetched);
         QCOMPARE(report.status, DoneStatusText);
         QCOMPARE(report.pointer, QByteArray("idle"));
@@ -392,7 +396,6 @@ private Q_SLOTS:
         QFETCH(bool, tmpfs);
 
         FullDisk disk(m_dir);
-        std::function<void()> limit;
         if (tmpfs) {
             if (const QString why = disk.mount(); !why.isEmpty())
                 QSKIP(qPrintable(why));
@@ -400,12 +403,13 @@ private Q_SLOTS:
             QVERIFY(disk.fill());
         } else {
             QVERIFY(writeFile(listPath(), oldList()));
-            limit = fileSizeLimit;
         }
         const QStringList before = snapshot(m_dir);
 
         Report report;
-        QVERIFY2(parse(reportFromChild(checkRunThenShutDown(false, limit), false), report),
+        QVERIFY2(parse(reportFromChild(checkRunThenShutDown,
+                                       childArguments(tmpfs ? "" : "size limit"), false),
+                       report),
                  "the check run did not end normally");
         QCOMPARE(report.marks, NothingFetched);
         QCOMPARE(report.status, DoneStatusText);
@@ -424,28 +428,17 @@ private Q_SLOTS:
         QFETCH(bool, tmpfs);
 
         FullDisk disk(m_dir);
-        std::function<void()> limit;
         if (tmpfs) {
             if (const QString why = disk.mount(); !why.isEmpty())
                 QSKIP(qPrintable(why));
             QVERIFY(disk.fill());
-        } else {
-            limit = fileSizeLimit;
         }
         const QStringList before = snapshot(m_dir);
 
         // No list yet: the program starts from its default site whether or not that can be
         // written, and a default record the disk cut short is never left as the list.
-        const QByteArray report = reportFromChild(
-            [this, limit] {
-                limit ? limit() : void();
-                WatchListFile file(listPath());
-                WatchList list;
-                const LoadOutcome outcome = startUpWatchList(list, file);
-                return QByteArray::number(int(outcome)) + ' ' + list.cell(1, 0) + ' ' +
-                       QByteArray::number(list.Rows());
-            },
-            false);
+        const QByteArray report =
+            reportFromChild(firstStart, {listPath(), tmpfs ? "" : "size limit"}, false);
         QCOMPARE(report, QByteArray::number(int(LoadOutcome::DefaultNotWritten)) + ' ' +
                              DefaultSiteAddress + " 2");
         QCOMPARE(snapshot(m_dir), before);
@@ -491,7 +484,7 @@ private Q_SLOTS:
         WatchList& list = window->watchList();
         if (directory) {
             QCOMPARE(window->loadOutcome(), LoadOutcome::Unreadable);
-            enterSites(list);
+            enterSites(list, m_server.hostAndPort());
         }
         auto* goLook = window->findChild<QAction*>("golook");
         QVERIFY(goLook);
@@ -525,5 +518,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestFileFaults)
+KORVANE_TEST_MAIN(TestFileFaults)
 #include "tst_filefaults.moc"

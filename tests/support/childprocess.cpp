@@ -1,13 +1,42 @@
 // SPDX-License-Identifier: MIT
-// Forks, optionally drops root, runs the body and hands back its exit code.
+// Child starts of a test binary: the parent names the body in the environment, the child
+// drops root if asked and runs it before any test or application object exists.
 #include "childprocess.h"
 
+#include <QCoreApplication>
+#include <QProcess>
+#include <QtTest/qtest.h>
+
+#include <cstdio>
 #include <grp.h>
-#include <sys/wait.h>
+#include <map>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
+
 constexpr unsigned NobodyId = 65534;
+constexpr char BodyVariable[] = "KORVANE_TEST_CHILD";
+constexpr char UnprivilegedVariable[] = "KORVANE_TEST_CHILD_UNPRIVILEGED";
+
+std::map<QString, ChildBody::Function>& bodies()
+{
+    static std::map<QString, ChildBody::Function> registered;
+    return registered;
+}
+
+QString currentCase()
+{
+    const char* row = QTest::currentDataTag();
+    return QString::fromUtf8(QTest::currentTestFunction()) +
+           (row ? QStringLiteral("(%1)").arg(QString::fromUtf8(row)) : QString());
+}
+
+} // namespace
+
+ChildBody::ChildBody(QString name, Function function) : m_name(std::move(name))
+{
+    bodies().emplace(m_name, std::move(function));
 }
 
 unsigned unprivilegedUid()
@@ -20,20 +49,60 @@ unsigned unprivilegedGid()
     return ::geteuid() == 0 ? NobodyId : ::getegid();
 }
 
-int runInChild(const std::function<int()>& body, bool unprivileged)
+ChildOutcome runInChild(const ChildBody& body, const QStringList& arguments, bool unprivileged,
+                        int deadlineMs)
 {
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        if (unprivileged && ::geteuid() == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(NobodyId) != 0 || ::setuid(NobodyId) != 0)
-                ::_exit(125);
-        }
-        ::_exit(body() & 0xff);
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(BodyVariable, body.name());
+    if (unprivileged)
+        environment.insert(UnprivilegedVariable, "1");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), arguments);
+
+    ChildOutcome outcome;
+    const QString which = QStringLiteral("the child \"%1\" of %2").arg(body.name(), currentCase());
+    if (!child.waitForStarted(deadlineMs)) {
+        outcome.failure = which + " did not start: " + child.errorString();
+        return outcome;
     }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+    if (!child.waitForFinished(deadlineMs)) {
+        child.kill();
+        child.waitForFinished(deadlineMs);
+        outcome.failure = QStringLiteral("%1 hung: killed after %2 ms").arg(which).arg(deadlineMs);
+        return outcome;
+    }
+    outcome.output = child.readAllStandardOutput();
+    if (child.exitStatus() != QProcess::NormalExit)
+        outcome.failure = which + " crashed";
+    else
+        outcome.status = child.exitCode();
+    return outcome;
+}
+
+int runChildBodyIfAsked(int argc, char* argv[])
+{
+    const QByteArray name = qgetenv(BodyVariable);
+    if (name.isEmpty())
         return -1;
-    return WEXITSTATUS(status);
+    const bool unprivileged = qEnvironmentVariableIsSet(UnprivilegedVariable);
+    qunsetenv(BodyVariable);
+    qunsetenv(UnprivilegedVariable);
+    if (unprivileged && ::geteuid() == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(NobodyId) != 0 || ::setuid(NobodyId) != 0)
+            return 125;
+        // The sanitizers' leak check reads this process's own threads, which a process that
+        // changed its user may not do unless it says so.
+        ::prctl(PR_SET_DUMPABLE, 1);
+    }
+    const auto body = bodies().find(QString::fromUtf8(name));
+    if (body == bodies().end()) {
+        std::fprintf(stderr, "no child body named \"%s\"\n", name.constData());
+        return 126;
+    }
+    QCoreApplication application(argc, argv);
+    const int status = body->second(application.arguments().mid(1));
+    std::fflush(stdout);
+    return status & 0xff;
 }

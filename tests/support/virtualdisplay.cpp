@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 namespace {
-constexpr int StartTimeoutMs = 30'000;
+constexpr int StartTimeoutMs = 10'000;
 constexpr int ToolTimeoutMs = 10'000;
 } // namespace
 

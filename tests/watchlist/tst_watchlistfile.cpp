@@ -61,6 +61,51 @@ private:
     qint64 m_capacity;
 };
 
+// The bodies of the cases that run as another user or under limits, in a child process. Each
+// gets the list's path and answers with the outcome of its save.
+
+// Every file write past 4 KiB fails: the new list is far larger, so its write breaks off part
+// of the way through, as on a full disk.
+const ChildBody saveUnderASizeLimit("save under a size limit", [](const QStringList& args) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{4096, 4096};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        return 100;
+    WatchListFile store(args.value(0));
+    WatchList list;
+    store.LoadResultsFromFile(list);
+    for (int i = 0; i < 500; ++i)
+        list.AddItem(QByteArray(40, 'n'));
+    return int(store.SaveResultsToFile(list, qint16(list.Rows())));
+});
+
+const ChildBody addToAListOfTwo("add to a list of two", [](const QStringList& args) {
+    WatchListFile store(args.value(0));
+    WatchList list;
+    if (store.LoadResultsFromFile(list) != LoadOutcome::Read || list.Rows() != 3)
+        return 100;
+    list.AddItem("added.example");
+    return int(store.SaveResultsToFile(list, qint16(list.Rows())));
+});
+
+const ChildBody addAfterAnyLoad("add after any load", [](const QStringList& args) {
+    WatchListFile store(args.value(0));
+    WatchList list;
+    store.LoadResultsFromFile(list);
+    list.AddItem("added.example");
+    return int(store.SaveResultsToFile(list, qint16(list.Rows())));
+});
+
+const ChildBody saveAfterAFailedLoad("save after a failed load", [](const QStringList& args) {
+    WatchListFile store(args.value(0));
+    WatchList list;
+    if (store.LoadResultsFromFile(list) != LoadOutcome::Unreadable)
+        return 100;
+    if (list.Rows() != 2 || !list.cell(1, 0).isEmpty())
+        return 101;
+    return int(store.SaveResultsToFile(list, qint16(list.Rows())));
+});
+
 } // namespace
 
 class TestWatchListFile : public QObject
@@ -288,20 +333,9 @@ private Q_SLOTS:
         fileWith(original);
         // The child may write no file larger than 4 KiB: the new list is far larger, so its
         // write breaks off part of the way through, as on a full disk.
-        const int outcome = runInChild(
-            [this] {
-                std::signal(SIGXFSZ, SIG_IGN);
-                rlimit limit{4096, 4096};
-                if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-                    return 100;
-                WatchListFile store(m_path);
-                WatchList list;
-                store.LoadResultsFromFile(list);
-                for (int i = 0; i < 500; ++i)
-                    list.AddItem(QByteArray(40, 'n'));
-                return int(store.SaveResultsToFile(list, qint16(list.Rows())));
-            },
-            false);
+        const ChildOutcome child = runInChild(saveUnderASizeLimit, {m_path}, false);
+        QVERIFY2(child.ended(), qPrintable(child.failure));
+        const int outcome = child.status;
         QCOMPARE(outcome, int(SaveOutcome::WriteFailed));
         QCOMPARE(readFile(m_path), original);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{"websites.ini"});
@@ -322,16 +356,9 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7777)));
         QVERIFY(
             QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-        const int outcome = runInChild(
-            [this] {
-                WatchListFile store(m_path);
-                WatchList list;
-                if (store.LoadResultsFromFile(list) != LoadOutcome::Read || list.Rows() != 3)
-                    return 100;
-                list.AddItem("added.example");
-                return int(store.SaveResultsToFile(list, qint16(list.Rows())));
-            },
-            unprivileged);
+        const ChildOutcome child = runInChild(addToAListOfTwo, {m_path}, unprivileged);
+        QVERIFY2(child.ended(), qPrintable(child.failure));
+        const int outcome = child.status;
         QCOMPARE(outcome, int(SaveOutcome::ReadOnlyFile));
         QCOMPARE(readFile(m_path), original);
         QCOMPARE(QFile::permissions(m_path) & 0x7077,
@@ -344,15 +371,9 @@ private Q_SLOTS:
         fileWith(original);
         QVERIFY(QFile::setPermissions(m_path, QFile::Permissions(0x6666)));
         QVERIFY(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x5555)));
-        const int outcome = runInChild(
-            [this] {
-                WatchListFile store(m_path);
-                WatchList list;
-                store.LoadResultsFromFile(list);
-                list.AddItem("added.example");
-                return int(store.SaveResultsToFile(list, qint16(list.Rows())));
-            },
-            true);
+        const ChildOutcome child = runInChild(addAfterAnyLoad, {m_path}, true);
+        QVERIFY2(child.ended(), qPrintable(child.failure));
+        const int outcome = child.status;
         QVERIFY(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7700)));
         QCOMPARE(outcome, int(SaveOutcome::OpenFailed));
         QCOMPARE(readFile(m_path), original);
@@ -365,17 +386,9 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7777)));
         QVERIFY(QFile::setPermissions(m_path,
                                       QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther));
-        const int outcome = runInChild(
-            [this] {
-                WatchListFile store(m_path);
-                WatchList list;
-                if (store.LoadResultsFromFile(list) != LoadOutcome::Unreadable)
-                    return 100;
-                if (list.Rows() != 2 || !list.cell(1, 0).isEmpty())
-                    return 101;
-                return int(store.SaveResultsToFile(list, qint16(list.Rows())));
-            },
-            true);
+        const ChildOutcome child = runInChild(saveAfterAFailedLoad, {m_path}, true);
+        QVERIFY2(child.ended(), qPrintable(child.failure));
+        const int outcome = child.status;
         QVERIFY(QFile::setPermissions(m_path, QFile::Permissions(0x6600)));
         QCOMPARE(outcome, int(SaveOutcome::KeptUnreadableFile));
         QCOMPARE(readFile(m_path), original);
@@ -407,5 +420,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestWatchListFile)
+KORVANE_TEST_MAIN(TestWatchListFile)
 #include "tst_watchlistfile.moc"
