@@ -21,8 +21,20 @@ set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libcurl only recommends the CA certificates, without which every https page fails; xdg-open
-# opens sites in the browser.
+# opens sites in the browser. The window's icon is an SVG, drawn by Qt's SVG icon engine: a
+# plugin that no library links, so that dpkg-shlibdeps cannot find it. Debian 12 ships it in
+# libqt6svg6, which the libraries bring already; Debian 13 in qt6-svg-plugins. The package names
+# whichever package holds it on the release it is built on.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates, xdg-utils")
+execute_process(COMMAND dpkg-query -S "*/qt6/plugins/iconengines/libqsvgicon.so"
+    OUTPUT_VARIABLE KORVANE_SVG_ICON_ENGINE ERROR_QUIET)
+string(REGEX REPLACE "[:,].*" "" KORVANE_SVG_ICON_ENGINE "${KORVANE_SVG_ICON_ENGINE}")
+if(NOT KORVANE_SVG_ICON_ENGINE)
+    message(FATAL_ERROR "No Debian package holds Qt's SVG icon engine: install qt6-svg-plugins")
+endif()
+if(NOT KORVANE_SVG_ICON_ENGINE STREQUAL "libqt6svg6")
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${KORVANE_SVG_ICON_ENGINE}")
+endif()
 # Qt's Wayland plugin lets the window run on a Wayland desktop without XWayland. DejaVu Sans
 # stands in for the grid's Verdana and Liberation Sans for the dialogs' MS Sans Serif; without
 # them the window only looks different, as Qt's fontconfig always brings some font (DejaVu

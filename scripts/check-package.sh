@@ -22,6 +22,10 @@ names() { sed 's/([^)]*)//g; s/[,|]/\n/g' <<<"$1" | tr -d ' ' | grep -v '^$'; }
 for needed in ca-certificates xdg-utils; do
   names "$depends" | grep -qx "$needed" || fail "Depends lacks $needed"
 done
+# The window's icon needs Qt's SVG icon engine, which no library links: the package that holds
+# it on this release must be named.
+engine=$(dpkg-query -S '*/qt6/plugins/iconengines/libqsvgicon.so' | cut -d: -f1)
+names "$depends" | grep -qx "$engine" || fail "Depends lacks $engine, the SVG icon engine"
 names "$recommends" | grep -qx qt6-wayland || fail "Recommends lacks qt6-wayland"
 for name in $(names "$depends") $(names "$recommends"); do
   apt-cache show --no-all-versions "$name" >/dev/null 2>&1 || fail "apt knows no package $name"

@@ -10,29 +10,38 @@
 #   latency  also nginx, dnsmasq and iproute2, for the latency benchmark's far-away hosts
 #   fuzz     also clang and its libFuzzer and sanitizer runtimes
 #   package  also git (the package's date), lintian and the menu and metadata checkers
+#   chroot   also debootstrap, which makes the fresh Debian 13 system CI builds and tests in
 #   all      every one of the above, clang-format, and what scripts/screenshot.sh uses
 set -euo pipefail
 
 # The window's text needs fonts on the machine; these are the ones the program prefers.
-# libxkbcommon-dev only quiets Qt's CMake files, which look for it.
+# libxkbcommon-dev only quiets Qt's CMake files, which look for it. The window's icon is drawn
+# by Qt's SVG icon engine: Debian 12 has it in libqt6svg6, which qt6-svg-dev brings, and later
+# releases in a package of its own.
 run=(build-essential cmake ninja-build qt6-base-dev qt6-svg-dev libxkbcommon-dev
   libcurl4-openssl-dev ca-certificates xdg-utils fonts-dejavu-core fonts-liberation2)
+# shellcheck source=/dev/null
+. /etc/os-release
+[ "${ID:-}" = debian ] && [ "${VERSION_ID:-}" = 12 ] || run+=(qt6-svg-plugins)
 test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev xvfb xauth xdotool libxcb1-dev
-  librapidcheck-dev)
+  librapidcheck-dev libbrotli-dev libzstd-dev)
 bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev curl)
 latency=("${bench[@]}" nginx dnsmasq-base iproute2)
-fuzz=("${run[@]}" clang libclang-rt-14-dev)
+# libclang-rt-dev is the sanitizer and libFuzzer runtimes of the release's own clang.
+fuzz=("${run[@]}" clang libclang-rt-dev)
 package=("${run[@]}" git dpkg-dev lintian desktop-file-utils appstream)
+chroot=(debootstrap)
 # shellcheck disable=SC2034 # read by name below
-all=("${test[@]}" "${bench[@]}" "${latency[@]}" "${fuzz[@]}" "${package[@]}" clang-format
-  imagemagick x11-apps python3 iproute2)
+all=("${test[@]}" "${bench[@]}" "${latency[@]}" "${fuzz[@]}" "${package[@]}" "${chroot[@]}"
+  clang-format imagemagick x11-apps python3 iproute2)
 
 packages=()
 for profile in "${@:-all}"; do
   case $profile in
-    run | test | bench | latency | fuzz | package | all) ;;
+    run | test | bench | latency | fuzz | package | chroot | all) ;;
     *)
-      echo "install-deps: no profile '$profile' (run, test, bench, latency, fuzz, package, all)" >&2
+      echo "install-deps: no profile '$profile' (run, test, bench, latency, fuzz, package," \
+        "chroot, all)" >&2
       exit 2
       ;;
   esac

@@ -18,7 +18,9 @@
 
 #include <list>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #ifndef KORVANE_PROGRAM
 #error "KORVANE_PROGRAM must name the korvane binary"
@@ -298,7 +300,10 @@ private Q_SLOTS:
             QCOMPARE(::kill(pid, SIGTERM), 0);
             QThread::msleep(gapMs);
         }
-        QCOMPARE(::kill(pid, SIGTERM), 0);
+        // Korvane may have ended on the first signal already: then there is nobody to send the
+        // second to, and how it ended is all that counts.
+        QVERIFY2(::kill(pid, SIGTERM) == 0 || (!duringStartUp && errno == ESRCH),
+                 std::strerror(errno));
         QVERIFY2(program.waitForFinished(StepTimeoutMs), "the program did not end");
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
