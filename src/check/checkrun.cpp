@@ -7,8 +7,25 @@
 #include "watchlist.h"
 #include "watchlistfile.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <cmath>
+
+namespace {
+
+// A Yes or No says only whether the length moved: the note says from what to what.
+QString lengthNote(double stored, double length)
+{
+    const QLocale locale;
+    if (length == stored)
+        return QStringLiteral("Unchanged: %1 characters of text")
+            .arg(locale.toString(length, 'f', 0));
+    return QStringLiteral("Changed: %1 \u2192 %2 characters of text")
+        .arg(locale.toString(stored, 'f', 0), locale.toString(length, 'f', 0));
+}
+
+} // namespace
 
 CheckRun::CheckRun(WatchList& list, WatchListFile& file, PageFetcher& fetcher, CheckRunHost& host,
                    Clock now)
@@ -36,7 +53,7 @@ void CheckRun::VisitURLlist(qint16 totalurls)
     QByteArrayList addresses;
     for (int row = 1; row < rows; ++row) {
         m_list.setCell(row, WatchList::UpdatedColumn, QByteArray());
-        m_list.setFailureReason(row, QString());
+        m_list.setMarkNote(row, QString());
         addresses << WatchList::siteAddress(m_list.cell(row, WatchList::UrlColumn));
     }
     m_fetcher.lookAhead(addresses);
@@ -69,7 +86,7 @@ void CheckRun::checkRow(int row)
 
     // Cells are written where they are: the current cell and the selection are the user's.
     m_list.setCell(row, WatchList::LastVisitedColumn, m_now());
-    m_list.setFailureReason(row, length < 1 ? m_fetcher.errorString() : QString());
+    m_list.setMarkNote(row, length < 1 ? m_fetcher.errorString() : lengthNote(stored, length));
     if (length != stored) {
         m_list.setCell(row, WatchList::UpdatedColumn, length < 1 ? "Not Found" : "Yes");
         m_list.setBold(row, WatchList::UpdatedColumn, true);

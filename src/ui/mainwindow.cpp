@@ -161,8 +161,10 @@ void MainWindow::buildFace()
     m_grid->setGeometry(twipRect(120, 1800, 3735, 2895));
     m_grid->setAccessibleName(QStringLiteral("Watch list"));
     m_grid->setAccessibleDescription(
-        QStringLiteral("The watched websites; double click a website to open it in the browser"));
+        QStringLiteral("The watched websites; double click a website, or press Enter on it, to "
+                       "open it in the browser"));
     connect(m_grid, &SiteGrid::gridDoubleClicked, this, &MainWindow::openSiteCommand);
+    connect(m_grid, &SiteGrid::openRequested, this, &MainWindow::openSiteCommand);
     // A site just added is shown, so the user sees it arrive at the end of a long list.
     connect(&m_list, &QAbstractItemModel::rowsInserted, m_grid,
             [this](const QModelIndex&, int first) {
@@ -369,9 +371,9 @@ bool MainWindow::requestEnd(EndCause cause)
 void MainWindow::closeDialogs()
 {
     if (m_add)
-        m_add->close();
+        m_add->closeForEnd();
     if (m_update)
-        m_update->close();
+        m_update->closeForEnd();
 }
 
 bool MainWindow::saveBeforeClosing()

@@ -38,16 +38,6 @@ QLabel* makeLabel(const QString& text, const QString& name, const QRect& geometr
     return label;
 }
 
-void tellUser(QWidget* parent, const QString& text)
-{
-    // A press that waited for a check run and comes after the program closed the dialog (it is
-    // ending) finds nobody to tell.
-    if (!parent->isVisible())
-        return;
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Korvane"), text, QMessageBox::Ok, parent);
-    box.exec();
-}
-
 } // namespace
 
 SiteDialog::SiteDialog(WatchList& list, ListGuard& guard, const QString& title,
@@ -89,8 +79,18 @@ SiteDialog::SiteDialog(WatchList& list, ListGuard& guard, const QString& title,
     setTabOrder(m_command1, m_command2);
     m_text1->setFocus();
 
-    connect(m_command1, &QPushButton::clicked, this,
-            [this, &guard] { guard.whenFree([this] { action(); }); });
+    connect(m_text1, &QLineEdit::textChanged, this, [this](const QString& text) {
+        const QString kept = WatchList::oneLineText(text);
+        if (kept != text)
+            m_text1->setText(kept);
+    });
+    connect(m_command1, &QPushButton::clicked, this, [this, &guard] {
+        // What the field held at the press is what the user meant, whatever is typed after it.
+        const QString typed = m_text1->text();
+        if (guard.isHeld())
+            hide();
+        guard.whenFree([this, typed] { action(typed); });
+    });
     connect(m_command2, &QPushButton::clicked, this, &QWidget::hide);
 }
 
@@ -104,10 +104,30 @@ void SiteDialog::showModeless()
         }
         m_placed = true;
     }
+    m_ended = false;
     show();
     raise();
     activateWindow();
     m_text1->setFocus();
+}
+
+void SiteDialog::closeForEnd()
+{
+    m_ended = true;
+    close();
+}
+
+void SiteDialog::refuse(const QString& typed, const QString& text)
+{
+    // A press that waited for a check run and is refused after the program began to end finds
+    // nobody to tell.
+    if (m_ended)
+        return;
+    m_text1->setText(typed);
+    if (!isVisible())
+        showModeless();
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Korvane"), text, QMessageBox::Ok, this);
+    box.exec();
 }
 
 void SiteDialog::keyPressEvent(QKeyEvent* event)
@@ -123,23 +143,21 @@ AddSiteDialog::AddSiteDialog(WatchList& list, ListGuard& guard, QWidget* parent)
     setObjectName(QStringLiteral("add"));
 }
 
-void AddSiteDialog::action()
+void AddSiteDialog::action(const QString& typed)
 {
-    QLineEdit* field = addressField();
-    if (field->text().startsWith(Scheme, Qt::CaseInsensitive))
-        field->setText(field->text().mid(Scheme.size()));
-
-    const QString address = field->text();
+    const QString address =
+        typed.startsWith(Scheme, Qt::CaseInsensitive) ? typed.mid(Scheme.size()) : typed;
     if (address.toUcs4().size() < MinimumAddressLength) {
-        tellUser(this, NotAValidUrlText);
+        refuse(address, NotAValidUrlText);
         return;
     }
     if (m_list.Rows() >= WatchList::MaxRows) {
-        tellUser(this, QStringLiteral("The watch list is full: it holds %1 sites, the most "
-                                      "Korvane can check. Remove a site before adding another.")
-                           .arg(QLocale().toString(WatchList::MaxSites)));
+        refuse(address, QStringLiteral("The watch list is full: it holds %1 sites, the most "
+                                       "Korvane can check. Remove a site before adding another.")
+                            .arg(QLocale().toString(WatchList::MaxSites)));
         return;
     }
+    addressField()->setText(address);
     m_list.AddItem(address.toUtf8());
     hide();
     Q_EMIT listChanged();
@@ -160,13 +178,13 @@ void EditSiteDialog::editRow(int row)
     addressField()->setText(WatchList::displayText(m_original));
 }
 
-void EditSiteDialog::action()
+void EditSiteDialog::action(const QString& typed)
 {
     if (m_row.isValid()) {
-        const QString typed = addressField()->text();
         // An address left as it was keeps its exact bytes, even those that are not UTF-8, and
         // even past the most the field can hold (a damaged list's endless line).
-        const QString shown = WatchList::displayText(m_original).left(addressField()->maxLength());
+        const QString shown = WatchList::oneLineText(WatchList::displayText(m_original))
+                                  .left(addressField()->maxLength());
         const QByteArray text = typed == shown ? m_original : typed.toUtf8();
         m_list.setCell(WatchList::tableRowFromModelRow(m_row.row()), WatchList::UrlColumn, text);
     }

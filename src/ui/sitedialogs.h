@@ -24,17 +24,26 @@ public:
     // where the user left it afterwards.
     void showModeless();
 
+    // Closes the dialog as the program ends: a press that still waits for a check run changes
+    // the list, but tells nobody anything.
+    void closeForEnd();
+
 Q_SIGNALS:
     // The action button changed the list.
     void listChanged();
 
 protected:
     // The action button passes through `guard`: pressed during a check run, by whatever means,
-    // it acts once the run has ended.
+    // it takes the field's text at once and hides the dialog, so the user sees the press was
+    // taken, and acts with that text once the run has ended.
     SiteDialog(WatchList& list, ListGuard& guard, const QString& title,
                const QString& actionCaption, QWidget* parent);
     void keyPressEvent(QKeyEvent* event) override;
-    virtual void action() = 0;
+    virtual void action(const QString& typed) = 0;
+
+    // Refuses `typed`: the dialog shows it again, with `text` in a message box, so that the user
+    // can mend it; unless the program is ending.
+    void refuse(const QString& typed, const QString& text);
 
     WatchList& m_list;
 
@@ -43,6 +52,7 @@ private:
     QPushButton* m_command1;
     QPushButton* m_command2;
     bool m_placed = false;
+    bool m_ended = false;
 };
 
 class AddSiteDialog final : public SiteDialog
@@ -52,7 +62,7 @@ public:
     AddSiteDialog(WatchList& list, ListGuard& guard, QWidget* parent = nullptr);
 
 protected:
-    void action() override;
+    void action(const QString& typed) override;
 };
 
 class EditSiteDialog final : public SiteDialog
@@ -66,7 +76,7 @@ public:
     void editRow(int row);
 
 protected:
-    void action() override;
+    void action(const QString& typed) override;
 
 private:
     QPersistentModelIndex m_row;

@@ -8,7 +8,11 @@
 #include <QEvent>
 #include <QFont>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QStyledItemDelegate>
+
+#include <utility>
 
 namespace {
 
@@ -156,6 +160,15 @@ void SiteGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
 
 void SiteGrid::mousePressEvent(QMouseEvent* event)
 {
+    // A click on the blank area under the rows or right of the columns selects nothing and
+    // leaves the selection as it is, as the grid control does: the view would clear the
+    // highlight and leave a row chosen that nothing shows, for the next command to act on.
+    m_pressedOutside = !indexAt(event->position().toPoint()).isValid();
+    if (m_pressedOutside) {
+        setFocus(Qt::MouseFocusReason);
+        event->accept();
+        return;
+    }
     m_userMoves = true;
     QTableView::mousePressEvent(event);
     m_userMoves = false;
@@ -163,13 +176,27 @@ void SiteGrid::mousePressEvent(QMouseEvent* event)
 
 void SiteGrid::mouseMoveEvent(QMouseEvent* event)
 {
+    if (m_pressedOutside)
+        return;
     m_userMoves = true;
     QTableView::mouseMoveEvent(event);
     m_userMoves = false;
 }
 
+void SiteGrid::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (std::exchange(m_pressedOutside, false))
+        return;
+    QTableView::mouseReleaseEvent(event);
+}
+
 void SiteGrid::keyPressEvent(QKeyEvent* event)
 {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier && currentIndex().isValid()) {
+        Q_EMIT openRequested();
+        return;
+    }
     m_userMoves = true;
     QTableView::keyPressEvent(event);
     m_userMoves = false;

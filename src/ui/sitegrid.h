@@ -25,11 +25,14 @@ public:
 Q_SIGNALS:
     // A double click anywhere on the grid, its header row included.
     void gridDoubleClicked();
+    // Enter or Return on a site row: the keyboard's double click.
+    void openRequested();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -43,4 +46,5 @@ private:
     CheckingRowDelegate* m_delegate;
     bool m_following = false;
     bool m_userMoves = false;
+    bool m_pressedOutside = false;
 };

@@ -138,16 +138,16 @@ void WatchList::setBold(int row, int col, bool bold)
     cellChanged(row, col);
 }
 
-QString WatchList::failureReason(int row) const
+QString WatchList::markNote(int row) const
 {
-    return row >= 1 && row < Rows() ? m_rows[size_t(row)].failureReason : QString();
+    return row >= 1 && row < Rows() ? m_rows[size_t(row)].markNote : QString();
 }
 
-void WatchList::setFailureReason(int row, const QString& reason)
+void WatchList::setMarkNote(int row, const QString& reason)
 {
-    if (row < 1 || row >= Rows() || m_rows[size_t(row)].failureReason == reason)
+    if (row < 1 || row >= Rows() || m_rows[size_t(row)].markNote == reason)
         return;
-    m_rows[size_t(row)].failureReason = reason;
+    m_rows[size_t(row)].markNote = reason;
     const QModelIndex changed = index(modelRowFromTableRow(row), UpdatedColumn);
     Q_EMIT dataChanged(changed, changed, {Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
 }
@@ -182,9 +182,18 @@ bool WatchList::RemoveItem(int row)
     // A view moves its current index off a removed row by itself and reports that move back;
     // the table's current cell is the one that counts, so it is put back afterwards and the
     // views are told to follow it.
-    const int keptRow = m_row;
+    // The selection keeps the rows it held, less the one removed: an end on a later row moves
+    // up with its row, and an end on the removed row steps towards the other end, so that the
+    // selection never takes in a row the user did not choose. A selection of the removed row
+    // alone goes to the row that takes its place.
+    const auto keptEnd = [row](int end, int otherEnd) {
+        if (end > row || (end == row && otherEnd < row && row > 1))
+            return end - 1;
+        return end;
+    };
+    const int keptRow = keptEnd(m_row, m_rowSel);
     const int keptCol = m_col;
-    const int keptRowSel = m_rowSel;
+    const int keptRowSel = keptEnd(m_rowSel, m_row);
     const int modelRow = modelRowFromTableRow(row);
     beginRemoveRows({}, modelRow, modelRow);
     m_rows.erase(m_rows.begin() + row);
@@ -280,6 +289,31 @@ QByteArray WatchList::siteAddress(const QByteArray& urlCell)
     return "http://" + address;
 }
 
+QString WatchList::oneLineText(const QString& text)
+{
+    const auto lineBreak = [](QChar c) { return c == u'\r' || c == u'\n'; };
+    const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    QStringView line = text;
+    if (std::any_of(text.begin(), text.end(), lineBreak)) {
+        line = {};
+        for (auto begin = text.begin(); begin != text.end();) {
+            const auto end = std::find_if(begin, text.end(), lineBreak);
+            const auto first = std::find_if_not(begin, end, blank);
+            if (first != end) {
+                auto last = end;
+                while (blank(*(last - 1)))
+                    --last;
+                line = QStringView(first, last);
+                break;
+            }
+            begin = end == text.end() ? end : end + 1;
+        }
+    }
+    QString kept = line.toString();
+    kept.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    return kept;
+}
+
 int WatchList::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : Rows() - 1;
@@ -300,13 +334,13 @@ QVariant WatchList::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return shownText(cell(row, col));
     case Qt::ToolTipRole:
-        if (col == UpdatedColumn && !failureReason(row).isEmpty())
-            return failureReason(row);
+        if (col == UpdatedColumn && !markNote(row).isEmpty())
+            return markNote(row);
         return shownText(cell(row, col));
     case Qt::AccessibleDescriptionRole:
         // Screen readers are not handed tooltips: the reason reaches them from here.
-        if (col == UpdatedColumn && !failureReason(row).isEmpty())
-            return failureReason(row);
+        if (col == UpdatedColumn && !markNote(row).isEmpty())
+            return markNote(row);
         return {};
     case Qt::FontRole:
         if (isBold(row, col)) {

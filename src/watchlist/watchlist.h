@@ -67,11 +67,11 @@ public:
     void setCell(int row, int col, const QByteArray& text);
     bool isBold(int row, int col) const;
     void setBold(int row, int col, bool bold);
-    // Why the row's last check found no page text, in words for the user: views show it on the
-    // row's "Updated" cell. Like the mark itself it belongs to this run of the program and is
-    // never saved.
-    QString failureReason(int row) const;
-    void setFailureReason(int row, const QString& reason);
+    // What the row's mark means, in words for the user: why the last check found no page text,
+    // or the stored length before and after it. Views show it on the row's "Updated" cell. Like
+    // the mark itself it belongs to this run of the program and is never saved.
+    QString markNote(int row) const;
+    void setMarkNote(int row, const QString& reason);
     void setCurrentCell(int row, int col);
 
     // Replaces every site row at once (loading): row 1 gets the first entry, or empty cells when
@@ -91,6 +91,12 @@ public:
     // with "http://" or "https://", in any letter case (pasted from a browser, or typed into
     // the edit dialog), is used as it stands. The cell itself is never changed.
     static QByteArray siteAddress(const QByteArray& urlCell);
+
+    // What a field that takes one address keeps of a text typed or pasted into it: no line
+    // break and no other control character, which would split its record in websites.ini. Of
+    // a text of several lines (an address copied with its line end, or a few lines of a mail)
+    // the first one that holds more than blanks is kept, without the blanks around it.
+    static QString oneLineText(const QString& text);
 
     // Views show (and lay out) at most this many of a cell's first bytes, so that a damaged list
     // with megabytes in one cell stays usable. The cell itself keeps all of them.
@@ -118,7 +124,7 @@ private:
     {
         std::array<QByteArray, ColumnCount> text;
         unsigned boldMask = 0;
-        QString failureReason;
+        QString markNote;
     };
 
     bool validCell(int row, int col) const;

@@ -27,19 +27,45 @@ constexpr int FieldColumns[FieldsPerRecord] = {WatchList::UrlColumn, WatchList::
 
 namespace {
 
-// Where the CR LF that ends the line starting at `from` begins, or -1 for a last line without
-// one. A lone CR or LF is part of the line.
-qsizetype lineEnd(const char* bytes, qsizetype from, qsizetype size)
+bool isLineBreak(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+// The line starting at `from`: where its value ends, and where the next line starts (`size`
+// after a last line without a line end). A file that has CR LF anywhere is one Korvane wrote, or
+// one written like it: there only CR LF ends a line. A file without any CR LF was typed in an
+// editor of another system, where LF or a lone CR does.
+struct Line
+{
+    qsizetype valueEnd;
+    qsizetype next;
+};
+
+Line nextLine(const char* bytes, qsizetype from, qsizetype size, bool crLf)
 {
     const char* const end = bytes + size;
+    if (!crLf) {
+        const char* at = std::find_if(bytes + from, end, isLineBreak);
+        return {at - bytes, at == end ? size : at - bytes + 1};
+    }
     for (const char* at = bytes + from; at < end; ++at) {
         at = static_cast<const char*>(std::memchr(at, '\r', size_t(end - at)));
         if (!at || at + 1 == end)
-            return -1;
+            break;
         if (at[1] == '\n')
-            return at - bytes;
+            return {at - bytes, at - bytes + LineEnd.size()};
     }
-    return -1;
+    return {size, size};
+}
+
+// A value never holds a line break: one would put every later record out of step when the file
+// is read again.
+QByteArray withoutLineBreaks(QByteArrayView value)
+{
+    QByteArray clean = value.toByteArray();
+    clean.removeIf(isLineBreak);
+    return clean;
 }
 
 } // namespace
@@ -49,6 +75,7 @@ WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords)
     WatchListRecords result;
     const char* const data = bytes.data();
     const qsizetype size = bytes.size();
+    const bool crLf = bytes.indexOf(LineEnd) >= 0;
     result.rows.reserve(size_t(std::min<qsizetype>(maxRecords, size / 8 + 1)));
     qsizetype pos = 0;
     while (pos < size) {
@@ -58,10 +85,13 @@ WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords)
         }
         WatchList::Cells& record = result.rows.emplace_back();
         for (int field = 0; field < FieldsPerRecord && pos < size; ++field) {
-            const qsizetype end = lineEnd(data, pos, size);
-            const qsizetype valueEnd = end < 0 ? size : end;
-            record.text[size_t(FieldColumns[field])] = QByteArray(data + pos, valueEnd - pos);
-            pos = end < 0 ? size : end + LineEnd.size();
+            const Line line = nextLine(data, pos, size, crLf);
+            // In a CR LF file, a CR or LF of its own is a stray one inside a value (an address
+            // pasted with its line end by an earlier version): it goes, and the record stays in
+            // step.
+            record.text[size_t(FieldColumns[field])] =
+                withoutLineBreaks(QByteArrayView(data + pos, line.valueEnd - pos));
+            pos = line.next;
         }
     }
     return result;
@@ -69,10 +99,14 @@ WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords)
 
 QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayView tail)
 {
+    // Whatever reached the list, a record is written as three lines.
+    const auto lineBreaks = [](QByteArrayView value) {
+        return value.count('\r') + value.count('\n');
+    };
     qsizetype size = tail.size();
     for (int row = 1; row < totalurls; ++row)
         for (int col : FieldColumns)
-            size += list.cell(row, col).size() + LineEnd.size();
+            size += list.cell(row, col).size() - lineBreaks(list.cell(row, col)) + LineEnd.size();
 
     // Sized once and filled with plain copies: the list can be tens of thousands of records.
     QByteArray bytes(size, Qt::Uninitialized);
@@ -84,7 +118,11 @@ QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayVi
     };
     for (int row = 1; row < totalurls; ++row) {
         for (int col : FieldColumns) {
-            put(list.cell(row, col));
+            const QByteArray& value = list.cell(row, col);
+            if (lineBreaks(value) == 0)
+                put(value);
+            else
+                out = std::remove_copy_if(value.begin(), value.end(), out, isLineBreak);
             put(LineEnd);
         }
     }

@@ -156,18 +156,27 @@ private Q_SLOTS:
         };
         const QByteArray missing;
         const QString notFound = "The server answered 404 Not Found";
+        const auto changed = [](int before, qsizetype after) {
+            return QStringLiteral("Changed: %1 \u2192 %2 characters of text")
+                .arg(before)
+                .arg(after);
+        };
+        const auto same = [](int length) {
+            return QStringLiteral("Unchanged: %1 characters of text").arg(length);
+        };
         row("changed, nothing fetched", "120", missing, false, "Not Found", true, "120", notFound);
-        row("changed, one character", "120", page(1), false, "Yes", true, "120", {});
-        row("changed, two characters", "120", page(2), false, "Yes", true, "2", {});
-        row("changed, longer", "120", page(345), false, "Yes", true, "345", {});
+        row("changed, one character", "120", page(1), false, "Yes", true, "120", changed(120, 1));
+        row("changed, two characters", "120", page(2), false, "Yes", true, "2", changed(120, 2));
+        row("changed, longer", "120", page(345), false, "Yes", true, "345", changed(120, 345));
         row("same, nothing fetched, stored 0", "0", missing, false, "Error", true, "0", notFound);
-        row("same, one character", "1", page(1), true, "No", false, "1", {});
-        row("same, unchanged length, bold before", "345", page(345), true, "No", false, "345", {});
+        row("same, one character", "1", page(1), true, "No", false, "1", same(1));
+        row("same, unchanged length, bold before", "345", page(345), true, "No", false, "345",
+            same(345));
         row("stored length with spaces is still a number", " 345 ", page(345), false, "No", false,
-            " 345 ", {});
-        row("new site", {}, page(57), false, "Yes", true, "57", {});
+            " 345 ", same(345));
+        row("new site", {}, page(57), false, "Yes", true, "57", changed(0, 57));
         row("new site, nothing fetched", {}, missing, false, "Error", true, {}, notFound);
-        row("not a number counts as 0", "n/a", page(12), false, "Yes", true, "12", {});
+        row("not a number counts as 0", "n/a", page(12), false, "Yes", true, "12", changed(0, 12));
         // Decimal numbers only: with these read as numbers an empty page showed "Not Found".
         for (const QByteArray notDecimal : {"nan", "NaN", "inf", "-inf", "infinity", "1e999"})
             row(notDecimal + " counts as 0", notDecimal, missing, false, "Error", true, notDecimal,
@@ -176,10 +185,10 @@ private Q_SLOTS:
         const QByteArray digits = "<html><head><style>p { color: #404040 }</style></head><body>"
                                   "<p>Call us on 0800 404 123</p></body></html>";
         row("404 in a colour and a phone number", "120", digits, false, "Yes", true,
-            QByteArray::number(ReduceHtml(digits).size()), {});
+            QByteArray::number(ReduceHtml(digits).size()), changed(120, ReduceHtml(digits).size()));
         row("words of a resolver's error page", "29",
             "<html><body><p>Unable to resolve the dispute</p></body></html>", false, "No", false,
-            "29", {});
+            "29", same(29));
         row("under 20 bytes", "120", "<p>short</p>", false, "Not Found", true, "120",
             "The page is too short: 12 bytes");
         row("empty page", "0", "", false, "Error", true, "0", "The page is empty");
@@ -210,7 +219,7 @@ private Q_SLOTS:
         QCOMPARE(list.isBold(1, WatchList::UpdatedColumn), bold);
         QCOMPARE(list.cell(1, WatchList::LengthColumn), storedAfter);
         QCOMPARE(list.cell(1, WatchList::LastVisitedColumn), Now);
-        QCOMPARE(list.failureReason(1), reason);
+        QCOMPARE(list.markNote(1), reason);
         // The run and its save write cells where they are: the user's current cell stays.
         run->visitAll(list);
         QCOMPARE(list.Row(), 1);
@@ -218,7 +227,7 @@ private Q_SLOTS:
     }
 
     // The user hovers over a mark, or a screen reader reads it, to learn why a site failed; the
-    // next run that reaches the page takes the reason away.
+    // next run that reaches the page puts what it found in the reason's place.
     void reasonOfAFailureIsOnItsMark()
     {
         RefusingPort refusing;
@@ -241,7 +250,7 @@ private Q_SLOTS:
         run->visitAll(list);
         QCOMPARE(list.cell(2, 2), QByteArray("No"));
         QCOMPARE(list.index(1, WatchList::UpdatedColumn).data(Qt::AccessibleDescriptionRole),
-                 QVariant());
+                 QVariant("Unchanged: 30 characters of text"));
     }
 
     void windowIsToldInOrderAndTheListSaved()

@@ -29,6 +29,8 @@
 #include <rapidcheck/state.h>
 
 #include <mutex>
+#include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -108,13 +110,41 @@ struct Model
             r.mark = length < 1 ? "Error" : "No";
         }
     }
+    // Removes the row at the selection's far end; the selection shrinks to what is left of it.
     void remove()
     {
         if (rows.size() < 2)
             return;
-        rows.erase(rows.begin() + (rowSel - 1));
+        const int gone = rowSel;
+        rows.erase(rows.begin() + (gone - 1));
+        const auto kept = [gone](int end, int other) {
+            return end > gone || (end == gone && other < gone) ? end - 1 : end;
+        };
+        std::tie(row, rowSel) = std::pair(kept(row, rowSel), kept(rowSel, row));
         row = std::min(row, last());
         rowSel = std::min(rowSel, last());
+    }
+    // What a dialog's field keeps of a text typed or pasted: the first line that holds more
+    // than blanks, without them.
+    static std::string oneLine(const std::string& typed)
+    {
+        std::string kept = typed;
+        if (typed.find_first_of("\r\n") != std::string::npos) {
+            kept.clear();
+            std::istringstream lines(typed);
+            for (std::string line; kept.empty() && std::getline(lines, line);) {
+                line.erase(0, std::min(line.find_first_not_of(" \t\r"), line.size()));
+                kept = line.substr(0, line.find_last_not_of(" \t\r") + 1);
+            }
+        }
+        std::erase(kept, '\t');
+        return kept;
+    }
+    // What the add dialog adds: that line without its "http://".
+    static std::string added(const std::string& typed)
+    {
+        const std::string kept = oneLine(typed);
+        return kept.rfind("http://", 0) == 0 ? kept.substr(7) : kept;
     }
     QByteArray fileBytes() const
     {
@@ -180,6 +210,10 @@ public:
         RC_ASSERT(list().Col() == m.col);
         RC_ASSERT(list().RowSel() == m.rowSel);
         RC_ASSERT(window->grid()->currentIndex().row() == m.rowSel - 1);
+        // What a command acts on is what the grid shows selected.
+        for (int r = 1; r <= m.last(); ++r)
+            RC_ASSERT(window->grid()->selectionModel()->isSelected(list().index(r - 1, m.col)) ==
+                      (r >= std::min(m.row, m.rowSel) && r <= std::max(m.row, m.rowSel)));
     }
 
     // Go Look! by one of its three ways: the drawn button, the menu item, a screen reader.
@@ -231,7 +265,13 @@ using Command = rc::state::Command<Model, Sut>;
 struct Step : Command
 {
     virtual void act(const Model& m, Sut& s) const = 0;
-    void run(const Model& m, Sut& s) const final { act(m, s); }
+    void run(const Model& m, Sut& s) const final
+    {
+        act(m, s);
+        Model after = m;
+        apply(after);
+        s.checkAgainst(after);
+    }
 };
 
 // Any number of [min, max) alike: RapidCheck's own range narrows with the sequence's size.
@@ -271,12 +311,23 @@ struct Select final : Step
     }
 };
 
+// An address as typed, or as pasted with the line ends and blanks it was copied with.
+const auto TypedGen = [] {
+    return rc::gen::apply(
+        [](std::string address, std::string before, std::string after) {
+            return before + address + after;
+        },
+        rc::gen::oneOf(AddressGen(),
+                       rc::gen::element<std::string>("http://" + g_host + "/p1", "ab")),
+        rc::gen::element<std::string>("", "", "\r\n", " \n\t"),
+        rc::gen::element<std::string>("", "", "\r\n", "\n", "\t\r\n", "\r\nsecond line\r\n"));
+};
+
 struct Add final : Step
 {
-    std::string typed = *rc::gen::oneOf(
-        AddressGen(), rc::gen::element<std::string>("http://" + g_host + "/p1", "ab"));
+    std::string typed = *TypedGen();
     explicit Add(const Model& m) { RC_PRE(m.rows.size() < MostRows); }
-    std::string kept() const { return typed.rfind("http://", 0) == 0 ? typed.substr(7) : typed; }
+    std::string kept() const { return Model::added(typed); }
     void apply(Model& m) const override
     {
         if (kept().size() < 3)
@@ -287,7 +338,7 @@ struct Add final : Step
     void act(const Model&, Sut& s) const override
     {
         clickDrawnButton(*s.window, "Label4");
-        s.window->addDialog()->addressField()->setText(QString::fromStdString(typed));
+        s.window->addDialog()->addressField()->insert(QString::fromStdString(typed));
         QTest::mouseClick(s.window->addDialog()->actionButton(), Qt::LeftButton);
         s.window->addDialog()->hide();
     }
@@ -315,13 +366,81 @@ struct Edit final : Step
 
 struct Remove final : Step
 {
+    int times = *rc::gen::element(1, 1, 2, 3);
     void apply(Model& m) const override
     {
-        m.fileMissing = m.fileMissing && m.rows.size() < 2;
-        m.remove();
+        for (int i = 0; i < times; ++i) {
+            m.fileMissing = m.fileMissing && m.rows.size() < 2;
+            m.remove();
+        }
     }
-    void act(const Model&, Sut& s) const override { clickDrawnButton(*s.window, "Label6"); }
-    void show(std::ostream& os) const override { os << "Remove"; }
+    void act(const Model&, Sut& s) const override
+    {
+        for (int i = 0; i < times; ++i)
+            clickDrawnButton(*s.window, "Label6");
+    }
+    void show(std::ostream& os) const override { os << "Remove " << times << " times"; }
+};
+
+// A click on the grid's blank area under the rows selects nothing.
+struct ClickBelowTheRows final : Step
+{
+    void apply(Model&) const override {}
+    void act(const Model& m, Sut& s) const override
+    {
+        const QRect last = s.window->grid()->visualRect(s.list().index(m.last() - 1, 0));
+        clickInWindow(*s.window, s.window->grid()->viewport(), last.center() + QPoint(0, 30));
+    }
+    void show(std::ostream& os) const override { os << "Click below the rows"; }
+};
+
+// The user opens the add or edit dialog, presses Go Look!, and while a page is held types an
+// address and presses the dialog's button; then, if the dialog is still there, types another
+// and presses again, as one does when a press seems not taken.
+struct PressDuringRun final : Step
+{
+    bool edit = *rc::gen::arbitrary<bool>();
+    std::string first = *TypedGen(), second = *AddressGen();
+    int holdAt = 0;
+    explicit PressDuringRun(const Model& m)
+    {
+        RC_PRE(m.served() > 0 && m.rows.size() < MostRows);
+        holdAt = *anyIn(1, m.served() + 1);
+    }
+    void apply(Model& m) const override
+    {
+        for (Row& r : m.rows)
+            m.check(r);
+        m.fileMissing = false;
+        if (edit) {
+            m.rows[size_t(m.row - 1)].address = Model::oneLine(first);
+            m.col = 0;
+            m.rowSel = m.row;
+        } else if (Model::added(first).size() >= 3) {
+            m.rows.push_back({Model::added(first), "", "", ""});
+        }
+    }
+    void act(const Model&, Sut& s) const override
+    {
+        clickDrawnButton(*s.window, edit ? "Label5" : "Label4");
+        SiteDialog* dialog =
+            edit ? static_cast<SiteDialog*>(s.window->editDialog()) : s.window->addDialog();
+        s.runHeld(holdAt, 0, [&] {
+            for (const std::string* typed : {&first, &second}) {
+                if (!dialog->isVisible())
+                    break;
+                dialog->addressField()->clear();
+                dialog->addressField()->insert(QString::fromStdString(*typed));
+                QTest::mouseClick(dialog->actionButton(), Qt::LeftButton);
+            }
+        });
+        dialog->hide();
+    }
+    void show(std::ostream& os) const override
+    {
+        os << (edit ? "Edit" : "Add") << " during a run held at request " << holdAt << ": \""
+           << first << "\", then \"" << second << '"';
+    }
 };
 
 struct ChangePage final : Step
@@ -518,7 +637,8 @@ private Q_SLOTS:
             rc::state::check(
                 initial, s,
                 rc::state::gen::execOneOfWithArgs<Select, Add, Edit, Remove, ChangePage, GoLook,
-                                                  EndAndRestart, DeleteList>());
+                                                  EndAndRestart, DeleteList, ClickBelowTheRows,
+                                                  PressDuringRun>());
             s.window.reset();
         });
         sut.reset();

@@ -164,10 +164,22 @@ private Q_SLOTS:
             << QByteArrayList{"b\xfc\x80\xff.de"} << QByteArrayList{"\xe9t\xe9"}
             << QByteArrayList{QByteArray("\x00\x01", 2)}
             << QByteArray("b\xfc\x80\xff.de\r\n\xe9t\xe9\r\n\x00\x01\r\n", 18);
-        QTest::newRow("lone CR and LF stay inside their value")
-            << QByteArray("a\rb\r\nc\nd\r\n\r\r\n") << QByteArrayList{"a\rb"}
-            << QByteArrayList{"c\nd"} << QByteArrayList{"\r"}
-            << QByteArray("a\rb\r\nc\nd\r\n\r\r\n");
+        // Where CR LF ends lines, a CR or LF of its own is a stray inside a value: an address
+        // pasted with its line end and saved by an earlier version loads in step.
+        QTest::newRow("lone CR and LF inside a value go")
+            << QByteArray("a\rb\r\nc\nd\r\n\r\r\nx.example\n\r\n\r\n5\r\n")
+            << QByteArrayList{"ab", "x.example"} << QByteArrayList{"cd", ""}
+            << QByteArrayList{"", "5"} << QByteArray("ab\r\ncd\r\n\r\nx.example\r\n\r\n5\r\n");
+        QTest::newRow("LF line ends, as a Linux editor writes them")
+            << QByteArray("a\nt1\n5\nb\n\n\n") << QByteArrayList{"a", "b"}
+            << QByteArrayList{"t1", ""} << QByteArrayList{"5", ""}
+            << QByteArray("a\r\nt1\r\n5\r\nb\r\n\r\n\r\n");
+        QTest::newRow("lone CR line ends")
+            << QByteArray("a\rt1\r5") << QByteArrayList{"a"} << QByteArrayList{"t1"}
+            << QByteArrayList{"5"} << QByteArray("a\r\nt1\r\n5\r\n");
+        QTest::newRow("mixed: one CR LF makes CR LF the only line end")
+            << QByteArray("a\nb\r\nt1\r\n5\n") << QByteArrayList{"ab"} << QByteArrayList{"t1"}
+            << QByteArrayList{"5"} << QByteArray("ab\r\nt1\r\n5\r\n");
         QTest::newRow("regional texts are kept as they stand")
             << QByteArray("x\r\n07.12.2026 21:05:09\r\n0012\r\n") << QByteArrayList{"x"}
             << QByteArrayList{"07.12.2026 21:05:09"} << QByteArrayList{"0012"}
