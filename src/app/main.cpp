@@ -13,6 +13,7 @@
 #include "watchlistfile.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 int main(int argc, char* argv[])
 {
@@ -25,9 +26,20 @@ int main(int argc, char* argv[])
     QApplication::setDesktopFileName(QStringLiteral("com.korvane.Korvane"));
     EndSignals endSignals;
 
-    // One window per list: a second start on the same list brings the first one forward.
-    const QString dataDirectory = dataDirectoryForThisProgram();
-    SingleInstance instance(dataDirectory);
+    // Never the folder Korvane happens to be started from: a list there would be another one
+    // for every folder, and nothing would say so.
+    QStringList refusals;
+    const QString dataDirectory = dataDirectoryForThisProgram(&refusals);
+    if (dataDirectory.isEmpty()) {
+        tellNoPlaceForTheList(refusals);
+        return 1;
+    }
+    // One window per list: a second start on the same list brings the first one forward. A
+    // list that is a link to a file elsewhere is guarded where that file is, so that every
+    // link to it meets the same lock.
+    const QString realList = QFileInfo(watchListPath(dataDirectory)).canonicalFilePath();
+    SingleInstance instance(realList.isEmpty() ? dataDirectory
+                                               : QFileInfo(realList).absolutePath());
     switch (instance.claim()) {
     case SingleInstance::Claim::Owner:
         break;

@@ -4,6 +4,7 @@
 
 #include "datetimetext.h"
 #include "downloadhtml.h"
+#include "lifecycle.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
 
@@ -40,10 +41,12 @@ void CheckRun::VisitALL()
     m_host.repaintNow();
     const auto totalurls = qint16(m_list.Rows());
     VisitURLlist(totalurls);
-    // A failed save changes nothing on screen: the run still ends as usual.
-    m_file.SaveResultsToFile(m_list, totalurls);
+    // A list that another program changed meanwhile is taken first, and this run's results go
+    // to its rows. A failed save ends the run as usual, and the status line says why.
+    const SaveOutcome saved = saveWatchList(m_list, m_file);
     m_host.setBusyPointer(false);
-    m_host.setStatusText(DoneStatusText);
+    m_host.setStatusText(saved == SaveOutcome::Saved ? DoneStatusText
+                                                     : NotSavedStatusText + m_file.shortReason());
 }
 
 void CheckRun::VisitURLlist(qint16 totalurls)

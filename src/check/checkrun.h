@@ -16,6 +16,8 @@ class WatchListFile;
 
 inline const QString RunningStatusText = QStringLiteral(" Status:  Running...");
 inline const QString DoneStatusText = QStringLiteral(" Status:  Done");
+// Followed by why, in a few words: shown for as long as the list on disk lags behind the grid.
+inline const QString NotSavedStatusText = QStringLiteral("Status: Not saved: ");
 
 // What the check run needs of the window that shows it.
 class CheckRunHost

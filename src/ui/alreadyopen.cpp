@@ -20,3 +20,14 @@ void tellListAlreadyOpen(const QString& listPath)
                     QMessageBox::Ok);
     box.exec();
 }
+
+void tellNoPlaceForTheList(const QStringList& refusals)
+{
+    const QString text = QStringLiteral("Korvane has no folder to keep its watch list in.");
+    std::fprintf(stderr, "korvane: %s\n", qUtf8Printable(text));
+    for (const QString& refusal : refusals)
+        std::fprintf(stderr, "korvane: %s\n", qUtf8Printable(refusal));
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Korvane"),
+                    text + QStringLiteral("\n\n") + refusals.join(u'\n'), QMessageBox::Ok);
+    box.exec();
+}

@@ -13,7 +13,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -22,8 +24,18 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
+#include <QStandardPaths>
 
+#include <cstdio>
 #include <utility>
+
+namespace {
+
+// Several writes of one save by another program (an editor, a script appending) come as
+// several signals: the list is read once they have settled.
+constexpr int OutsideEditSettleMs = 100;
+
+} // namespace
 
 MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> opener,
                        CheckTools checkTools, QWidget* parent)
@@ -39,8 +51,16 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     m_loadOutcome = startUpWatchList(m_list, m_file);
     // A session manager that asks before a logout gets the list on disk, whatever happens
     // after.
-    connect(qApp, &QGuiApplication::commitDataRequest, this,
-            [this] { saveWatchListAtShutDown(m_list, m_file); });
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { saveWithoutAsking(); });
+    m_outsideEdit.setSingleShot(true);
+    m_outsideEdit.setInterval(OutsideEditSettleMs);
+    connect(&m_outsideEdit, &QTimer::timeout, this, &MainWindow::takeOutsideEditNow);
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_outsideEdit,
+            qOverload<>(&QTimer::start));
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_outsideEdit,
+            qOverload<>(&QTimer::start));
+    if (m_loadOutcome != LoadOutcome::Unreadable)
+        watchTheFile();
     if (m_loadOutcome == LoadOutcome::Unreadable)
         QMetaObject::invokeMethod(this, &MainWindow::reportUnreadableList, Qt::QueuedConnection);
     if (m_checkTools.downloads)
@@ -244,8 +264,41 @@ void MainWindow::goLookCommand()
 void MainWindow::saveChange()
 {
     // Kept on disk at once, so that a crash or a lost display loses nothing. A save that fails
-    // leaves the list unsaved, and the close asks what to do about it.
-    saveWatchList(m_list, m_file);
+    // leaves the list unsaved: the status line says so, and the close asks what to do.
+    showSaveOutcome(saveWatchList(m_list, m_file));
+}
+
+void MainWindow::showSaveOutcome(SaveOutcome outcome)
+{
+    if (outcome != SaveOutcome::Saved)
+        m_status->setText(NotSavedStatusText + m_file.shortReason());
+    else if (m_status->text().startsWith(NotSavedStatusText))
+        m_status->setText(m_quietStatus);
+}
+
+void MainWindow::watchTheFile()
+{
+    // A file replaced by renaming another over it (as editors and Korvane itself save) drops
+    // out of the watch: it is watched again, and its folder tells when it comes back.
+    const QString path = m_file.path();
+    if (QFileInfo::exists(path) && !m_watcher.files().contains(path))
+        m_watcher.addPath(path);
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!m_watcher.directories().contains(folder))
+        m_watcher.addPath(folder);
+}
+
+void MainWindow::takeOutsideEditNow()
+{
+    watchTheFile();
+    // A check run takes an outside edit at its end, before it saves; an end saves its own way.
+    if (m_life != Life::Open || m_guard.isHeld())
+        return;
+    if (!takeOutsideEdit(m_list, m_file))
+        return;
+    m_quietStatus = ReadAgainStatusText;
+    if (!m_status->text().startsWith(NotSavedStatusText))
+        m_status->setText(ReadAgainStatusText);
 }
 
 void MainWindow::checkAllSites()
@@ -414,8 +467,29 @@ void MainWindow::endWithoutAsking()
 {
     // Nobody can be asked: one try, and the program ends whatever came of it. A file that
     // already holds the list is left as it is.
-    saveWatchListAtShutDown(m_list, m_file);
+    saveWithoutAsking();
     endNow();
+}
+
+void MainWindow::saveWithoutAsking()
+{
+    const SaveOutcome outcome = saveWatchListAtShutDown(m_list, m_file);
+    if (outcome == SaveOutcome::Saved || !m_file.hasUnsavedChanges(m_list))
+        return;
+    const QStringList places = {QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
+                                QDir::homePath(), QDir::tempPath()};
+    const QString kept = writeRecoveryFile(m_list, places, QDateTime::currentDateTime());
+    const QString list = QDir::toNativeSeparators(m_file.path());
+    if (kept.isEmpty())
+        std::fprintf(stderr,
+                     "Korvane could not save the watch list %s (%s), nor keep it anywhere "
+                     "else: the changes since it was last saved are lost.\n",
+                     qPrintable(list), qPrintable(m_file.shortReason()));
+    else
+        std::fprintf(stderr,
+                     "Korvane could not save the watch list %s (%s). The list is kept in %s.\n",
+                     qPrintable(list), qPrintable(m_file.shortReason()),
+                     qPrintable(QDir::toNativeSeparators(kept)));
 }
 
 void MainWindow::endNow()
@@ -461,6 +535,8 @@ void MainWindow::keepAnswering()
 void MainWindow::setStatusText(const QString& text)
 {
     m_status->setText(text);
+    if (!text.startsWith(NotSavedStatusText))
+        m_quietStatus = text;
 }
 
 void MainWindow::setBusyPointer(bool busy)

@@ -9,8 +9,10 @@
 #include "watchlistfile.h"
 
 #include <QElapsedTimer>
+#include <QFileSystemWatcher>
 #include <QMainWindow>
 #include <QPersistentModelIndex>
+#include <QTimer>
 
 #include <memory>
 
@@ -23,6 +25,8 @@ class SiteGrid;
 class UrlOpener;
 
 inline const QString ReadyStatusText = QStringLiteral(" Status : Ready...");
+inline const QString ReadAgainStatusText =
+    QStringLiteral(" Status:  List read again from websites.ini");
 
 class MainWindow final : public QMainWindow, private CheckRunHost
 {
@@ -96,6 +100,12 @@ private:
     // be saved. False when the user chose to keep the window open.
     bool saveBeforeClosing();
     void endWithoutAsking();
+    // The save of an end that asks nobody (a signal, a logout): a list that cannot be written
+    // where it belongs goes to a recovery file, and standard error says where.
+    void saveWithoutAsking();
+    void showSaveOutcome(SaveOutcome outcome);
+    void watchTheFile();
+    void takeOutsideEditNow();
     void endNow();
     void closeDialogs();
     void reportUnreadableList();
@@ -117,6 +127,12 @@ private:
     Life m_life = Life::Open;
     EndCause m_stopCause = EndCause::Window;
     QElapsedTimer m_lastAnswered;
+    // The status line to show again once a save succeeds after one that failed.
+    QString m_quietStatus = ReadyStatusText;
+    // Another program may edit the list while Korvane is open; its edit is taken, never
+    // overwritten. Several writes in a row (an editor saving) are taken as one.
+    QFileSystemWatcher m_watcher;
+    QTimer m_outsideEdit;
 
     BackgroundPicture* m_picture = nullptr;
     SiteGrid* m_grid = nullptr;

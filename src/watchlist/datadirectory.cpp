@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,22 +27,40 @@ QString installedCopyMarker(const QString& programDirectory)
     return QDir::cleanPath(QDir(programDirectory).filePath(QStringLiteral(KORVANE_INSTALL_MARKER)));
 }
 
-QString chooseDataDirectory(const QString& programDirectory, const QString& fallbackDirectory)
+QString chooseDataDirectory(const QString& programDirectory, const QString& fallbackDirectory,
+                            QStringList* refusals)
 {
     // An installed copy never writes beside itself, even where it could (a prefix in the home
     // directory): its bin/ holds programs, not lists.
-    if (!programDirectory.isEmpty() && !QFileInfo::exists(installedCopyMarker(programDirectory)) &&
-        isWritableDirectory(programDirectory))
+    const bool installed =
+        !programDirectory.isEmpty() && QFileInfo::exists(installedCopyMarker(programDirectory));
+    if (!programDirectory.isEmpty() && !installed && isWritableDirectory(programDirectory))
         return QDir(programDirectory).absolutePath();
-    if (fallbackDirectory.isEmpty() || !QDir().mkpath(fallbackDirectory))
-        return {};
-    return QDir(fallbackDirectory).absolutePath();
+    errno = 0;
+    if (!fallbackDirectory.isEmpty() && QDir().mkpath(fallbackDirectory) &&
+        isWritableDirectory(fallbackDirectory))
+        return QDir(fallbackDirectory).absolutePath();
+    if (refusals) {
+        const int error = errno;
+        *refusals << QStringLiteral("%1: %2").arg(
+            QDir::toNativeSeparators(programDirectory),
+            installed ? QStringLiteral("an installed copy keeps its list in the user's folder")
+                      : QStringLiteral("the program's folder cannot be written"));
+        *refusals << QStringLiteral("%1: %2").arg(
+            fallbackDirectory.isEmpty() ? QStringLiteral("(no per-user data folder)")
+                                        : QDir::toNativeSeparators(fallbackDirectory),
+            error ? QStringLiteral("it cannot be made or written (%1)")
+                        .arg(QString::fromLocal8Bit(std::strerror(error)))
+                  : QStringLiteral("it cannot be made or written"));
+    }
+    return {};
 }
 
-QString dataDirectoryForThisProgram()
+QString dataDirectoryForThisProgram(QStringList* refusals)
 {
     return chooseDataDirectory(QCoreApplication::applicationDirPath(),
-                               QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+                               QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
+                               refusals);
 }
 
 bool isReadOnlyFile(const QString& path)

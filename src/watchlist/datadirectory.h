@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The file whose presence makes the program in `programDirectory` an installed copy: the install
 // puts it under share/korvane/ beside the bin/ directory that holds the program.
@@ -10,12 +11,14 @@ QString installedCopyMarker(const QString& programDirectory);
 
 // The program's own directory for a copy in a folder of its own (its build tree included) that
 // can be written. An installed copy, or one whose directory cannot be written, gets
-// `fallbackDirectory`, created when missing. Returns an empty string when neither can be used.
-QString chooseDataDirectory(const QString& programDirectory, const QString& fallbackDirectory);
+// `fallbackDirectory`, created when missing. Returns an empty string when neither can be used;
+// then `refusals`, when given, gets a line for each folder that says why it could not.
+QString chooseDataDirectory(const QString& programDirectory, const QString& fallbackDirectory,
+                            QStringList* refusals = nullptr);
 
 // chooseDataDirectory() for the running program, with the per-user application data directory
 // as the fallback.
-QString dataDirectoryForThisProgram();
+QString dataDirectoryForThisProgram(QStringList* refusals = nullptr);
 
 // True when the file's permission bits forbid writing it for the current user. Unlike
 // access(2) this also holds for root, who could write it anyway: a file its owner made

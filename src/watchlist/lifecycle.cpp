@@ -2,7 +2,11 @@
 // Start-up and shut-down of the watch list.
 #include "lifecycle.h"
 
+#include "listmerge.h"
 #include "watchlist.h"
+
+#include <QDir>
+#include <QSaveFile>
 
 namespace {
 
@@ -32,10 +36,47 @@ LoadOutcome startUpWatchList(WatchList& list, WatchListFile& file)
     return outcome;
 }
 
+bool takeOutsideEdit(WatchList& list, WatchListFile& file)
+{
+    if (file.onDisk() != WatchListFile::OnDisk::Changed)
+        return false;
+    const WatchListRecords base = file.knownRecords();
+    WatchListRecords theirs;
+    if (!file.readOutsideEdit(theirs))
+        return false;
+    MergedList merged = mergeOutsideEdit(base, list, theirs);
+    list.takeRows(std::move(merged.rows), merged.from);
+    return true;
+}
+
 SaveOutcome saveWatchList(WatchList& list, WatchListFile& file)
 {
-    const auto totalurls = qint16(list.Rows());
-    return file.SaveResultsToFile(list, totalurls);
+    // Another program may write again between the merge and the save: a few tries, then the
+    // list waits for the next save.
+    SaveOutcome outcome = SaveOutcome::ChangedOutside;
+    for (int attempt = 0; attempt < 3 && outcome == SaveOutcome::ChangedOutside; ++attempt) {
+        outcome = file.SaveResultsToFile(list, qint16(list.Rows()));
+        if (outcome == SaveOutcome::ChangedOutside && !takeOutsideEdit(list, file))
+            break;
+    }
+    return outcome;
+}
+
+QString writeRecoveryFile(const WatchList& list, const QStringList& directories,
+                          const QDateTime& when)
+{
+    const QString name = QStringLiteral("websites-unsaved-%1.ini")
+                             .arg(when.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")));
+    const QByteArray bytes = serializeWatchList(list, list.Rows());
+    for (const QString& directory : directories) {
+        if (directory.isEmpty() || !QDir().mkpath(directory))
+            continue;
+        QSaveFile file(QDir(directory).filePath(name));
+        if (file.open(QIODevice::WriteOnly) && WatchListFile::writeAll(file, bytes) &&
+            file.commit())
+            return file.fileName();
+    }
+    return {};
 }
 
 SaveOutcome saveWatchListAtShutDown(WatchList& list, WatchListFile& file)

@@ -4,6 +4,9 @@
 
 #include "watchlistfile.h"
 
+#include <QDateTime>
+#include <QStringList>
+
 class WatchList;
 
 // Start-up: reads the file (creating it with the default record when missing), sets the
@@ -12,8 +15,20 @@ class WatchList;
 // know, not to report.
 LoadOutcome startUpWatchList(WatchList& list, WatchListFile& file);
 
-// Saves the whole list, counted as the 16-bit row count.
+// Saves the whole list, counted as the 16-bit row count. When another program changed the file
+// since Korvane last read or wrote it, its list is taken first, with what the list changed
+// since then applied to it (see mergeOutsideEdit), and that is saved: neither is lost.
 SaveOutcome saveWatchList(WatchList& list, WatchListFile& file);
+
+// Takes the file's list when another program changed it, keeping what the list changed since
+// Korvane last read or wrote the file; writes nothing. True when the list was read again.
+bool takeOutsideEdit(WatchList& list, WatchListFile& file);
+
+// Where a list that could not be saved at an end that asks nobody is kept instead: a file in
+// `directory` named after the moment, written as websites.ini would be. The first of the
+// directories that takes it wins; empty when none did.
+QString writeRecoveryFile(const WatchList& list, const QStringList& directories,
+                          const QDateTime& when);
 
 // The save of every end: the whole list, unless the file on disk already holds exactly those
 // bytes (then Saved, and nothing is written). A list that was deleted or replaced meanwhile is

@@ -233,6 +233,88 @@ void WatchList::replaceSiteRows(std::vector<Cells> rows)
     endResetModel();
 }
 
+void WatchList::takeRows(std::vector<Cells> rows, const std::vector<int>& from)
+{
+    if (rows.empty() || rows.size() != from.size())
+        return takeRows({Cells()}, {0});
+    const int n = int(rows.size());
+    const auto carries = [&](int i) { return from[size_t(i)] > 0 && from[size_t(i)] < Rows(); };
+
+    // The rows as they will be: each one carried on keeps its marks and note.
+    std::vector<RowData> result(size_t(n) + 1);
+    result[0] = m_rows[0];
+    // Where each row that stays goes (0: it goes away).
+    std::vector<int> target(size_t(Rows()), 0);
+    for (int i = 0; i < n; ++i) {
+        if (carries(i)) {
+            result[size_t(i) + 1] = m_rows[size_t(from[size_t(i)])];
+            target[size_t(from[size_t(i)])] = i + 1;
+        }
+        result[size_t(i) + 1].text = std::move(rows[size_t(i)].text);
+    }
+    const auto follow = [&](int row) {
+        return row > 0 && row < Rows() && target[size_t(row)] > 0 ? target[size_t(row)]
+                                                                  : std::min(row, n);
+    };
+    const int row = follow(m_row);
+    const int rowSel = follow(m_rowSel);
+
+    // Views and persistent indexes are told of every removal, move and insertion, so that they
+    // stay on their rows. Removals from the bottom up, in runs, so that the rows above keep
+    // their numbers.
+    for (int last = Rows() - 1; last >= 1;) {
+        if (target[size_t(last)] > 0) {
+            --last;
+            continue;
+        }
+        int first = last;
+        while (first > 1 && target[size_t(first - 1)] == 0)
+            --first;
+        beginRemoveRows({}, modelRowFromTableRow(first), modelRowFromTableRow(last));
+        m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
+        target.erase(target.begin() + first, target.begin() + last + 1);
+        endRemoveRows();
+        last = first - 1;
+    }
+    // Then each place is filled in order: by the row that belongs there, moved up from below
+    // it, or by a new row. A list that a hand edit turned upside down would take too many
+    // moves: it is shown anew instead.
+    constexpr int MostMoves = 1000;
+    int moves = 0;
+    for (int place = 1; place <= n && moves <= MostMoves; ++place) {
+        const auto at =
+            std::find(target.begin() + std::min(place, int(target.size())), target.end(), place);
+        if (at == target.end()) {
+            beginInsertRows({}, modelRowFromTableRow(place), modelRowFromTableRow(place));
+            m_rows.insert(m_rows.begin() + place, RowData());
+            target.insert(target.begin() + place, place);
+            endInsertRows();
+            continue;
+        }
+        const int current = int(at - target.begin());
+        if (current == place)
+            continue;
+        ++moves;
+        beginMoveRows({}, modelRowFromTableRow(current), modelRowFromTableRow(current), {},
+                      modelRowFromTableRow(place));
+        std::rotate(m_rows.begin() + place, m_rows.begin() + current, m_rows.begin() + current + 1);
+        std::rotate(target.begin() + place, target.begin() + current, target.begin() + current + 1);
+        endMoveRows();
+    }
+    const bool followed = moves <= MostMoves && Rows() == n + 1;
+    if (!followed)
+        beginResetModel();
+    m_rows = std::move(result);
+    m_row = row;
+    m_rowSel = rowSel;
+    clampCurrentCell();
+    if (followed)
+        Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+    else
+        endResetModel();
+    Q_EMIT currentCellChanged(m_row, m_col);
+}
+
 void WatchList::setColWidth(int col, int twips)
 {
     if (col < 0 || col >= ColumnCount || twips < DefaultColumnWidth)

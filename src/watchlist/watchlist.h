@@ -78,6 +78,12 @@ public:
     // there is none. Bold marks are cleared; the header row and column settings stay.
     void replaceSiteRows(std::vector<Cells> rows);
 
+    // Replaces the site rows with `rows`, where `from[i]` is the table row that rows[i] carries
+    // on (it keeps that row's bold marks and note, and views and persistent indexes follow it),
+    // or 0 for a new row. Rows that nothing carries on are removed. The current cell and the
+    // selection's end stay on their rows while those remain. At least one row is kept.
+    void takeRows(std::vector<Cells> rows, const std::vector<int>& from);
+
     // The user moved the current cell or the selection in a view: `row`/`col` is where the
     // selection started, `rowSel` the row at its other end.
     void setSelectionFromView(int row, int col, int rowSel);

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <optional>
 
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -130,6 +132,20 @@ QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayVi
     return bytes;
 }
 
+QByteArray serializeRecords(const WatchListRecords& records)
+{
+    QByteArray bytes;
+    for (const WatchList::Cells& record : records.rows) {
+        for (int col : FieldColumns) {
+            QByteArray value = record.text[size_t(col)];
+            value.removeIf(isLineBreak);
+            bytes += value;
+            bytes += LineEnd;
+        }
+    }
+    return bytes + records.unloadedTail;
+}
+
 QByteArray defaultRecordBytes(const QByteArray& lastVisited)
 {
     QByteArray bytes(DefaultSiteAddress);
@@ -147,7 +163,16 @@ namespace {
 // reason of a failure.
 SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes, QString& why)
 {
+    // The new file is another file: it gets the old one's mode, and its owner and group when
+    // root saves a user's list (run with sudo, say), so that the user can still save it.
+    struct stat old
+    {};
+    const QByteArray name = QFile::encodeName(QFileInfo(path).canonicalFilePath());
+    const bool existed = !name.isEmpty() && ::stat(name.constData(), &old) == 0;
     QSaveFile file(path);
+    // A list the user may write in a folder the user may not: written in place, as no new file
+    // can be made beside it.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) {
         why = file.errorString();
         return SaveOutcome::OpenFailed;
@@ -164,7 +189,41 @@ SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes, QString& why
         why = file.errorString();
         return SaveOutcome::CommitFailed;
     }
+    if (existed) {
+        struct stat now
+        {};
+        if (::stat(name.constData(), &now) == 0) {
+            if ((now.st_mode & 07777) != (old.st_mode & 07777))
+                ::chmod(name.constData(), old.st_mode & 07777);
+            if (::geteuid() == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid))
+                (void)!::chown(name.constData(), old.st_uid, old.st_gid);
+        }
+    }
     return SaveOutcome::Saved;
+}
+
+// The few words of a reason that follow "Not saved: ", from the system's own words for it.
+QString shortly(const QString& why)
+{
+    const auto is = [&why](int error) {
+        return why.contains(QString::fromLocal8Bit(std::strerror(error)), Qt::CaseInsensitive);
+    };
+    if (is(ENOSPC))
+        return QStringLiteral("the disk is full");
+    if (is(EDQUOT))
+        return QStringLiteral("the disk quota is used up");
+    if (is(EROFS))
+        return QStringLiteral("the disk is read-only");
+    if (is(EACCES) || is(EPERM))
+        return QStringLiteral("Korvane may not write there");
+    if (is(EIO))
+        return QStringLiteral("the disk failed");
+    QString words = why;
+    if (!words.isEmpty())
+        words[0] = words[0].toLower();
+    while (words.endsWith(u'.'))
+        words.chop(1);
+    return words;
 }
 
 std::optional<QByteArray> readWhole(const QString& path, QString& why)
@@ -218,20 +277,23 @@ LoadOutcome WatchListFile::readRecords(WatchListRecords& records)
     if (!info.exists() && !info.isSymLink()) {
         const QByteArray defaults = defaultRecordBytes(nowAsGeneralDateTimeText());
         if (replaceWhole(m_path, defaults, m_errorString) != SaveOutcome::Saved) {
-            // Nowhere to keep the list yet; the user still starts from the usual first site.
+            // Nowhere to keep the list yet; the user still starts from the usual first site. A
+            // list that another program puts there later is taken.
             records = parseWatchList(defaults);
+            knowOnDisk("");
             return LoadOutcome::DefaultNotWritten;
         }
         outcome = LoadOutcome::CreatedDefault;
     }
 
-    const std::optional<QByteArray> bytes = readWhole(m_path, m_errorString);
+    std::optional<QByteArray> bytes = readWhole(m_path, m_errorString);
     if (!bytes) {
         m_keepUnreadableFile = true;
         records = {};
         return LoadOutcome::Unreadable;
     }
     records = parseWatchList(*bytes);
+    knowOnDisk(std::move(*bytes));
     return outcome;
 }
 
@@ -241,6 +303,55 @@ void WatchListFile::fillRows(WatchList& list, WatchListRecords records)
     list.replaceSiteRows(std::move(records.rows));
     list.setCurrentCell(list.Rows() - 1, WatchList::LengthColumn);
     m_keptBytes = serializeWatchList(list, list.Rows(), m_unloadedTail);
+}
+
+void WatchListFile::knowOnDisk(QByteArray bytes)
+{
+    // Never null once known, so that an empty file is told from none.
+    m_onDisk = bytes.isNull() ? QByteArray("") : std::move(bytes);
+}
+
+WatchListFile::OnDisk WatchListFile::onDisk(QByteArray* now) const
+{
+    const QFileInfo info(m_path);
+    if (!info.exists())
+        return OnDisk::Missing;
+    QString why;
+    const std::optional<QByteArray> bytes = readWhole(m_path, why);
+    if (!bytes)
+        return OnDisk::Unreadable;
+    // A file never read is nobody's edit to keep: it is written as it always was.
+    if (m_onDisk.isNull() || *bytes == m_onDisk)
+        return OnDisk::AsKnown;
+    if (now)
+        *now = *bytes;
+    return OnDisk::Changed;
+}
+
+WatchListRecords WatchListFile::knownRecords() const
+{
+    return parseWatchList(m_onDisk);
+}
+
+bool WatchListFile::readOutsideEdit(WatchListRecords& records)
+{
+    if (m_keepUnreadableFile)
+        return false;
+    QString why;
+    std::optional<QByteArray> bytes = readWhole(m_path, why);
+    if (!bytes)
+        return false;
+    records = parseWatchList(*bytes);
+    m_unloadedTail = records.unloadedTail;
+    m_keptBytes = serializeRecords(records);
+    knowOnDisk(std::move(*bytes));
+    return true;
+}
+
+void WatchListFile::fail(QString why, QString shortly)
+{
+    m_errorString = std::move(why);
+    m_shortReason = std::move(shortly);
 }
 
 bool WatchListFile::fileHolds(const WatchList& list) const
@@ -269,23 +380,46 @@ LoadOutcome WatchListFile::LoadResultsFromFile(WatchList& list)
 SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
 {
     if (totalurls < 1 || totalurls > list.Rows()) {
-        m_errorString = QStringLiteral("The list's row count is out of range.");
+        fail(QStringLiteral("The list's row count is out of range."),
+             QStringLiteral("the list is damaged"));
         return SaveOutcome::BadRowCount;
     }
     if (m_keepUnreadableFile) {
-        m_errorString = QStringLiteral("It could not be read when Korvane started, so Korvane "
-                                       "does not overwrite it.");
+        fail(QStringLiteral("It could not be read when Korvane started, so Korvane does not "
+                            "overwrite it."),
+             QStringLiteral("the file could not be read when Korvane started"));
         return SaveOutcome::KeptUnreadableFile;
     }
     if (isReadOnlyFile(m_path)) {
-        m_errorString = QStringLiteral("The file is read-only.");
+        fail(QStringLiteral("The file is read-only."), QStringLiteral("the file is read-only"));
         return SaveOutcome::ReadOnlyFile;
+    }
+    // An edit made by hand while Korvane was open is never overwritten: the caller takes it
+    // first. A file that cannot be read now cannot be compared, and is left as it is.
+    switch (onDisk()) {
+    case OnDisk::Changed:
+        fail(QStringLiteral("Another program changed it."),
+             QStringLiteral("another program changed the file"));
+        return SaveOutcome::ChangedOutside;
+    case OnDisk::Unreadable:
+        fail(QStringLiteral("It cannot be read, so Korvane does not overwrite it."),
+             QStringLiteral("the file cannot be read"));
+        return SaveOutcome::KeptUnreadableFile;
+    case OnDisk::AsKnown:
+    case OnDisk::Missing:
+        break;
     }
 
     QByteArray bytes = serializeWatchList(list, totalurls, m_unloadedTail);
 
-    const SaveOutcome outcome = replaceWhole(m_path, bytes, m_errorString);
-    if (outcome == SaveOutcome::Saved && totalurls == list.Rows())
-        m_keptBytes = std::move(bytes);
+    QString why;
+    const SaveOutcome outcome = replaceWhole(m_path, bytes, why);
+    if (outcome != SaveOutcome::Saved) {
+        fail(why, shortly(why));
+        return outcome;
+    }
+    if (totalurls == list.Rows())
+        m_keptBytes = bytes;
+    knowOnDisk(std::move(bytes));
     return outcome;
 }

@@ -30,6 +30,8 @@ WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords = WatchList
 
 // The file's bytes for rows 1 to totalurls - 1 (columns 0, 1 and 3), followed by `tail`.
 QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayView tail = {});
+// The same for records.
+QByteArray serializeRecords(const WatchListRecords& records);
 
 // The default record: the program's site, `lastVisited`, and "0".
 QByteArray defaultRecordBytes(const QByteArray& lastVisited);
@@ -54,6 +56,7 @@ enum class SaveOutcome
     OpenFailed,
     WriteFailed,
     CommitFailed,
+    ChangedOutside, // another program changed the file since it was read or written: take it
 };
 
 class WatchListFile
@@ -84,6 +87,24 @@ public:
 
     // Why the last load or save that failed did so, in words for the user.
     const QString& errorString() const { return m_errorString; }
+    // The same in a few words that follow "Not saved: " ("the disk is full").
+    const QString& shortReason() const { return m_shortReason; }
+
+    // How the file on disk stands to what Korvane last read from it or wrote to it.
+    enum class OnDisk
+    {
+        AsKnown,    // the same bytes
+        Missing,    // deleted: the next save writes it again
+        Changed,    // another program wrote it; `now` gets its bytes
+        Unreadable, // it is there but cannot be read: it is neither taken nor overwritten
+    };
+    OnDisk onDisk(QByteArray* now = nullptr) const;
+
+    // The records as Korvane last read or wrote them.
+    WatchListRecords knownRecords() const;
+    // Reads the file as another program left it: `records` gets its records, and from now on
+    // they are what Korvane knows of the file. False, changing nothing, when it cannot be read.
+    bool readOutsideEdit(WatchListRecords& records);
 
     // True when a save now would write other bytes than the file got at the last successful
     // save, or than the list held when it was loaded: something would be lost if the list were
@@ -94,9 +115,16 @@ public:
     static bool writeAll(QIODevice& device, QByteArrayView bytes);
 
 private:
+    void fail(QString why, QString shortly);
+    void knowOnDisk(QByteArray bytes);
+
     QString m_path;
     QByteArray m_unloadedTail;
     QByteArray m_keptBytes;
+    // The bytes last read from or written to the file; null before any, and empty when there
+    // was no file and none could be made.
+    QByteArray m_onDisk;
     QString m_errorString;
+    QString m_shortReason;
     bool m_keepUnreadableFile = false;
 };

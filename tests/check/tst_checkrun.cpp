@@ -412,7 +412,7 @@ private Q_SLOTS:
         run->visitAll(list);
         QVERIFY(QDir().rmdir(listPath()));
         QCOMPARE(list.cell(1, 2), QByteArray("Yes"));
-        QCOMPARE(run->host.calls.last(), QStringLiteral("status: Status:  Done"));
+        QVERIFY(run->host.calls.last().startsWith("status:" + NotSavedStatusText));
     }
 };
 
