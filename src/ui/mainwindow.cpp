@@ -186,10 +186,8 @@ void MainWindow::buildFace()
     connect(m_grid, &SiteGrid::gridDoubleClicked, this, &MainWindow::openSiteCommand);
     connect(m_grid, &SiteGrid::openRequested, this, &MainWindow::openSiteCommand);
     // A site just added is shown, so the user sees it arrive at the end of a long list.
-    connect(&m_list, &QAbstractItemModel::rowsInserted, m_grid,
-            [this](const QModelIndex&, int first) {
-                m_grid->showRow(WatchList::tableRowFromModelRow(first));
-            });
+    // Not the rows another program's edit brings: the view stays where the user left it.
+    connect(&m_list, &WatchList::siteAdded, m_grid, &SiteGrid::showRow);
 }
 
 QPersistentModelIndex MainWindow::siteRowAt(int row) const

@@ -63,6 +63,10 @@ public:
     // close from the window during a run stops it the same way.
     void endOnRequest();
 
+    // How long writes of another program to the list must have settled before the list is read
+    // again; tests, which write at once, make it short.
+    void setOutsideEditSettleTime(int ms) { m_outsideEdit.setInterval(ms); }
+
 Q_SIGNALS:
     // Shut-down is over: the list is saved (or the user chose to close without saving) and the
     // dialogs are closed. Whoever started the program ends it now.

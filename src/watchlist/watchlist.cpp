@@ -172,6 +172,7 @@ bool WatchList::AddItem(const QByteArray& url)
     added.text[UrlColumn] = url;
     m_rows.push_back(std::move(added));
     endInsertRows();
+    Q_EMIT siteAdded(Rows() - 1);
     return true;
 }
 

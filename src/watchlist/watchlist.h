@@ -123,6 +123,8 @@ Q_SIGNALS:
     // Emitted when the program (not a view) moves the current cell or the selection's other
     // end (RowSel), so views can follow.
     void currentCellChanged(int row, int col);
+    // AddItem appended a site row (table numbering): the user added it, and wants to see it.
+    void siteAdded(int row);
     void columnWidthChanged(int col);
 
 private:

@@ -270,6 +270,30 @@ private Q_SLOTS:
         QCOMPARE(m_display.visibleWindows(m_programs.front().process().processId()).size(), 1);
     }
 
+    // Two copies whose lists are links to one file keep one window between them: the lock is
+    // taken beside the file that the links lead to.
+    void linkedListsShareOneWindow()
+    {
+        const QDir dir(m_dir.path());
+        QVERIFY(dir.mkpath(QStringLiteral("shared")));
+        const QString shared = dir.filePath(QStringLiteral("shared/websites.ini"));
+        QVERIFY(writeFile(shared, List));
+        for (const char* copy : {"linked-a", "linked-b"}) {
+            QVERIFY(dir.mkpath(QString::fromLatin1(copy)));
+            QVERIFY(QFile::copy(QStringLiteral(KORVANE_PROGRAM),
+                                QDir(copyIn(copy)).filePath(QStringLiteral("korvane"))));
+            QVERIFY(
+                QFile::link(shared, QDir(copyIn(copy)).filePath(QStringLiteral("websites.ini"))));
+        }
+        QByteArray owner;
+        STOP_ON_FAILURE(startOwner(copyIn("linked-a"), owner));
+        QProcess& second = launch(copyIn("linked-b"));
+        QVERIFY2(second.waitForFinished(StepTimeoutMs), "the second start opened the list too");
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("shared/.korvane.lock"))));
+        QCOMPARE(readFile(shared), List);
+    }
+
     // End signals at any moment end the program with status 0 and leave the list as it was:
     // one while the program still reaches the display, before the list is loaded; two a few
     // milliseconds apart once the window is up (a logout and an impatient Ctrl+C), the second

@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -448,6 +449,23 @@ private Q_SLOTS:
         QCOMPARE(report, QByteArray::number(int(LoadOutcome::DefaultNotWritten)) + ' ' +
                              DefaultSiteAddress + " 2");
         QCOMPARE(snapshot(m_dir), before);
+    }
+
+    // A logout (here its end signal) cannot write the list: the sites added since it was last
+    // saved go to a recovery file in the per-user data folder.
+    void endSignalKeepsAListThatCannotBeSaved()
+    {
+        QVERIFY(plantList("read-only file"));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir + "/data"));
+        auto window = openWindow();
+        window->watchList().AddItem("added.example");
+        window->endOnRequest();
+        QCOMPARE(readFile(listPath()), oldList());
+        const QDir data(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+        const QStringList kept = data.entryList({"websites-unsaved-*.ini"}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(readFile(data.filePath(kept.front())), oldList() + "added.example\r\n\r\n\r\n");
+        qunsetenv("XDG_DATA_HOME");
     }
 
     void windowGoLookThenClose_data()

@@ -17,6 +17,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -30,7 +31,9 @@
 
 #include <mutex>
 #include <sstream>
+#include <sys/mount.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -57,6 +60,9 @@ struct PageServer
 };
 PageServer* g_server = nullptr;
 std::string g_host; // "127.0.0.1:<port>"
+// Root writes through any file mode: a folder is made read-only for root by mounting it so.
+const bool g_asRoot = ::geteuid() == 0;
+bool g_readOnlyWorks = false;
 
 struct Row
 {
@@ -70,14 +76,94 @@ struct Model
     int row = 0, col = 3, rowSel = 0; // table rows: 1 is the first site
     std::array<int, Pages> pages{};
     bool fileMissing = false;
+    // What websites.ini holds; the folder refuses every write; a save failed since the last
+    // that succeeded (the status line says so).
+    std::vector<Row> saved;
+    bool readOnly = false, notSaved = false;
 
     int last() const { return int(rows.size()); }
+    // Every change, run end and close saves the whole list, or fails to.
+    void save()
+    {
+        if (readOnly) {
+            notSaved = true;
+            return;
+        }
+        saved = rows;
+        notSaved = fileMissing = false;
+    }
     void startUp()
     {
+        rows = saved;
         for (Row& r : rows)
             r.mark.clear();
         row = rowSel = last();
         col = 3;
+        notSaved = false;
+    }
+    // Another program's list `theirs` meets the list, which changed since the file held
+    // `saved`: rows meet by address, the n-th row with an address the n-th with it. The
+    // file's list, less what the list removed, with the list's new rows after their
+    // predecessors, its own new visit times and lengths, and its marks.
+    void takeOutsideEdit(const std::vector<Row>& theirs)
+    {
+        const auto match = [](const std::vector<Row>& from, const std::vector<Row>& to) {
+            std::map<std::string, std::vector<int>> places;
+            for (int i = 0; i < int(to.size()); ++i)
+                places[to[size_t(i)].address].push_back(i);
+            std::map<std::string, size_t> seen;
+            std::vector<int> found;
+            for (const Row& r : from) {
+                const size_t k = seen[r.address]++;
+                const auto& candidates = places[r.address];
+                found.push_back(k < candidates.size() ? candidates[k] : -1);
+            }
+            return found;
+        };
+        const std::vector<int> oursInBase = match(rows, saved), theirsInBase = match(theirs, saved);
+        std::vector<Row> merged;
+        std::vector<int> from, placeOfOurs(rows.size(), -1);
+        for (size_t t = 0; t < theirs.size(); ++t) {
+            Row r = theirs[t];
+            r.mark.clear();
+            int o = -1;
+            if (theirsInBase[t] >= 0) {
+                const auto it = std::find(oursInBase.begin(), oursInBase.end(), theirsInBase[t]);
+                if (it == oursInBase.end())
+                    continue;
+                o = int(it - oursInBase.begin());
+                const Row& b = saved[size_t(theirsInBase[t])];
+                const Row& mine = rows[size_t(o)];
+                if (mine.visited != b.visited)
+                    r.visited = mine.visited;
+                if (mine.stored != b.stored)
+                    r.stored = mine.stored;
+                r.mark = mine.mark;
+                placeOfOurs[size_t(o)] = int(merged.size());
+            }
+            merged.push_back(r);
+            from.push_back(o + 1);
+        }
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (oursInBase[i] >= 0)
+                continue;
+            int place = 0;
+            if (i > 0)
+                place = placeOfOurs[i - 1] >= 0 ? placeOfOurs[i - 1] + 1 : int(merged.size());
+            merged.insert(merged.begin() + place, rows[i]);
+            from.insert(from.begin() + place, int(i) + 1);
+            for (int& p : placeOfOurs)
+                p += p >= place;
+            placeOfOurs[i] = place;
+        }
+        const auto follow = [&](int r) {
+            const auto it = std::find(from.begin(), from.end(), r);
+            return it != from.end() ? int(it - from.begin()) + 1 : std::min(r, int(merged.size()));
+        };
+        row = follow(row);
+        rowSel = follow(rowSel);
+        rows = merged;
+        saved = theirs;
     }
     // The page text length a row's address leads to: 0 when it fails.
     int lengthFor(const std::string& address) const
@@ -123,6 +209,7 @@ struct Model
         std::tie(row, rowSel) = std::pair(kept(row, rowSel), kept(rowSel, row));
         row = std::min(row, last());
         rowSel = std::min(rowSel, last());
+        save();
     }
     // What a dialog's field keeps of a text typed or pasted: the first line that holds more
     // than blanks, without them.
@@ -146,7 +233,8 @@ struct Model
         const std::string kept = oneLine(typed);
         return kept.rfind("http://", 0) == 0 ? kept.substr(7) : kept;
     }
-    QByteArray fileBytes() const
+    QByteArray fileBytes() const { return bytesOf(saved); }
+    static QByteArray bytesOf(const std::vector<Row>& rows)
     {
         QByteArray bytes;
         for (const Row& r : rows)
@@ -165,14 +253,35 @@ public:
     QByteArrayList opened;
     std::unique_ptr<MainWindow> window;
     MessageBoxAnswerer answerer;
+    bool m_mounted = false;
 
     QString listPath() const { return dir.filePath("websites.ini"); }
     WatchList& list() { return window->watchList(); }
+
+    ~Sut() { setReadOnly(false); }
+    // The list's folder turns read-only, as a disk that was remounted so, or back.
+    bool setReadOnly(bool on)
+    {
+        const QByteArray path = QFile::encodeName(dir.path());
+        if (g_asRoot && on)
+            return ::mount(path.constData(), path.constData(), nullptr, MS_BIND, nullptr) == 0 &&
+                   ::mount(nullptr, path.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                           nullptr) == 0 &&
+                   (m_mounted = true);
+        if (g_asRoot)
+            return !std::exchange(m_mounted, false) || ::umount2(path.constData(), MNT_DETACH) == 0;
+        return QFile::setPermissions(listPath(), on ? QFile::ReadOwner
+                                                    : QFile::ReadOwner | QFile::WriteOwner) &&
+               QFile::setPermissions(dir.path(),
+                                     QFile::ReadOwner | QFile::ExeOwner |
+                                         (on ? QFile::Permissions() : QFile::WriteOwner));
+    }
 
     void open()
     {
         window = std::make_unique<MainWindow>(dir.path(), std::make_unique<RecordingOpener>(opened),
                                               curlCheckTools(dir.path(), fixedClock));
+        window->setOutsideEditSettleTime(1);
         window->show();
         // Without qWaitForWindowExposed, which sleeps 10 ms between its looks.
         for (int i = 0; i < 1000 && !window->windowHandle()->isExposed(); ++i)
@@ -199,6 +308,7 @@ public:
         RC_ASSERT(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden) == expected);
         if (!window)
             return;
+        RC_ASSERT(window->statusLine()->text().startsWith(NotSavedStatusText) == m.notSaved);
         RC_ASSERT(list().Rows() == m.last() + 1);
         for (int r = 1; r <= m.last(); ++r) {
             const Row& want = m.rows[size_t(r - 1)];
@@ -333,7 +443,7 @@ struct Add final : Step
         if (kept().size() < 3)
             return;
         m.rows.push_back({kept(), "", "", ""});
-        m.fileMissing = false;
+        m.save();
     }
     void act(const Model&, Sut& s) const override
     {
@@ -353,7 +463,7 @@ struct Edit final : Step
         m.rows[size_t(m.row - 1)].address = typed;
         m.col = 0;
         m.rowSel = m.row;
-        m.fileMissing = false;
+        m.save();
     }
     void act(const Model&, Sut& s) const override
     {
@@ -369,10 +479,8 @@ struct Remove final : Step
     int times = *rc::gen::element(1, 1, 2, 3);
     void apply(Model& m) const override
     {
-        for (int i = 0; i < times; ++i) {
-            m.fileMissing = m.fileMissing && m.rows.size() < 2;
+        for (int i = 0; i < times; ++i)
             m.remove();
-        }
     }
     void act(const Model&, Sut& s) const override
     {
@@ -404,20 +512,22 @@ struct PressDuringRun final : Step
     int holdAt = 0;
     explicit PressDuringRun(const Model& m)
     {
-        RC_PRE(m.served() > 0 && m.rows.size() < MostRows);
+        RC_PRE(!m.readOnly && m.served() > 0 && m.rows.size() < MostRows);
         holdAt = *anyIn(1, m.served() + 1);
     }
     void apply(Model& m) const override
     {
         for (Row& r : m.rows)
             m.check(r);
-        m.fileMissing = false;
+        m.save();
         if (edit) {
             m.rows[size_t(m.row - 1)].address = Model::oneLine(first);
             m.col = 0;
             m.rowSel = m.row;
+            m.save();
         } else if (Model::added(first).size() >= 3) {
             m.rows.push_back({Model::added(first), "", "", ""});
+            m.save();
         }
     }
     void act(const Model&, Sut& s) const override
@@ -456,6 +566,52 @@ struct ChangePage final : Step
     void show(std::ostream& os) const override { os << "Page " << page << " becomes " << length; }
 };
 
+// What another program writes to websites.ini: the list with a row added, or a new list; in
+// place, or as a new file renamed over it, as editors save.
+struct OutsideWrite
+{
+    bool newList = *rc::gen::arbitrary<bool>();
+    bool byRename = *rc::gen::arbitrary<bool>();
+    int at = *anyIn(0, int(MostRows));
+    std::vector<std::string> addresses =
+        *rc::gen::container<std::vector<std::string>>(size_t(*anyIn(1, 4)), AddressGen());
+
+    static bool possible(const Model& m)
+    {
+        return !m.readOnly && !m.notSaved && !m.fileMissing && m.saved.size() < MostRows;
+    }
+    std::vector<Row> theirs(const Model& m) const
+    {
+        if (!newList) {
+            std::vector<Row> rows = m.saved;
+            rows.insert(rows.begin() + std::min(size_t(at), rows.size()),
+                        Row{addresses.front(), "", "", ""});
+            return rows;
+        }
+        std::vector<Row> rows;
+        for (size_t i = 0; i < addresses.size(); ++i)
+            rows.push_back({addresses[i], "by hand", std::to_string(5 * i), ""});
+        return rows;
+    }
+    void write(const Model& m, Sut& s) const
+    {
+        const QByteArray bytes = Model::bytesOf(theirs(m));
+        if (!byRename) {
+            RC_ASSERT(writeFile(s.listPath(), bytes));
+            return;
+        }
+        RC_ASSERT(writeFile(s.listPath() + ".new", bytes));
+        RC_ASSERT(std::rename(QFile::encodeName(s.listPath() + ".new").constData(),
+                              QFile::encodeName(s.listPath()).constData()) == 0);
+    }
+    void show(std::ostream& os) const
+    {
+        os << (newList ? "a new list of " + std::to_string(addresses.size()) + " rows"
+                       : "the list with " + addresses.front() + " at " + std::to_string(at))
+           << (byRename ? ", renamed over it" : ", in place");
+    }
+};
+
 // A whole run; when `held`, the server holds one of its requests, and meanwhile the user asks
 // for another run and maybe removes the selected site.
 struct GoLook final : Step
@@ -465,19 +621,28 @@ struct GoLook final : Step
     // Held runs cost the most time: one in three.
     bool held = *rc::gen::element(true, false, false);
     bool removeWhileHeld = *rc::gen::arbitrary<bool>();
+    // Another program writes the list while a page is held.
+    bool outsideEdit = *rc::gen::element(false, false, true);
+    OutsideWrite outside;
     int holdAt = 0;
     explicit GoLook(const Model& m)
     {
+        RC_PRE(!m.readOnly);
         if (held) {
             RC_PRE(m.served() > 0);
             holdAt = *anyIn(1, m.served() + 1);
         }
+        outsideEdit = outsideEdit && held && OutsideWrite::possible(m);
+        removeWhileHeld = removeWhileHeld && !outsideEdit;
     }
+    std::vector<Row> outsideList(const Model& m) const { return outside.theirs(m); }
     void apply(Model& m) const override
     {
         for (Row& r : m.rows)
             m.check(r);
-        m.fileMissing = false;
+        if (outsideEdit)
+            m.takeOutsideEdit(outsideList(m));
+        m.save();
         if (held && removeWhileHeld)
             m.remove();
     }
@@ -492,6 +657,10 @@ struct GoLook final : Step
                 s.goLook(secondWay);
                 if (removeWhileHeld)
                     clickDrawnButton(*s.window, "Label6");
+                if (outsideEdit) {
+                    outside.write(m, s);
+                    QTest::qWait(20);
+                }
             });
         }
         RC_ASSERT(s.window->grid()->horizontalScrollBar()->value() == scrolled);
@@ -502,6 +671,10 @@ struct GoLook final : Step
         if (held)
             os << ", held at request " << holdAt << ": Go Look " << secondWay
                << (removeWhileHeld ? " and Remove" : "");
+        if (outsideEdit) {
+            os << "; another program writes ";
+            outside.show(os);
+        }
     }
 };
 
@@ -521,8 +694,10 @@ struct EndAndRestart final : Step
     int holdAt = 0;
     explicit EndAndRestart(const Model& m)
     {
-        // A crash with the list deleted starts from a new default list.
+        // A crash with the list deleted starts from a new default list. A close that cannot
+        // save asks what to do, and the other steps answer no questions.
         RC_PRE(way != Crash || !m.fileMissing);
+        RC_PRE(!m.readOnly);
         during = during && way != Crash && m.served() > 0;
         if (during)
             holdAt = *anyIn(1, m.served() + 1);
@@ -538,7 +713,7 @@ struct EndAndRestart final : Step
             }
         }
         if (way != Crash)
-            m.fileMissing = false;
+            m.save();
         m.startUp();
     }
     void end(Sut& s) const
@@ -574,8 +749,47 @@ struct EndAndRestart final : Step
     }
 };
 
+// Another program writes the list while Korvane is open and idle: Korvane takes it.
+struct OutsideEdit final : Step
+{
+    OutsideWrite outside;
+    explicit OutsideEdit(const Model& m) { RC_PRE(OutsideWrite::possible(m)); }
+    void apply(Model& m) const override { m.takeOutsideEdit(outside.theirs(m)); }
+    void act(const Model& m, Sut& s) const override
+    {
+        outside.write(m, s);
+        Model after = m;
+        apply(after);
+        const auto taken = [&] {
+            if (s.list().Rows() != after.last() + 1)
+                return false;
+            for (int r = 1; r <= after.last(); ++r)
+                if (s.list().cell(r, 0).toStdString() != after.rows[size_t(r - 1)].address ||
+                    s.list().cell(r, 1).toStdString() != after.rows[size_t(r - 1)].visited)
+                    return false;
+            return true;
+        };
+        for (int i = 0; i < 2000 && !taken(); ++i)
+            QTest::qWait(1);
+    }
+    void show(std::ostream& os) const override
+    {
+        os << "Another program writes ";
+        outside.show(os);
+    }
+};
+
+struct SetReadOnly final : Step
+{
+    explicit SetReadOnly(const Model&) { RC_PRE(g_readOnlyWorks); }
+    void apply(Model& m) const override { m.readOnly = !m.readOnly; }
+    void act(const Model& m, Sut& s) const override { RC_ASSERT(s.setReadOnly(!m.readOnly)); }
+    void show(std::ostream& os) const override { os << "The folder turns read-only or back"; }
+};
+
 struct DeleteList final : Step
 {
+    explicit DeleteList(const Model& m) { RC_PRE(!m.readOnly); }
     void apply(Model& m) const override { m.fileMissing = true; }
     void act(const Model&, Sut& s) const override { QFile::remove(s.listPath()); }
     void show(std::ostream& os) const override { os << "Delete websites.ini"; }
@@ -620,7 +834,16 @@ private Q_SLOTS:
         g_host = server.http.hostAndPort().toStdString();
         for (int k = 0; k < Pages; ++k)
             initial.rows[size_t(k)].address = g_host + "/p" + std::to_string(k);
+        initial.saved = initial.rows;
         initial.startUp();
+        {
+            Sut probe;
+            g_readOnlyWorks = probe.setReadOnly(true) && !writeFile(probe.listPath(), "x") &&
+                              probe.setReadOnly(false);
+            if (!g_readOnlyWorks)
+                qWarning(
+                    "the list's folder cannot be made read-only here: those steps are left out");
+        }
 
         std::unique_ptr<Sut> sut;
         const bool held = rc::check("nothing the user did is lost", [&] {
@@ -638,7 +861,7 @@ private Q_SLOTS:
                 initial, s,
                 rc::state::gen::execOneOfWithArgs<Select, Add, Edit, Remove, ChangePage, GoLook,
                                                   EndAndRestart, DeleteList, ClickBelowTheRows,
-                                                  PressDuringRun>());
+                                                  PressDuringRun, OutsideEdit, SetReadOnly>());
             s.window.reset();
         });
         sut.reset();

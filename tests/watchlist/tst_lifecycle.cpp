@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The watch list as start-up leaves it, and the save at shut-down.
 #include "datadirectory.h"
+#include "datetimetext.h"
 #include "lifecycle.h"
 #include "watchlist.h"
 
@@ -122,6 +123,28 @@ private Q_SLOTS:
                  keptBesideTheProgram ? programDir : fallback);
         QCOMPARE(QFileInfo(fallback).isDir(), !keptBesideTheProgram);
         QCOMPARE(chooseDataDirectory(QString(), QString()), QString());
+    }
+
+    // The zone leaves nothing behind it in any language: under es_ES the list once stored
+    // "7/12/26 20:15:09 ()".
+    void lastVisitedTextIsCleanInEveryLanguage_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        for (const QLocale& locale : QLocale::matchingLocales(
+                 QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory))
+            QTest::newRow(qPrintable(locale.name() + u' ' + locale.timeFormat(QLocale::LongFormat)))
+                << locale;
+    }
+
+    void lastVisitedTextIsCleanInEveryLanguage()
+    {
+        QFETCH(QLocale, locale);
+        const QString text = QString::fromUtf8(
+            generalDateTimeText(QDateTime(QDate(2026, 12, 7), QTime(20, 15, 9)), locale));
+        for (const QString empty : {"()", "[]", "( )", "[ ]", "\uff08\uff09", "  "})
+            QVERIFY2(!text.contains(empty), qPrintable(text));
+        QVERIFY2(text == text.trimmed() && !text.endsWith(u','), qPrintable(text));
+        QVERIFY2(timeWithSecondsFormat(locale).contains(u's'), qPrintable(text));
     }
 };
 

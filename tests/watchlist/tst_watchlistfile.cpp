@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -419,6 +420,29 @@ private Q_SLOTS:
                  SaveOutcome::KeptUnreadableFile);
         QVERIFY(QFileInfo(m_path).isDir());
         QVERIFY(QDir().rmdir(m_path));
+    }
+
+    // A user's list saved by root (a start with sudo) stays the user's: the new file gets the
+    // old one's owner, group and mode.
+    void rootKeepsTheOwnerOfAUsersList()
+    {
+        if (::geteuid() != 0)
+            QSKIP("only root can save a file of another user's");
+        WatchListFile store = fileWith("a\r\n\r\n\r\n");
+        QVERIFY(::chown(QFile::encodeName(m_path).constData(), unprivilegedUid(),
+                        unprivilegedGid()) == 0);
+        QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0640) == 0);
+        WatchList list;
+        QCOMPARE(store.LoadResultsFromFile(list), LoadOutcome::Read);
+        list.AddItem("b");
+        QCOMPARE(store.SaveResultsToFile(list, qint16(list.Rows())), SaveOutcome::Saved);
+        struct stat saved
+        {};
+        QVERIFY(::stat(QFile::encodeName(m_path).constData(), &saved) == 0);
+        QCOMPARE(saved.st_uid, unprivilegedUid());
+        QCOMPARE(saved.st_gid, unprivilegedGid());
+        QCOMPARE(saved.st_mode & 07777, 0640u);
+        QCOMPARE(readFile(m_path), QByteArray("a\r\n\r\n\r\nb\r\n\r\n\r\n"));
     }
 
     void saveKeepsTheFilesPermissions()
