@@ -2,6 +2,8 @@
 // Look-ups and connections ahead of the check run, on libcurl's own resolver and sockets.
 #include "lookahead.h"
 
+#include "webaddress.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -116,21 +118,6 @@ int connectedForDownload(void* clientp, curl_socket_t socket, curlsocktype)
 }
 
 } // namespace
-
-WebAddress parseWebAddress(const QByteArray& address, CURLUcode* error)
-{
-    QByteArray escaped = address;
-    escaped.replace(' ', "%20");
-    WebAddress url(curl_url(), curl_url_cleanup);
-    const CURLUcode code =
-        url ? curl_url_set(url.get(), CURLUPART_URL, escaped.constData(), CURLU_URLENCODE)
-            : CURLUE_OUT_OF_MEMORY;
-    if (error)
-        *error = code;
-    if (code != CURLUE_OK)
-        url.reset();
-    return url;
-}
 
 LookAhead::LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs)
     : m_multi(multi), m_lookUps(lookUps), m_connectTimeoutMs(connectTimeoutMs)
