@@ -150,12 +150,19 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     // another page. A download asked for from inside the waiting handler would run inside the
     // one that is waiting, on the same multi handle.
     setErrorString({});
+    if (!m_multi || m_busy)
+        return false;
+    // Every page takes its turn, also one whose download cannot begin, so that the pages after
+    // it still get ready.
+    const QString known = m_lookAhead ? m_lookAhead->startTurn(address) : QString();
     if (address.contains('\0')) {
         setErrorString(QStringLiteral("Not a valid address"));
         return false;
     }
-    if (!m_multi || m_busy)
+    if (!known.isEmpty()) {
+        fail(address, known, "looked up before in this run");
         return false;
+    }
 
     const QByteArray target = QFile::encodeName(localFile);
     const QByteArray partial = target + ".part";
@@ -274,7 +281,7 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
     // The pages after this one get ready while it downloads; this one may take the connection
     // opened for it while the page before downloaded.
     if (mayUsePrepared && m_lookAhead)
-        m_lookAhead->beginDownload(address, h);
+        m_lookAhead->offerPrepared(h);
 
     // The multi interface lets the wait be cut into short slices, between which the waiting
     // handler runs: a host that is slow to resolve, connect or answer never holds the caller
@@ -333,7 +340,8 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
         fail(address, QString::fromUtf8(curl_multi_strerror(multiCode)));
         return Transfer::Failed;
     }
-    if (result != CURLE_OK && m_lookAhead && m_lookAhead->usedPreparedConnection() &&
+    if (result != CURLE_OK && mayUsePrepared && m_lookAhead &&
+        m_lookAhead->usedPreparedConnection() &&
         (result == CURLE_GOT_NOTHING || result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR)) {
         // The server closed the prepared connection just as the request went out: the page is
         // fetched on a connection of its own, exactly as without preparing.

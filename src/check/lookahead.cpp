@@ -2,6 +2,7 @@
 // Look-ups and connections ahead of the check run, on libcurl's own resolver and sockets.
 #include "lookahead.h"
 
+#include "fetchfailure.h"
 #include "webaddress.h"
 
 #include <arpa/inet.h>
@@ -113,8 +114,8 @@ curl_socket_t openForDownload(void* clientp, curlsocktype, curl_sockaddr* addres
 
 int connectedForDownload(void* clientp, curl_socket_t socket, curlsocktype)
 {
-    return static_cast<LookAhead*>(clientp)->isHandedOver(socket) ? CURL_SOCKOPT_ALREADY_CONNECTED
-                                                                  : CURL_SOCKOPT_OK;
+    return static_cast<LookAhead*>(clientp)->takeHandedOver(socket) ? CURL_SOCKOPT_ALREADY_CONNECTED
+                                                                    : CURL_SOCKOPT_OK;
 }
 
 } // namespace
@@ -143,6 +144,8 @@ void LookAhead::setUpcoming(const QByteArrayList& addresses)
     while (!m_inFlight.empty())
         drop(m_inFlight.begin());
     m_lookedUp.clear();
+    m_fetched.clear();
+    m_missing.clear();
     closeReady();
 }
 
@@ -190,11 +193,10 @@ void LookAhead::prepare(const Upcoming& upcoming, bool connect)
     }
 }
 
-void LookAhead::beginDownload(const QByteArray& address, CURL* handle)
+QString LookAhead::startTurn(const QByteArray& address)
 {
-    m_handedOver = CURL_SOCKET_BAD;
     if (m_lookUps <= 0)
-        return;
+        return {};
     QByteArray current;
     if (!m_upcoming.empty() && m_upcoming.front().address == address) {
         current = m_upcoming.front().host;
@@ -205,6 +207,8 @@ void LookAhead::beginDownload(const QByteArray& address, CURL* handle)
     }
     if (m_ready != CURL_SOCKET_BAD && m_readyFor != current)
         closeReady();
+    if (!current.isEmpty())
+        m_fetched.insert(current);
     // A connection still being opened for this host is overtaken by the download's own.
     for (auto it = m_inFlight.begin(); it != m_inFlight.end();) {
         const auto next = std::next(it);
@@ -217,7 +221,10 @@ void LookAhead::beginDownload(const QByteArray& address, CURL* handle)
         const Upcoming& next = m_upcoming.front();
         const bool connecting = std::any_of(m_inFlight.begin(), m_inFlight.end(),
                                             [](const Prepared& p) { return p.connect; });
-        if (!next.host.isEmpty() && next.host != current && !connecting && m_readyFor != next.host)
+        // libcurl keeps the connection of a host fetched before: one opened now would be
+        // closed unused.
+        if (!next.host.isEmpty() && !m_fetched.contains(next.host) &&
+            !m_missing.contains(next.host) && !connecting && m_readyFor != next.host)
             prepare(next, true);
     }
     int lookingUp = int(std::count_if(m_inFlight.begin(), m_inFlight.end(),
@@ -231,7 +238,13 @@ void LookAhead::beginDownload(const QByteArray& address, CURL* handle)
         prepare(upcoming, false);
         ++lookingUp;
     }
+    return m_missing.value(current);
+}
 
+void LookAhead::offerPrepared(CURL* handle)
+{
+    m_handedOver = CURL_SOCKET_BAD;
+    m_usedPrepared = false;
     if (m_ready != CURL_SOCKET_BAD) {
         const bool offered =
             curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, this) == CURLE_OK &&
@@ -252,6 +265,7 @@ curl_socket_t LookAhead::openForDownload(const curl_sockaddr& address)
     if (m_ready != CURL_SOCKET_BAD && samePeer(m_ready, address)) {
         if (alive(m_ready)) {
             m_handedOver = m_ready;
+            m_usedPrepared = true;
             m_ready = CURL_SOCKET_BAD;
             m_readyFor.clear();
             return m_handedOver;
@@ -259,7 +273,18 @@ curl_socket_t LookAhead::openForDownload(const curl_sockaddr& address)
         // Closed by the server meanwhile: the download makes its own, as it would have.
         closeReady();
     }
-    return newSocket(address);
+    const curl_socket_t socket = newSocket(address);
+    if (socket == m_handedOver)
+        m_handedOver = CURL_SOCKET_BAD;
+    return socket;
+}
+
+bool LookAhead::takeHandedOver(curl_socket_t socket)
+{
+    if (socket == CURL_SOCKET_BAD || socket != m_handedOver)
+        return false;
+    m_handedOver = CURL_SOCKET_BAD;
+    return true;
 }
 
 bool LookAhead::finished(CURL* handle, CURLcode result)
@@ -268,6 +293,10 @@ bool LookAhead::finished(CURL* handle, CURLcode result)
                                        [handle](const Prepared& p) { return p.handle == handle; });
     if (prepared == m_inFlight.end())
         return false;
+    // A name that does not exist is not asked for again in this run: its rows fail with the
+    // same reason.
+    if (result == CURLE_COULDNT_RESOLVE_HOST)
+        m_missing.insert(prepared->host, reasonFor(result, handle));
     curl_socket_t connected = CURL_SOCKET_BAD;
     if (prepared->connect && result == CURLE_OK &&
         curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &connected) == CURLE_OK &&

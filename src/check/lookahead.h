@@ -6,6 +6,9 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QHash>
+#include <QSet>
+#include <QString>
 
 #include <curl/curl.h>
 
@@ -28,12 +31,17 @@ public:
     // every prepared connection and abandons every look-up.
     void setUpcoming(const QByteArrayList& addresses);
 
-    // A download of `address` is about to start on `handle`: gets the pages after it ready,
-    // and offers `handle` the connection prepared for its host, which it takes if it is alive.
-    void beginDownload(const QByteArray& address, CURL* handle);
+    // The turn of `address` has come, whether or not its download can begin: gets the pages
+    // after it ready. Returns why the page cannot be fetched when that is known already (its
+    // host name was looked up in this run and does not exist), or an empty text.
+    QString startTurn(const QByteArray& address);
 
-    // True when the download begun last runs on a connection prepared for it.
-    bool usedPreparedConnection() const { return m_handedOver >= 0; }
+    // Offers the download on `handle` the connection prepared for its host, which it takes if
+    // it is alive.
+    void offerPrepared(CURL* handle);
+
+    // True when the download offered last runs on a connection prepared for it.
+    bool usedPreparedConnection() const { return m_usedPrepared; }
 
     // A transfer of the multi handle ended; false when it was not one of this object's.
     bool finished(CURL* handle, CURLcode result);
@@ -48,9 +56,11 @@ public:
         curl_socket_t keep = CURL_SOCKET_BAD;
     };
 
-    // For the download's socket callbacks.
+    // For the download's socket callbacks. A prepared socket is reported as connected once,
+    // to the one question about it: libcurl may close it and get its number again for a
+    // socket of its own, which is not connected.
     curl_socket_t openForDownload(const curl_sockaddr& address);
-    bool isHandedOver(curl_socket_t socket) const { return socket == m_handedOver; }
+    bool takeHandedOver(curl_socket_t socket);
 
 private:
     // An address to come, with its host worked out once: a run may hold thousands.
@@ -72,10 +82,14 @@ private:
     // How many of the first upcoming addresses were already considered for a look-up.
     size_t m_considered = 0;
     std::list<Prepared> m_inFlight;
-    // Hosts ("scheme://host:port") whose names were asked for.
+    // Hosts ("scheme://host:port") whose names were asked for; those fetched in this run, to
+    // which libcurl may still hold a connection; and those whose names do not exist, with why.
     QByteArrayList m_lookedUp;
+    QSet<QByteArray> m_fetched;
+    QHash<QByteArray, QString> m_missing;
     // The connection opened for the next page's host, once it is up.
     QByteArray m_readyFor;
     curl_socket_t m_ready = CURL_SOCKET_BAD;
     curl_socket_t m_handedOver = CURL_SOCKET_BAD;
+    bool m_usedPrepared = false;
 };

@@ -378,6 +378,66 @@ private Q_SLOTS:
         QCOMPARE(arrivals, QStringList({"first asked", "first answered", "second asked"}));
     }
 
+    // The connection prepared for a page is closed by its first answer (Connection: close, as
+    // HTTP/1.0 servers do), a redirect: the socket libcurl opens for the next request may get
+    // the prepared one's number, and must not pass for connected.
+    void preparedConnectionClosedByARedirect_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("to the same server")
+            << QByteArray("/final") << ReduceHtml(GoodPage) << QString();
+        QTest::newRow("to a port that refuses")
+            << m_closed.url("/") << QByteArray() << "The server refused the connection";
+        // libcurl gives "localhost" both ::1 and 127.0.0.1; the server listens on the second.
+        QTest::newRow("to a name with two addresses, the first refusing")
+            << "http://localhost:" + QByteArray::number(m_other.port()) + "/good"
+            << ReduceHtml(GoodPage) << QString();
+    }
+
+    void preparedConnectionClosedByARedirect()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(QByteArray, text);
+        QFETCH(QString, reason);
+        TestServer redirecting;
+        redirecting.http().Get("/b", [&](const httplib::Request&, httplib::Response& res) {
+            res.status = 302;
+            res.set_header("Location", target.toStdString());
+            res.set_header("Connection", "close");
+        });
+        redirecting.http().Get("/final", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(GoodPage.toStdString(), "text/html");
+        });
+        redirecting.start();
+        m_stallMs = 200;
+        CurlDownloadService service;
+        PageFetcher fetcher(service, tempFile());
+        fetcher.lookAhead({m_server.url("/stall"), redirecting.url("/b")});
+        fetcher.FetchPageText(m_server.url("/stall"));
+        m_stallMs = 0;
+        QCOMPARE(fetcher.FetchPageText(redirecting.url("/b")), std::optional<QByteArray>(text));
+        QCOMPARE(fetcher.errorString(), reason);
+        fetcher.lookAhead({});
+    }
+
+    // The server closes the prepared connection as the request goes out, and then the fresh
+    // one too: the page is fetched once more, and fails with what happened.
+    void retryOnAFreshConnectionKeepsItsReason()
+    {
+        ClosingPort hangingUp(true);
+        m_stallMs = 200;
+        CurlDownloadService service;
+        PageFetcher fetcher(service, tempFile());
+        fetcher.lookAhead({m_server.url("/stall"), hangingUp.url("/")});
+        fetcher.FetchPageText(m_server.url("/stall"));
+        m_stallMs = 0;
+        QCOMPARE(fetcher.FetchPageText(hangingUp.url("/")), std::optional<QByteArray>(""));
+        QCOMPARE(fetcher.errorString(), "The server closed the connection without an answer");
+        fetcher.lookAhead({});
+    }
+
     void unreadableDownloadIsAFetchFailure()
     {
         LyingDownloadService service;

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <string>
 
 TestServer::TestServer() = default;
 
@@ -88,18 +89,29 @@ QByteArray RefusingPort::url(const std::string& path) const
            QByteArray::fromStdString(path);
 }
 
-ClosingPort::ClosingPort()
+ClosingPort::ClosingPort(bool afterTheRequest)
 {
     if (::listen(m_socket, 16) != 0)
         throw std::runtime_error("could not listen on 127.0.0.1");
-    m_thread = std::thread([this] {
+    m_thread = std::thread([this, afterTheRequest] {
         while (!m_stopping) {
             pollfd ready{m_socket, POLLIN, 0};
             if (::poll(&ready, 1, 20) <= 0)
                 continue;
             const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection >= 0)
-                ::close(connection);
+            if (connection < 0)
+                continue;
+            for (std::string request;
+                 afterTheRequest && request.find("\r\n\r\n") == request.npos;) {
+                pollfd readable{connection, POLLIN, 0};
+                char buffer[512];
+                const ssize_t n =
+                    ::poll(&readable, 1, 2000) > 0 ? ::read(connection, buffer, sizeof buffer) : 0;
+                if (n <= 0)
+                    break;
+                request.append(buffer, size_t(n));
+            }
+            ::close(connection);
         }
     });
 }

@@ -56,11 +56,11 @@ protected:
 };
 
 // A loopback port that takes every connection and closes it at once, as an overloaded or
-// broken server does.
+// broken server does; or, `afterTheRequest`, once the request has come, without an answer.
 class ClosingPort final : public RefusingPort
 {
 public:
-    ClosingPort();
+    explicit ClosingPort(bool afterTheRequest = false);
     ~ClosingPort();
 
 private:
