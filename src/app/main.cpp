@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 int main(int argc, char* argv[])
 {
@@ -57,7 +58,9 @@ int main(int argc, char* argv[])
         return 0;
 
     CheckTools checkTools;
-    checkTools.downloads = std::make_unique<CurlDownloadService>();
+    DownloadLimits limits;
+    limits.httpsMemoryDirectory = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    checkTools.downloads = std::make_unique<CurlDownloadService>(limits);
     checkTools.fetcher =
         std::make_unique<PageFetcher>(*checkTools.downloads, temporaryDownloadPath(dataDirectory));
     checkTools.now = nowAsGeneralDateTimeText;

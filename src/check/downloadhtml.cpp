@@ -3,6 +3,7 @@
 #include "downloadhtml.h"
 
 #include "fetchfailure.h"
+#include "httpsmemory.h"
 #include "lookahead.h"
 #include "strip.h"
 #include "webaddress.h"
@@ -47,6 +48,31 @@ struct BodySink
     bool tooLarge = false;
     int error = 0; // errno of a write the disk refused
 };
+
+// The first answer of a transfer, which a redirect then follows: a permanent redirect from http
+// to https is remembered.
+struct FirstAnswer
+{
+    int answers = 0;
+    long status = 0;
+    QByteArray location;
+};
+
+size_t readHeader(char* data, size_t size, size_t count, void* userdata)
+{
+    auto* first = static_cast<FirstAnswer*>(userdata);
+    const QByteArrayView line(data, qsizetype(size * count));
+    if (line.startsWith("HTTP/")) {
+        if (++first->answers == 1) {
+            const QList<QByteArray> parts = line.toByteArray().simplified().split(' ');
+            first->status = parts.value(1).toLong();
+        }
+    } else if (first->answers == 1 && line.size() > 9 &&
+               QByteArrayView(line.first(9)).compare("location:", Qt::CaseInsensitive) == 0) {
+        first->location = line.sliced(9).toByteArray().trimmed();
+    }
+    return size * count;
+}
 
 size_t writeBody(char* data, size_t size, size_t count, void* userdata)
 {
@@ -125,10 +151,16 @@ CurlDownloadService::CurlDownloadService(DownloadLimits limits) : m_limits(limit
 {
     initCurlOnce();
     m_multi = curl_multi_init();
+    m_share = curl_share_init();
+    if (m_share) {
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    m_https = std::make_unique<HttpsMemory>(m_limits.httpsMemoryDirectory);
     if (m_multi)
         m_lookAhead =
             std::make_unique<LookAhead>(m_multi, proxyConfigured() ? 0 : m_limits.lookAheadHosts,
-                                        long(m_limits.connectTimeout.count()));
+                                        long(m_limits.connectTimeout.count()), m_share);
 }
 
 CurlDownloadService::~CurlDownloadService()
@@ -136,12 +168,24 @@ CurlDownloadService::~CurlDownloadService()
     m_lookAhead.reset();
     if (m_multi)
         curl_multi_cleanup(m_multi);
+    if (m_share)
+        curl_share_cleanup(m_share);
+    m_https->save();
 }
 
 void CurlDownloadService::lookAhead(const QByteArrayList& addresses)
 {
-    if (m_lookAhead && !m_busy)
-        m_lookAhead->setUpcoming(addresses);
+    if (m_busy)
+        return;
+    // The look-ahead gets ready for the address each page will really be fetched at.
+    QByteArrayList fetched;
+    fetched.reserve(addresses.size());
+    for (const QByteArray& address : addresses)
+        fetched << m_https->addressToFetch(address);
+    if (m_lookAhead)
+        m_lookAhead->setUpcoming(fetched);
+    if (addresses.isEmpty())
+        m_https->save();
 }
 
 bool CurlDownloadService::download(const QByteArray& address, const QString& localFile)
@@ -152,9 +196,15 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     setErrorString({});
     if (!m_multi || m_busy)
         return false;
+    // A site that asked for https, or moved there for good, is fetched there at once.
+    bool remembered = false;
+    const QByteArray fetched = m_https->addressToFetch(address, &remembered);
+    if (fetched != address)
+        qCInfo(lcFetch, "%s: fetched as %s", forLog(address).constData(),
+               forLog(fetched).constData());
     // Every page takes its turn, also one whose download cannot begin, so that the pages after
     // it still get ready.
-    const QString known = m_lookAhead ? m_lookAhead->startTurn(address) : QString();
+    const QString known = m_lookAhead ? m_lookAhead->startTurn(fetched) : QString();
     if (address.contains('\0')) {
         setErrorString(QStringLiteral("Not a valid address"));
         return false;
@@ -175,9 +225,19 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     }
 
     m_busy = true;
-    Transfer outcome = transfer(address, &sink, true);
+    Transfer outcome = transfer(fetched, &sink, true);
     if (outcome == Transfer::Again)
+        outcome = transfer(fetched, &sink, false);
+    if (outcome == Transfer::Failed && remembered && !m_answered && !sink.failed) {
+        // The https address of a remembered redirect failed before any answer: the page is
+        // fetched where the list says, as before, and the redirect is forgotten. A site under
+        // HSTS gets no such second try: that is what HSTS is for.
+        qCInfo(lcFetch, "%s: %s failed, fetched as listed", forLog(address).constData(),
+               forLog(fetched).constData());
+        m_https->forgetRedirect(address);
+        setErrorString({});
         outcome = transfer(address, &sink, false);
+    }
     bool kept = outcome == Transfer::Done;
     m_busy = false;
 
@@ -267,6 +327,11 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_WRITEFUNCTION, writeBody);
     set(CURLOPT_WRITEDATA, bodySink);
+    FirstAnswer firstAnswer;
+    set(CURLOPT_HEADERFUNCTION, readHeader);
+    set(CURLOPT_HEADERDATA, &firstAnswer);
+    if (!m_limits.trustedCertificates.isEmpty())
+        set(CURLOPT_CAINFO, QFile::encodeName(m_limits.trustedCertificates).constData());
     if (!applied) {
         // The refused option has been logged already.
         setErrorString(QStringLiteral("This computer's libcurl cannot fetch pages safely"));
@@ -277,6 +342,9 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
     // A download given up while its host name is still being looked up does not wait for the
     // look-up to end: the program is ending, and the look-up may hang for many seconds.
     trySet(CURLOPT_QUICK_EXIT, 1L);
+    if (m_share)
+        trySet(CURLOPT_SHARE, m_share);
+    m_https->useFor(h);
 
     // The pages after this one get ready while it downloads; this one may take the connection
     // opened for it while the page before downloaded.
@@ -331,6 +399,7 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
         }
     }
     curl_multi_remove_handle(m_multi, h);
+    m_answered = firstAnswer.answers > 0;
 
     if (givenUp) {
         fail(address, QStringLiteral("Given up: Korvane is ending"));
@@ -358,6 +427,16 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
         else if (result != CURLE_WRITE_ERROR || !static_cast<BodySink*>(bodySink)->failed)
             fail(address, reasonFor(result, h), errorText[0] ? errorText : nullptr);
         return Transfer::Failed;
+    }
+    if (firstAnswer.status == 301 || firstAnswer.status == 308) {
+        // Where the redirect pointed, made whole against the address asked for.
+        char* target = nullptr;
+        if (curl_url_set(url.get(), CURLUPART_URL, firstAnswer.location.constData(),
+                         CURLU_URLENCODE) == CURLUE_OK &&
+            curl_url_get(url.get(), CURLUPART_URL, &target, 0) == CURLUE_OK) {
+            m_https->rememberRedirect(address, target);
+            curl_free(target);
+        }
     }
     return Transfer::Done;
 }

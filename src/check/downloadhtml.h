@@ -14,6 +14,8 @@
 
 using CURL = void;
 using CURLM = void;
+using CURLSH = void;
+class HttpsMemory;
 class LookAhead;
 
 // Downloads one address into a local file.
@@ -61,6 +63,11 @@ struct DownloadLimits
     long maxRedirects = 10;
     // Host names looked up ahead at once; 0 prepares nothing, as does a proxy.
     int lookAheadHosts = 8;
+    // Where the memory of sites that want https is kept (the user's cache folder); empty to
+    // remember nothing.
+    QString httpsMemoryDirectory;
+    // The certificates to trust, a file of PEM certificates; empty for the system's.
+    QString trustedCertificates;
 };
 
 inline constexpr char UserAgent[] = "Korvane/" KORVANE_VERSION;
@@ -97,7 +104,13 @@ private:
 
     DownloadLimits m_limits;
     CURLM* m_multi = nullptr;
+    // TLS sessions and name look-ups, shared by every page of every run while Korvane is open:
+    // a site visited again resumes its TLS session.
+    CURLSH* m_share = nullptr;
+    std::unique_ptr<HttpsMemory> m_https;
     std::unique_ptr<LookAhead> m_lookAhead;
+    // Whether the last transfer got any answer from the server.
+    bool m_answered = false;
     bool m_busy = false;
 };
 

@@ -120,8 +120,8 @@ int connectedForDownload(void* clientp, curl_socket_t socket, curlsocktype)
 
 } // namespace
 
-LookAhead::LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs)
-    : m_multi(multi), m_lookUps(lookUps), m_connectTimeoutMs(connectTimeoutMs)
+LookAhead::LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs, CURLSH* share)
+    : m_multi(multi), m_share(share), m_lookUps(lookUps), m_connectTimeoutMs(connectTimeoutMs)
 {}
 
 LookAhead::~LookAhead()
@@ -181,6 +181,7 @@ void LookAhead::prepare(const Upcoming& upcoming, bool connect)
               curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, m_connectTimeoutMs) == CURLE_OK &&
               curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
               curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK &&
+              (!m_share || curl_easy_setopt(h, CURLOPT_SHARE, m_share) == CURLE_OK) &&
               curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, openPrepared) == CURLE_OK &&
               curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &prepared) == CURLE_OK &&
               curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closePrepared) == CURLE_OK &&

@@ -22,7 +22,7 @@ class LookAhead
 public:
     // Works on the download service's multi handle, whose DNS cache the downloads use.
     // `lookUps`: how many names may be looked up at once; 0 prepares nothing.
-    LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs);
+    LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs, CURLSH* share = nullptr);
     ~LookAhead();
     LookAhead(const LookAhead&) = delete;
     LookAhead& operator=(const LookAhead&) = delete;
@@ -76,6 +76,8 @@ private:
     void closeReady();
 
     CURLM* m_multi;
+    // The look-ups go to the downloads' name cache.
+    CURLSH* m_share;
     int m_lookUps;
     long m_connectTimeoutMs;
     std::deque<Upcoming> m_upcoming;

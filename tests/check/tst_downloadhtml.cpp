@@ -89,6 +89,16 @@ class TestDownloadHtml : public QObject
 
     QString tempFile() const { return temporaryDownloadPath(m_dir.path()); }
 
+    // Limits as usual, with the test servers' certificates trusted and https remembered in
+    // `memory`.
+    static DownloadLimits trustingTheTestCa(const QString& memory = {})
+    {
+        DownloadLimits limits;
+        limits.trustedCertificates = testCaCertificates();
+        limits.httpsMemoryDirectory = memory;
+        return limits;
+    }
+
     void serve(const std::string& path, int status, const std::string& body,
                const std::string& type = "text/html")
     {
@@ -348,9 +358,20 @@ private Q_SLOTS:
 
     // Pages are fetched one after another: the next page's host is connected ahead, but its
     // request goes out only once the page before it is in.
+    void nextRequestWaitsForThePageBefore_data()
+    {
+        QTest::addColumn<bool>("firstTls");
+        QTest::addColumn<bool>("secondTls");
+        QTest::newRow("http, then http") << false << false;
+        QTest::newRow("https, then https") << true << true;
+        QTest::newRow("http, then https") << false << true;
+    }
+
     void nextRequestWaitsForThePageBefore()
     {
-        TestServer first, second;
+        QFETCH(bool, firstTls);
+        QFETCH(bool, secondTls);
+        TestServer first(firstTls), second(secondTls);
         std::mutex lock;
         QStringList arrivals;
         const auto note = [&](const char* what) {
@@ -369,7 +390,7 @@ private Q_SLOTS:
         });
         first.start();
         second.start();
-        CurlDownloadService service;
+        CurlDownloadService service(trustingTheTestCa());
         PageFetcher fetcher(service, tempFile());
         fetcher.lookAhead({first.url("/slow"), second.url("/page")});
         QCOMPARE(fetcher.FetchPageText(first.url("/slow")), ReduceHtml(GoodPage));
@@ -436,6 +457,68 @@ private Q_SLOTS:
         QCOMPARE(fetcher.FetchPageText(hangingUp.url("/")), std::optional<QByteArray>(""));
         QCOMPARE(fetcher.errorString(), "The server closed the connection without an answer");
         fetcher.lookAhead({});
+    }
+
+    // A site that sent Strict-Transport-Security is fetched over https from then on, also in a
+    // later Korvane, even when the list names it with http.
+    void hstsSiteIsFetchedOverHttps()
+    {
+        TestServer secure(true);
+        secure.http().Get("/page", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Strict-Transport-Security", "max-age=3600");
+            res.set_content(GoodPage.toStdString(), "text/html");
+        });
+        secure.start();
+        const QByteArray plain = "http://localhost:" + QByteArray::number(secure.port()) + "/page";
+        QTemporaryDir memory;
+        for (int start = 0; start < 2; ++start) {
+            CurlDownloadService service(trustingTheTestCa(memory.path()));
+            PageFetcher fetcher(service, tempFile());
+            if (start == 0) {
+                // Not yet known: http to a server that speaks only TLS gets nothing.
+                QCOMPARE(fetcher.FetchPageText(plain), std::optional<QByteArray>(""));
+                QCOMPARE(fetcher.FetchPageText(secure.url("/page")), ReduceHtml(GoodPage));
+            }
+            QCOMPARE(fetcher.FetchPageText(plain), ReduceHtml(GoodPage));
+        }
+    }
+
+    // A permanent redirect from http to the same path over https is remembered: later runs ask
+    // the https address at once. When that fails before any answer, the http address is asked
+    // in the same turn, and the redirect is forgotten.
+    void rememberedRedirectFallsBackWhenHttpsFails()
+    {
+        auto secure = std::make_unique<TestServer>(true);
+        secure->http().Get("/page", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(GoodPage.toStdString(), "text/html");
+        });
+        secure->start();
+        TestServer plain;
+        std::atomic<int> asked{0};
+        const std::string moved = "https://localhost:" + std::to_string(secure->port()) + "/page";
+        plain.http().Get("/page", [&](const httplib::Request&, httplib::Response& res) {
+            if (++asked == 1) {
+                res.status = 301;
+                res.set_header("Location", moved);
+            } else {
+                res.set_content(GoodPage.toStdString(), "text/html");
+            }
+        });
+        plain.start();
+        const QByteArray address = "http://localhost:" + QByteArray::number(plain.port()) + "/page";
+        QTemporaryDir memory;
+        const auto fetch = [&] {
+            CurlDownloadService service(trustingTheTestCa(memory.path()));
+            return PageFetcher(service, tempFile()).FetchPageText(address);
+        };
+        QCOMPARE(fetch(), ReduceHtml(GoodPage));
+        QCOMPARE(fetch(), ReduceHtml(GoodPage));
+        QCOMPARE(asked.load(), 1);
+        secure.reset();
+        QCOMPARE(fetch(), ReduceHtml(GoodPage));
+        QCOMPARE(asked.load(), 2);
+        QCOMPARE(fetch(), ReduceHtml(GoodPage));
+        QCOMPARE(asked.load(), 3);
     }
 
     void unreadableDownloadIsAFetchFailure()

@@ -13,7 +13,18 @@
 #include <stdexcept>
 #include <string>
 
-TestServer::TestServer() = default;
+QString testCaCertificates()
+{
+    return QStringLiteral(KORVANE_TEST_TLS_DIR "/ca.pem");
+}
+
+TestServer::TestServer(bool tls)
+    : m_server(
+          tls ? std::unique_ptr<httplib::Server>(new httplib::SSLServer(
+                    KORVANE_TEST_TLS_DIR "/localhost.pem", KORVANE_TEST_TLS_DIR "/localhost.key"))
+              : std::make_unique<httplib::Server>()),
+      m_tls(tls)
+{}
 
 TestServer::~TestServer()
 {
@@ -27,6 +38,8 @@ QByteArray TestServer::hostAndPort() const
 
 QByteArray TestServer::url(const std::string& path) const
 {
+    if (m_tls)
+        return "https://localhost:" + QByteArray::number(m_port) + QByteArray::fromStdString(path);
     return QByteArray("http://") + hostAndPort() + QByteArray::fromStdString(path);
 }
 
@@ -34,22 +47,22 @@ void TestServer::start()
 {
     // A response goes out in several writes; held back by Nagle's algorithm for the client's
     // delayed acknowledgement, each page would take 40 ms longer than a real server needs.
-    m_server.set_tcp_nodelay(true);
+    m_server->set_tcp_nodelay(true);
     // Newer cpp-httplib packs a text response on its own when the client accepts it, even one a
     // handler packed already: a test would then see its page packed twice, or a page packed
     // that it served plain. The request is read without the client's wish, so every response
     // goes out with exactly the bytes and headers the test gave it.
-    m_server.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+    m_server->set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
         const_cast<httplib::Request&>(request).headers.erase("Accept-Encoding");
         return httplib::Server::HandlerResponse::Unhandled;
     });
-    m_port = m_server.bind_to_any_port("127.0.0.1");
+    m_port = m_server->bind_to_any_port("127.0.0.1");
     if (m_port <= 0)
         throw std::runtime_error("test server could not bind to 127.0.0.1");
-    m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
     // stop() before the listen loop runs would leave join() waiting for ever.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!m_server.is_running()) {
+    while (!m_server->is_running()) {
         if (std::chrono::steady_clock::now() > deadline)
             throw std::runtime_error("test server did not start");
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -59,7 +72,7 @@ void TestServer::start()
 void TestServer::stop()
 {
     if (m_thread.joinable()) {
-        m_server.stop();
+        m_server->stop();
         m_thread.join();
     }
 }

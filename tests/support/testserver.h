@@ -6,24 +6,31 @@
 #include <httplib.h>
 
 #include <QByteArray>
+#include <QString>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
+
+// The certificates a TLS test server shows: for "localhost" and 127.0.0.1, from a test CA that
+// only the tests trust.
+QString testCaCertificates();
 
 class TestServer
 {
 public:
-    TestServer();
+    // With `tls`, the server speaks https, as "localhost".
+    explicit TestServer(bool tls = false);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
-    httplib::Server& http() { return m_server; }
+    httplib::Server& http() { return *m_server; }
     int port() const { return m_port; }
     // "127.0.0.1:<port>", the form a watch list row holds (no scheme).
     QByteArray hostAndPort() const;
-    // "http://127.0.0.1:<port>" followed by `path`.
+    // "http://127.0.0.1:<port>", or "https://localhost:<port>", followed by `path`.
     QByteArray url(const std::string& path) const;
 
     // Starts listening; handlers must be registered before.
@@ -31,7 +38,8 @@ public:
     void stop();
 
 private:
-    httplib::Server m_server;
+    std::unique_ptr<httplib::Server> m_server;
+    bool m_tls;
     std::thread m_thread;
     int m_port = -1;
 };
