@@ -46,6 +46,7 @@ bench:
 	cmake --build $(BENCH_DIR) --target run-benchmarks
 
 # Many sites on many hosts 40 ms away, beside curl: root only (network namespaces), not in CI.
+# HTTPS=1: the sites redirect to https, half of them with HSTS, as the web does.
 bench-latency:
 	./scripts/install-deps.sh latency
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -26,7 +26,7 @@ run=(build-essential cmake ninja-build qt6-base-dev qt6-svg-dev libxkbcommon-dev
 test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev xvfb xauth xdotool libxcb1-dev
   librapidcheck-dev libbrotli-dev libzstd-dev)
 bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev curl)
-latency=("${bench[@]}" nginx dnsmasq-base iproute2)
+latency=("${bench[@]}" nginx dnsmasq-base iproute2 openssl)
 # libclang-rt-dev is the sanitizer and libFuzzer runtimes of the release's own clang.
 fuzz=("${run[@]}" clang libclang-rt-dev)
 package=("${run[@]}" git dpkg-dev lintian desktop-file-utils appstream)

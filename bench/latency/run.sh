@@ -5,8 +5,11 @@
 # answering every name under bench.test on the far side, and bench_latency in the near one.
 # Usage: bench/latency/run.sh BUILD_DIR [PAGES]
 # The pages are the real ones of ../shared/realpages (or REALPAGES) when there, made up
-# otherwise, served compressed as web servers serve them (GZIP=off: whole). Everything it sets
-# up is taken down when it ends.
+# otherwise, served compressed as web servers serve them (GZIP=off: whole). With HTTPS=1 the
+# far side is the web of today: every http page answers with a 301 to its https address, nginx
+# speaks TLS 1.2 and 1.3 with a certificate of a test CA that only the benchmark trusts, and
+# every other host sends Strict-Transport-Security. Everything it sets up is taken down when it
+# ends.
 set -euo pipefail
 build=$(readlink -f "$1")
 pages=${2:-100}
@@ -62,6 +65,29 @@ for i in $(seq "$pages"); do
 done
 chmod -R a+rX "$work"
 
+https=${HTTPS:-0}
+servers="server { listen 10.77.0.2:80 default_server; root $work/pages; }"
+if [ "$https" = 1 ]; then
+  # A CA of the benchmark's own, and a certificate for every host under bench.test.
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/ca.key" -out "$work/ca.pem" \
+    -days 2 -subj "/CN=bench CA" 2>/dev/null
+  openssl req -newkey rsa:2048 -nodes -keyout "$work/site.key" -out "$work/site.csr" \
+    -subj "/CN=bench.test" 2>/dev/null
+  printf 'subjectAltName=DNS:bench.test,DNS:*.bench.test\n' >"$work/site.ext"
+  openssl x509 -req -in "$work/site.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
+    -CAcreateserial -out "$work/site.pem" -days 2 -extfile "$work/site.ext" 2>/dev/null
+  servers="
+  map \$host \$sts { ~^h[0-9]*[02468][.] \"max-age=31536000\"; default \"\"; }
+  log_format tls '\$server_port \$connection \$ssl_protocol \$ssl_session_reused';
+  server { listen 10.77.0.2:80 default_server; access_log $work/access.log tls;
+    return 301 https://\$host\$request_uri; }
+  server { listen 10.77.0.2:443 ssl default_server; root $work/pages;
+    access_log $work/access.log tls;
+    ssl_certificate $work/site.pem; ssl_certificate_key $work/site.key;
+    ssl_protocols TLSv1.2 TLSv1.3; ssl_session_cache shared:tls:10m;
+    add_header Strict-Transport-Security \$sts; }"
+fi
+
 cat >"$work/nginx.conf" <<CONF
 daemon off;
 pid $work/nginx.pid;
@@ -75,7 +101,7 @@ http {
   # As the web serves pages; GZIP=off sends them whole.
   gzip ${GZIP:-on};
   gzip_min_length 256;
-  server { listen 10.77.0.2:80 default_server; root $work/pages; }
+  $servers
 }
 CONF
 ip netns exec "$far" nginx -c "$work/nginx.conf" &
@@ -89,8 +115,17 @@ mkdir -p "/etc/netns/$near"
 echo "nameserver 10.77.0.2" >"/etc/netns/$near/resolv.conf"
 for _ in $(seq 100); do
   ip netns exec "$near" curl -sf -o /dev/null http://one.bench.test/p1.html && break
+  [ "$https" = 1 ] &&
+    ip netns exec "$near" curl -sf -o /dev/null --cacert "$work/ca.pem" \
+      https://one.bench.test/p1.html && break
   sleep 0.1
 done
 
+if [ "$https" = 1 ]; then
+  ip netns exec "$near" env -u http_proxy -u https_proxy -u HTTPS_PROXY -u all_proxy -u ALL_PROXY \
+    BENCH_CA="$work/ca.pem" BENCH_ACCESS_LOG="$work/access.log" \
+    "$build/bin/bench_latency" --https bench.test "$pages"
+  exit
+fi
 ip netns exec "$near" env -u http_proxy -u https_proxy -u HTTPS_PROXY -u all_proxy -u ALL_PROXY \
   "$build/bin/bench_latency" bench.test "$pages"
