@@ -98,47 +98,33 @@ Result korvaneRun(const QByteArrayList& addresses, CurlDownloadService& download
     list.replaceSiteRows(std::move(rows));
     WatchListFile file(QDir(directory).filePath(QStringLiteral("websites.ini")));
     SamplingHost host;
+    downloads.setWaitingHandler([&host] {
+        host.sample();
+        return true;
+    });
     const qint64 logged = logSize();
     const auto start = Clock::now();
-    PageFetcher fetcher(downloads, temporaryDownloadPath(directory));
-    CheckRun(list, file, fetcher, host).VisitURLlist(qint16(list.Rows()));
+    {
+        PageFetcher fetcher(downloads, temporaryDownloadPath(directory));
+        CheckRun(list, file, fetcher, host).VisitURLlist(qint16(list.Rows()));
+    }
     Result result;
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    downloads.setWaitingHandler({});
     for (int row = 1; row < list.Rows(); ++row)
         result.failed += list.cell(row, WatchList::UpdatedColumn) != "Yes";
+    result.peakThreads = host.peakThreads;
+    result.peakFiles = host.peakFiles;
     countConnections(logged, result);
     return result;
 }
 
 Result korvane(const QByteArrayList& addresses, int lookAheadHosts, const QString& directory)
 {
-    WatchList list;
-    std::vector<WatchList::Cells> rows(size_t(addresses.size()));
-    for (qsizetype i = 0; i < addresses.size(); ++i)
-        rows[size_t(i)].text[WatchList::UrlColumn] = addresses[i];
-    list.replaceSiteRows(std::move(rows));
-    WatchListFile file(QDir(directory).filePath(QStringLiteral("websites.ini")));
-    SamplingHost host;
     DownloadLimits limits;
     limits.lookAheadHosts = lookAheadHosts;
-
-    const auto start = Clock::now();
-    {
-        CurlDownloadService downloads(limits);
-        downloads.setWaitingHandler([&host] {
-            host.sample();
-            return true;
-        });
-        PageFetcher fetcher(downloads, temporaryDownloadPath(directory));
-        CheckRun(list, file, fetcher, host).VisitURLlist(qint16(list.Rows()));
-    }
-    Result result;
-    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    for (int row = 1; row < list.Rows(); ++row)
-        result.failed += list.cell(row, WatchList::UpdatedColumn) != "Yes";
-    result.peakThreads = host.peakThreads;
-    result.peakFiles = host.peakFiles;
-    return result;
+    CurlDownloadService downloads(limits);
+    return korvaneRun(addresses, downloads, directory);
 }
 
 Result curlTool(const QByteArrayList& addresses, const QString& directory,
