@@ -19,13 +19,14 @@ deps:
 	./scripts/install-deps.sh all
 
 # `run` and `test` share BUILD_DIR, so the program is built once for both. A fresh BUILD_DIR
-# starts without the tests, which need packages the program does not; `test` turns them on,
-# and `run` then leaves them on but builds the program alone.
+# starts without the tests (CMake's BUILD_TESTING is off unless asked for), which need packages
+# the program does not; `test` turns them on, and `run` then leaves them on but builds the
+# program alone.
 configure = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 build:
 	./scripts/install-deps.sh run
-	$(configure) $(if $(wildcard $(BUILD_DIR)/CMakeCache.txt),,-DKORVANE_BUILD_TESTS=OFF)
+	$(configure)
 	cmake --build $(BUILD_DIR) -j $(JOBS) $(BUILD_TARGETS)
 
 run: BUILD_TARGETS = --target korvane
@@ -34,14 +35,14 @@ run: build
 
 test:
 	./scripts/install-deps.sh test
-	$(configure) -DKORVANE_BUILD_TESTS=ON
+	$(configure) -DBUILD_TESTING=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 bench:
 	./scripts/install-deps.sh bench
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
-		-DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=ON
+		-DBUILD_TESTING=OFF -DKORVANE_BUILD_BENCH=ON
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	cmake --build $(BENCH_DIR) --target run-benchmarks
 
@@ -50,14 +51,15 @@ bench:
 bench-latency:
 	./scripts/install-deps.sh latency
 	cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
-		-DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=ON
+		-DBUILD_TESTING=OFF -DKORVANE_BUILD_BENCH=ON
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target bench_latency latency_forwarder
 	bench/latency/run.sh $(BENCH_DIR)
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize:
 	./scripts/install-deps.sh test
-	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVANE_SANITIZE=ON
+	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVANE_SANITIZE=ON \
+		-DBUILD_TESTING=ON
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
@@ -68,7 +70,7 @@ test-sanitize:
 fuzz:
 	./scripts/install-deps.sh fuzz
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DCMAKE_CXX_COMPILER=clang++ -DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_FUZZ=ON \
+		-DCMAKE_CXX_COMPILER=clang++ -DBUILD_TESTING=OFF -DKORVANE_BUILD_FUZZ=ON \
 		-DKORVANE_FUZZ_SECONDS=$(FUZZ_SECONDS)
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target run-fuzzers
 
@@ -81,7 +83,7 @@ package: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null
 	dpkg-parsechangelog -l packaging/changelog -S Timestamp)
 package:
 	./scripts/install-deps.sh package
-	cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=None -DKORVANE_BUILD_TESTS=OFF \
+	cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=None -DBUILD_TESTING=OFF \
 		-DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 		-DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
 	cmake --build $(PACKAGE_DIR) -j $(JOBS)

@@ -7,6 +7,7 @@
 #include "datetimetext.h"
 #include "downloadhtml.h"
 #include "endsignals.h"
+#include "korvaneversion.h"
 #include "mainwindow.h"
 #include "singleinstance.h"
 #include "urlopener.h"

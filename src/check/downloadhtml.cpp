@@ -4,6 +4,7 @@
 
 #include "fetchfailure.h"
 #include "httpsmemory.h"
+#include "korvaneversion.h"
 #include "lookahead.h"
 #include "strip.h"
 #include "webaddress.h"
@@ -28,6 +29,7 @@ Q_LOGGING_CATEGORY(lcFetch, "korvane.fetch", QtWarningMsg)
 
 namespace {
 
+constexpr char UserAgent[] = "Korvane/" KORVANE_VERSION;
 constexpr qsizetype ShortestPage = 20;
 constexpr char ErrorWord[] = "error";
 

@@ -70,8 +70,6 @@ struct DownloadLimits
     QString trustedCertificates;
 };
 
-inline constexpr char UserAgent[] = "Korvane/" KORVANE_VERSION;
-
 // The longest the waiting handler goes uncalled while a download waits for the network; far
 // below the few seconds after which a desktop calls a window not responding.
 inline constexpr std::chrono::milliseconds WaitingHandlerInterval{10};

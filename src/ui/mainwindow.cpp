@@ -5,6 +5,7 @@
 #include "backgroundpicture.h"
 #include "clickarea.h"
 #include "helppage.h"
+#include "korvaneversion.h"
 #include "lifecycle.h"
 #include "sitedialogs.h"
 #include "sitegrid.h"

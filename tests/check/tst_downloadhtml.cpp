@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The page fetcher and its download service against a real HTTP server on 127.0.0.1.
 #include "downloadhtml.h"
+#include "korvaneversion.h"
 #include "strip.h"
 #include "testserver.h"
 

@@ -5,6 +5,7 @@
 #include "checktools.h"
 #include "clickarea.h"
 #include "helppage.h"
+#include "korvaneversion.h"
 #include "mainwindow.h"
 #include "messageboxanswerer.h"
 #include "recordingopener.h"
