@@ -56,7 +56,7 @@ constexpr char Unlimited[] = "unlimited";
 
 CURLSTScode readHsts(CURL*, curl_hstsentry* entry, void* clientp)
 {
-    return static_cast<HttpsMemory*>(clientp)->readHsts(entry, nullptr);
+    return static_cast<HttpsMemory*>(clientp)->readHsts(entry);
 }
 
 CURLSTScode writeHsts(CURL*, curl_hstsentry* entry, curl_index* index, void* clientp)
@@ -173,7 +173,7 @@ void HttpsMemory::useFor(CURL* handle)
     curl_easy_setopt(handle, CURLOPT_HSTSWRITEDATA, this);
 }
 
-CURLSTScode HttpsMemory::readHsts(curl_hstsentry* entry, curl_index*)
+CURLSTScode HttpsMemory::readHsts(curl_hstsentry* entry)
 {
     while (!m_reading.isEmpty()) {
         const QByteArray host = m_reading.takeFirst();

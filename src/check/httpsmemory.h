@@ -38,7 +38,7 @@ public:
     void useFor(CURL* handle);
 
     // For libcurl's HSTS callbacks.
-    CURLSTScode readHsts(curl_hstsentry* entry, curl_index* index);
+    CURLSTScode readHsts(curl_hstsentry* entry);
     void writeHsts(const curl_hstsentry* entry, const curl_index* index);
 
 private:

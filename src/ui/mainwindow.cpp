@@ -60,10 +60,11 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
             qOverload<>(&QTimer::start));
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_outsideEdit,
             qOverload<>(&QTimer::start));
-    if (m_loadOutcome != LoadOutcome::Unreadable)
-        watchTheFile();
+    // A list that could not be read is never taken or written: there is nothing to watch.
     if (m_loadOutcome == LoadOutcome::Unreadable)
         QMetaObject::invokeMethod(this, &MainWindow::reportUnreadableList, Qt::QueuedConnection);
+    else
+        watchTheFile();
     if (m_checkTools.downloads)
         m_checkTools.downloads->setWaitingHandler([this] {
             keepAnswering();
