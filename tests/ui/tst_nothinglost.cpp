@@ -659,7 +659,7 @@ struct GoLook final : Step
                     clickDrawnButton(*s.window, "Label6");
                 if (outsideEdit) {
                     outside.write(m, s);
-                    QTest::qWait(20);
+                    QTest::qWait(5);
                 }
             });
         }
