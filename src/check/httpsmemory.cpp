@@ -131,6 +131,8 @@ QByteArray HttpsMemory::addressToFetch(const QByteArray& address, bool* remember
             *remembered = true;
         return redirect->to;
     }
+    if (m_hsts.isEmpty())
+        return address;
     const WebAddress url = parseWebAddress(address);
     if (part(url, CURLUPART_SCHEME).toLower() != "http" || !underHsts(part(url, CURLUPART_HOST)))
         return address;

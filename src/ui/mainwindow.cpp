@@ -478,7 +478,7 @@ void MainWindow::saveWithoutAsking()
         return;
     const QStringList places = {QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
                                 QDir::homePath(), QDir::tempPath()};
-    const QString kept = writeRecoveryFile(m_list, places, QDateTime::currentDateTime());
+    const QString kept = writeRecoveryFile(m_list, m_file, places, QDateTime::currentDateTime());
     const QString list = QDir::toNativeSeparators(m_file.path());
     if (kept.isEmpty())
         std::fprintf(stderr,

@@ -180,15 +180,23 @@ void EditSiteDialog::editRow(int row)
 
 void EditSiteDialog::action(const QString& typed)
 {
-    if (m_row.isValid()) {
-        // An address left as it was keeps its exact bytes, even those that are not UTF-8, and
-        // even past the most the field can hold (a damaged list's endless line).
-        const QString shown = WatchList::oneLineText(WatchList::displayText(m_original))
-                                  .left(addressField()->maxLength());
-        const QByteArray text = typed == shown ? m_original : typed.toUtf8();
-        m_list.setCell(WatchList::tableRowFromModelRow(m_row.row()), WatchList::UrlColumn, text);
+    // An address left as it was keeps its exact bytes, even those that are not UTF-8, and even
+    // past the most the field can hold (a damaged list's endless line).
+    const QString shown = WatchList::oneLineText(WatchList::displayText(m_original))
+                              .left(addressField()->maxLength());
+    if (!m_row.isValid()) {
+        // The row went meanwhile (removed, or gone from a list edited by hand): a new address
+        // typed for it is not thrown away without a word.
+        if (typed != shown) {
+            refuse(typed, QStringLiteral("The site being edited is no longer on the list. Add "
+                                         "the address again to keep it."));
+            return;
+        }
+        hide();
+        return;
     }
+    const QByteArray text = typed == shown ? m_original : typed.toUtf8();
+    m_list.setCell(WatchList::tableRowFromModelRow(m_row.row()), WatchList::UrlColumn, text);
     hide();
-    if (m_row.isValid())
-        Q_EMIT listChanged();
+    Q_EMIT listChanged();
 }

@@ -38,11 +38,8 @@ LoadOutcome startUpWatchList(WatchList& list, WatchListFile& file)
 
 bool takeOutsideEdit(WatchList& list, WatchListFile& file)
 {
-    if (file.onDisk() != WatchListFile::OnDisk::Changed)
-        return false;
-    const WatchListRecords base = file.knownRecords();
-    WatchListRecords theirs;
-    if (!file.readOutsideEdit(theirs))
+    WatchListRecords base, theirs;
+    if (!file.readOutsideEdit(base, theirs))
         return false;
     MergedList merged = mergeOutsideEdit(base, list, theirs);
     list.takeRows(std::move(merged.rows), merged.from);
@@ -62,19 +59,19 @@ SaveOutcome saveWatchList(WatchList& list, WatchListFile& file)
     return outcome;
 }
 
-QString writeRecoveryFile(const WatchList& list, const QStringList& directories,
-                          const QDateTime& when)
+QString writeRecoveryFile(const WatchList& list, const WatchListFile& file,
+                          const QStringList& directories, const QDateTime& when)
 {
     const QString name = QStringLiteral("websites-unsaved-%1.ini")
                              .arg(when.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")));
-    const QByteArray bytes = serializeWatchList(list, list.Rows());
+    const QByteArray bytes = serializeWatchList(list, list.Rows(), file.unloadedTail());
     for (const QString& directory : directories) {
         if (directory.isEmpty() || !QDir().mkpath(directory))
             continue;
-        QSaveFile file(QDir(directory).filePath(name));
-        if (file.open(QIODevice::WriteOnly) && WatchListFile::writeAll(file, bytes) &&
-            file.commit())
-            return file.fileName();
+        QSaveFile recovery(QDir(directory).filePath(name));
+        if (recovery.open(QIODevice::WriteOnly) && WatchListFile::writeAll(recovery, bytes) &&
+            recovery.commit())
+            return recovery.fileName();
     }
     return {};
 }

@@ -25,10 +25,10 @@ SaveOutcome saveWatchList(WatchList& list, WatchListFile& file);
 bool takeOutsideEdit(WatchList& list, WatchListFile& file);
 
 // Where a list that could not be saved at an end that asks nobody is kept instead: a file in
-// `directory` named after the moment, written as websites.ini would be. The first of the
-// directories that takes it wins; empty when none did.
-QString writeRecoveryFile(const WatchList& list, const QStringList& directories,
-                          const QDateTime& when);
+// `directory` named after the moment, written as `file` would be (records past the list's
+// capacity included). The first of the directories that takes it wins; empty when none did.
+QString writeRecoveryFile(const WatchList& list, const WatchListFile& file,
+                          const QStringList& directories, const QDateTime& when);
 
 // The save of every end: the whole list, unless the file on disk already holds exactly those
 // bytes (then Saved, and nothing is written). A list that was deleted or replaced meanwhile is

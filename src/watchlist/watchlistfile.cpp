@@ -99,16 +99,20 @@ WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords)
     return result;
 }
 
-QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayView tail)
+namespace {
+
+// The bytes of `records` records whose cells `cellOf(record, column)` gives, then `tail`.
+template <typename CellOf>
+QByteArray serializeCells(int records, const CellOf& cellOf, QByteArrayView tail)
 {
     // Whatever reached the list, a record is written as three lines.
     const auto lineBreaks = [](QByteArrayView value) {
         return value.count('\r') + value.count('\n');
     };
     qsizetype size = tail.size();
-    for (int row = 1; row < totalurls; ++row)
+    for (int record = 0; record < records; ++record)
         for (int col : FieldColumns)
-            size += list.cell(row, col).size() - lineBreaks(list.cell(row, col)) + LineEnd.size();
+            size += cellOf(record, col).size() - lineBreaks(cellOf(record, col)) + LineEnd.size();
 
     // Sized once and filled with plain copies: the list can be tens of thousands of records.
     QByteArray bytes(size, Qt::Uninitialized);
@@ -118,9 +122,9 @@ QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayVi
             std::memcpy(out, piece.data(), size_t(piece.size()));
         out += piece.size();
     };
-    for (int row = 1; row < totalurls; ++row) {
+    for (int record = 0; record < records; ++record) {
         for (int col : FieldColumns) {
-            const QByteArray& value = list.cell(row, col);
+            const QByteArray& value = cellOf(record, col);
             if (lineBreaks(value) == 0)
                 put(value);
             else
@@ -132,18 +136,24 @@ QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayVi
     return bytes;
 }
 
+} // namespace
+
+QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayView tail)
+{
+    return serializeCells(
+        std::max(totalurls - 1, 0),
+        [&list](int record, int col) -> const QByteArray& { return list.cell(record + 1, col); },
+        tail);
+}
+
 QByteArray serializeRecords(const WatchListRecords& records)
 {
-    QByteArray bytes;
-    for (const WatchList::Cells& record : records.rows) {
-        for (int col : FieldColumns) {
-            QByteArray value = record.text[size_t(col)];
-            value.removeIf(isLineBreak);
-            bytes += value;
-            bytes += LineEnd;
-        }
-    }
-    return bytes + records.unloadedTail;
+    return serializeCells(
+        int(records.rows.size()),
+        [&records](int record, int col) -> const QByteArray& {
+            return records.rows[size_t(record)].text[size_t(col)];
+        },
+        records.unloadedTail);
 }
 
 QByteArray defaultRecordBytes(const QByteArray& lastVisited)
@@ -311,7 +321,7 @@ void WatchListFile::knowOnDisk(QByteArray bytes)
     m_onDisk = bytes.isNull() ? QByteArray("") : std::move(bytes);
 }
 
-WatchListFile::OnDisk WatchListFile::onDisk(QByteArray* now) const
+WatchListFile::OnDisk WatchListFile::onDisk() const
 {
     const QFileInfo info(m_path);
     if (!info.exists())
@@ -321,26 +331,18 @@ WatchListFile::OnDisk WatchListFile::onDisk(QByteArray* now) const
     if (!bytes)
         return OnDisk::Unreadable;
     // A file never read is nobody's edit to keep: it is written as it always was.
-    if (m_onDisk.isNull() || *bytes == m_onDisk)
-        return OnDisk::AsKnown;
-    if (now)
-        *now = *bytes;
-    return OnDisk::Changed;
+    return m_onDisk.isNull() || *bytes == m_onDisk ? OnDisk::AsKnown : OnDisk::Changed;
 }
 
-WatchListRecords WatchListFile::knownRecords() const
+bool WatchListFile::readOutsideEdit(WatchListRecords& known, WatchListRecords& records)
 {
-    return parseWatchList(m_onDisk);
-}
-
-bool WatchListFile::readOutsideEdit(WatchListRecords& records)
-{
-    if (m_keepUnreadableFile)
+    if (m_keepUnreadableFile || m_onDisk.isNull())
         return false;
     QString why;
     std::optional<QByteArray> bytes = readWhole(m_path, why);
-    if (!bytes)
+    if (!bytes || *bytes == m_onDisk)
         return false;
+    known = parseWatchList(m_onDisk);
     records = parseWatchList(*bytes);
     m_unloadedTail = records.unloadedTail;
     m_keptBytes = serializeRecords(records);

@@ -95,16 +95,19 @@ public:
     {
         AsKnown,    // the same bytes
         Missing,    // deleted: the next save writes it again
-        Changed,    // another program wrote it; `now` gets its bytes
+        Changed,    // another program wrote it
         Unreadable, // it is there but cannot be read: it is neither taken nor overwritten
     };
-    OnDisk onDisk(QByteArray* now = nullptr) const;
+    OnDisk onDisk() const;
 
-    // The records as Korvane last read or wrote them.
-    WatchListRecords knownRecords() const;
-    // Reads the file as another program left it: `records` gets its records, and from now on
-    // they are what Korvane knows of the file. False, changing nothing, when it cannot be read.
-    bool readOutsideEdit(WatchListRecords& records);
+    // Reads the file when another program changed it: `known` gets the records as Korvane last
+    // read or wrote them, `records` those of the file now, and from now on those are what
+    // Korvane knows of the file. False, changing nothing, when the file is as Korvane knows it
+    // or cannot be read.
+    bool readOutsideEdit(WatchListRecords& known, WatchListRecords& records);
+
+    // Records past the list's capacity, kept as they were read.
+    const QByteArray& unloadedTail() const { return m_unloadedTail; }
 
     // True when a save now would write other bytes than the file got at the last successful
     // save, or than the list held when it was loaded: something would be lost if the list were

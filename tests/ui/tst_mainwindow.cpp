@@ -604,14 +604,18 @@ private Q_SLOTS:
         m_window->editDialog()->actionButton()->click();
         QCOMPARE(addresses(), (QByteArrayList{"b.example", "c2.example"}));
 
-        // Once its row is gone, the dialog writes nowhere.
+        // Once its row is gone, the dialog writes nowhere, and says so: the typed address stays
+        // in the field for the user to add.
         selectRow(2);
         trigger("editmenu");
         trigger("removemenu");
         m_window->editDialog()->addressField()->setText("lost.example");
+        MessageBoxAnswerer answerer;
         m_window->editDialog()->actionButton()->click();
         QCOMPARE(addresses(), QByteArrayList{"b.example"});
-        QVERIFY(!m_window->editDialog()->isVisible());
+        QCOMPARE(answerer.seen.count, 1);
+        QVERIFY(m_window->editDialog()->isVisible());
+        QCOMPARE(m_window->editDialog()->addressField()->text(), QStringLiteral("lost.example"));
     }
 
     void editKeepsBytesThatAreNotUtf8WhenLeftAlone_data()
