@@ -81,6 +81,14 @@ ChildOutcome runInChild(const ChildBody& body, const QStringList& arguments, boo
     return outcome;
 }
 
+int exitCodeInChild(const ChildBody& body, const QStringList& arguments, bool unprivileged)
+{
+    const ChildOutcome child = runInChild(body, arguments, unprivileged);
+    if (!child.ended())
+        qWarning("%s", qPrintable(child.failure));
+    return child.status;
+}
+
 int runChildBodyIfAsked(int argc, char* argv[])
 {
     const QByteArray name = qgetenv(BodyVariable);

@@ -40,6 +40,10 @@ struct ChildOutcome
 ChildOutcome runInChild(const ChildBody& body, const QStringList& arguments, bool unprivileged,
                         int deadlineMs = 10'000);
 
+// The exit code of `body` run in a child as above, or -1, with the reason as a warning, when it
+// hung, crashed or did not start.
+int exitCodeInChild(const ChildBody& body, const QStringList& arguments, bool unprivileged);
+
 // The uid and gid the unprivileged child runs as (for chown of what it must reach).
 unsigned unprivilegedUid();
 unsigned unprivilegedGid();

@@ -101,60 +101,31 @@ struct Model
         col = 3;
         notSaved = false;
     }
-    // Another program's list `theirs` meets the list, which changed since the file held
-    // `saved`: rows meet by address, the n-th row with an address the n-th with it. The
-    // file's list, less what the list removed, with the list's new rows after their
-    // predecessors, its own new visit times and lengths, and its marks.
+    // Another program's list `theirs` meets the list, whose rows are still those of `saved`
+    // (an outside edit comes only when nothing waits to be saved). Rows meet by address, the
+    // n-th row with an address the n-th with it: a row keeps its marks, and the visit times and
+    // lengths a check changed since `saved`; a row only the file has comes without.
     void takeOutsideEdit(const std::vector<Row>& theirs)
     {
-        const auto match = [](const std::vector<Row>& from, const std::vector<Row>& to) {
-            std::map<std::string, std::vector<int>> places;
-            for (int i = 0; i < int(to.size()); ++i)
-                places[to[size_t(i)].address].push_back(i);
-            std::map<std::string, size_t> seen;
-            std::vector<int> found;
-            for (const Row& r : from) {
-                const size_t k = seen[r.address]++;
-                const auto& candidates = places[r.address];
-                found.push_back(k < candidates.size() ? candidates[k] : -1);
-            }
-            return found;
-        };
-        const std::vector<int> oursInBase = match(rows, saved), theirsInBase = match(theirs, saved);
+        std::map<std::string, std::vector<int>> places;
+        for (int i = 0; i < last(); ++i)
+            places[rows[size_t(i)].address].push_back(i + 1);
+        std::map<std::string, size_t> seen;
         std::vector<Row> merged;
-        std::vector<int> from, placeOfOurs(rows.size(), -1);
-        for (size_t t = 0; t < theirs.size(); ++t) {
-            Row r = theirs[t];
+        std::vector<int> from;
+        for (Row r : theirs) {
+            const size_t k = seen[r.address]++;
+            const std::vector<int>& candidates = places[r.address];
+            from.push_back(k < candidates.size() ? candidates[k] : 0);
             r.mark.clear();
-            int o = -1;
-            if (theirsInBase[t] >= 0) {
-                const auto it = std::find(oursInBase.begin(), oursInBase.end(), theirsInBase[t]);
-                if (it == oursInBase.end())
-                    continue;
-                o = int(it - oursInBase.begin());
-                const Row& b = saved[size_t(theirsInBase[t])];
-                const Row& mine = rows[size_t(o)];
-                if (mine.visited != b.visited)
-                    r.visited = mine.visited;
-                if (mine.stored != b.stored)
-                    r.stored = mine.stored;
+            if (from.back() > 0) {
+                const Row &mine = rows[size_t(from.back() - 1)],
+                          &b = saved[size_t(from.back() - 1)];
+                r.visited = mine.visited != b.visited ? mine.visited : r.visited;
+                r.stored = mine.stored != b.stored ? mine.stored : r.stored;
                 r.mark = mine.mark;
-                placeOfOurs[size_t(o)] = int(merged.size());
             }
             merged.push_back(r);
-            from.push_back(o + 1);
-        }
-        for (size_t i = 0; i < rows.size(); ++i) {
-            if (oursInBase[i] >= 0)
-                continue;
-            int place = 0;
-            if (i > 0)
-                place = placeOfOurs[i - 1] >= 0 ? placeOfOurs[i - 1] + 1 : int(merged.size());
-            merged.insert(merged.begin() + place, rows[i]);
-            from.insert(from.begin() + place, int(i) + 1);
-            for (int& p : placeOfOurs)
-                p += p >= place;
-            placeOfOurs[i] = place;
         }
         const auto follow = [&](int r) {
             const auto it = std::find(from.begin(), from.end(), r);
