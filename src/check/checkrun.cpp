@@ -29,44 +29,72 @@ QString lengthNote(double stored, double length)
 } // namespace
 
 CheckRun::CheckRun(WatchList& list, WatchListFile& file, PageFetcher& fetcher, CheckRunHost& host,
-                   Clock now)
-    : m_list(list), m_file(file), m_fetcher(fetcher), m_host(host),
+                   Clock now, QObject* parent)
+    : QObject(parent), m_list(list), m_file(file), m_fetcher(fetcher), m_host(host),
       m_now(now ? std::move(now) : Clock(nowAsGeneralDateTimeText))
 {}
 
+CheckRun::~CheckRun()
+{
+    // A page still under way must not come back to a run that is gone.
+    if (m_running) {
+        m_fetcher.cancel();
+        m_fetcher.lookAhead({});
+    }
+}
+
 void CheckRun::VisitALL()
 {
+    if (m_running)
+        return;
     m_host.setStatusText(RunningStatusText);
     m_host.setBusyPointer(true);
     m_host.repaintNow();
     const auto totalurls = qint16(m_list.Rows());
     VisitURLlist(totalurls);
-    // A list that another program changed meanwhile is taken first, and this run's results go
-    // to its rows. A failed save ends the run as usual, and the status line says why.
-    const SaveOutcome saved = saveWatchList(m_list, m_file);
-    m_host.setBusyPointer(false);
-    m_host.setStatusText(saved == SaveOutcome::Saved ? DoneStatusText
-                                                     : NotSavedStatusText + m_file.shortReason());
+    m_saves = true;
 }
 
 void CheckRun::VisitURLlist(qint16 totalurls)
 {
-    const int rows = std::min<int>(totalurls, m_list.Rows());
+    if (m_running)
+        return;
+    m_running = true;
+    m_stopping = false;
+    m_saves = false;
+    m_rows = std::min<int>(totalurls, m_list.Rows());
+    m_row = 0;
     // The hosts of the rows to come get ready while the pages before them download.
     QByteArrayList addresses;
-    for (int row = 1; row < rows; ++row) {
+    for (int row = 1; row < m_rows; ++row) {
         m_list.setCell(row, WatchList::UpdatedColumn, QByteArray());
         m_list.setMarkNote(row, QString());
         addresses << WatchList::siteAddress(m_list.cell(row, WatchList::UrlColumn));
     }
     m_fetcher.lookAhead(addresses);
-    for (int row = 1; row < rows && !m_host.stopRequested(); ++row)
-        checkRow(row);
-    m_fetcher.lookAhead({});
+    // Every row begins from the event loop, so the window paints and answers between pages
+    // however fast they come, and a fetch that ends at once never nests the next.
+    QMetaObject::invokeMethod(this, &CheckRun::checkNextRow, Qt::QueuedConnection);
 }
 
-void CheckRun::checkRow(int row)
+void CheckRun::stop()
 {
+    if (!m_running || m_stopping)
+        return;
+    m_stopping = true;
+    m_fetcher.cancel();
+    QMetaObject::invokeMethod(this, &CheckRun::endPass, Qt::QueuedConnection);
+}
+
+void CheckRun::checkNextRow()
+{
+    if (!m_running || m_stopping)
+        return;
+    const int row = ++m_row;
+    if (row >= m_rows) {
+        endPass();
+        return;
+    }
     const QByteArray address = WatchList::siteAddress(m_list.cell(row, WatchList::UrlColumn));
 
     // The comparison value belongs to this row: a length that is missing (a new site) or not a
@@ -78,14 +106,39 @@ void CheckRun::checkRow(int row)
         stored = 0;
 
     m_host.checkingRow(row);
-    if (m_host.stopRequested())
-        return;
+    m_fetcher.FetchPageText(address, [this, row, stored](std::optional<QByteArray> text) {
+        pageFetched(row, stored, std::move(text));
+    });
+}
 
-    // A page that could not be read back is judged as an empty page, never as another row's.
-    const double length = double(m_fetcher.FetchPageText(address).value_or(QByteArray()).size());
-    // A download given up because the run is stopping says nothing about the page.
-    if (m_host.stopRequested())
+void CheckRun::endPass()
+{
+    if (!m_running)
         return;
+    m_running = false;
+    m_fetcher.lookAhead({});
+    if (m_saves) {
+        // A list that another program changed meanwhile is taken first, and this run's results
+        // go to its rows. A failed save ends the run as usual, and the status line says why.
+        const SaveOutcome saved = saveWatchList(m_list, m_file);
+        m_host.setBusyPointer(false);
+        m_host.setStatusText(saved == SaveOutcome::Saved
+                                 ? DoneStatusText
+                                 : NotSavedStatusText + m_file.shortReason());
+    }
+    if (m_stopping)
+        Q_EMIT stopped();
+    else
+        Q_EMIT finished();
+}
+
+void CheckRun::pageFetched(int row, double stored, std::optional<QByteArray> text)
+{
+    // A page that comes back after a stop says nothing the user waits for.
+    if (!m_running || m_stopping)
+        return;
+    // A page that could not be read back is judged as an empty page, never as another row's.
+    const double length = double(text.value_or(QByteArray()).size());
 
     // Cells are written where they are: the current cell and the selection are the user's.
     m_list.setCell(row, WatchList::LastVisitedColumn, m_now());
@@ -100,4 +153,6 @@ void CheckRun::checkRow(int row)
         m_list.setCell(row, WatchList::UpdatedColumn, length < 1 ? "Error" : "No");
         m_list.setBold(row, WatchList::UpdatedColumn, length < 1);
     }
+    Q_EMIT rowChecked(row);
+    QMetaObject::invokeMethod(this, &CheckRun::checkNextRow, Qt::QueuedConnection);
 }

@@ -6,10 +6,12 @@
 #include "downloadhtml.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class WatchList;
 class WatchListFile;
@@ -28,35 +30,59 @@ public:
     virtual void setBusyPointer(bool busy) = 0;
     // Paints the window now, before the first page is fetched.
     virtual void repaintNow() = 0;
-    // The run is about to fetch the page of `row`: a window shows the rows checked so far.
+    // The run is about to fetch the page of `row`: a window shows where the run is.
     virtual void checkingRow(int row) { Q_UNUSED(row); }
-    // True once the run is to end before its last row (the program is asked to end): the row
-    // being fetched and those after it keep what they had, and the run saves what it found.
-    virtual bool stopRequested() const { return false; }
 };
 
-class CheckRun
+// A run goes on from the event loop, one page after another, and says how it goes with
+// signals; whoever started it keeps it until it has said finished() or stopped().
+class CheckRun final : public QObject
 {
+    Q_OBJECT
 public:
     using Clock = std::function<QByteArray()>;
 
     // `now` gives the "last visited" text; by default the current local date and time.
     CheckRun(WatchList& list, WatchListFile& file, PageFetcher& fetcher, CheckRunHost& host,
-             Clock now = {});
+             Clock now = {}, QObject* parent = nullptr);
+    ~CheckRun() override;
 
-    // The whole run: status line and busy pointer, the pass over the rows, the save.
+    // Starts the whole run: status line and busy pointer, the pass over the rows, the save.
     void VisitALL();
-    // The pass over rows 1 to totalurls - 1: clear every "Updated" cell, then check each row.
+    // Starts the pass over rows 1 to totalurls - 1 alone: clear every "Updated" cell, then
+    // check each row. Nothing is saved.
     void VisitURLlist(qint16 totalurls);
 
+    // The run ends before its last row (the program is asked to end): the row being fetched
+    // and those after it keep what they had, and the run saves what it found, then says
+    // stopped(). Nothing waits for the page under way.
+    void stop();
+
+    bool isRunning() const { return m_running; }
+
+Q_SIGNALS:
+    // `row` holds what its page says now.
+    void rowChecked(int row);
+    // The run went over every row and, for VisitALL, saved the list.
+    void finished();
+    // The run ended early, at stop(); what it found is saved as after finished().
+    void stopped();
+
 private:
-    void checkRow(int row);
+    void checkNextRow();
+    void pageFetched(int row, double stored, std::optional<QByteArray> text);
+    void endPass();
 
     WatchList& m_list;
     WatchListFile& m_file;
     PageFetcher& m_fetcher;
     CheckRunHost& m_host;
     Clock m_now;
+    bool m_running = false;
+    bool m_stopping = false;
+    bool m_saves = false;
+    int m_row = 0;
+    int m_rows = 0;
 };
 
 // What check runs fetch pages with and stamp their visits with: made where the program starts,

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -43,7 +44,7 @@ void initCurlOnce()
 // target only once the whole body is there.
 struct BodySink
 {
-    int fd = -1;
+    FileDescriptor fd;
     qint64 written = 0;
     qint64 limit = 0;
     bool failed = false;
@@ -86,7 +87,7 @@ size_t writeBody(char* data, size_t size, size_t count, void* userdata)
         sink->failed = sink->tooLarge = true;
         return 0;
     }
-    if (const ssize_t n = ::write(sink->fd, data, bytes); n != ssize_t(bytes)) {
+    if (const ssize_t n = ::write(sink->fd.get(), data, bytes); n != ssize_t(bytes)) {
         sink->failed = true;
         sink->error = n < 0 ? errno : ENOSPC;
         return 0;
@@ -117,23 +118,23 @@ QByteArray forLog(const QByteArray& address)
 // system calls matter next to a fast loopback download.
 std::optional<QByteArray> readWholeFile(const QByteArray& name)
 {
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    FileDescriptor fd(::open(name.constData(), O_RDONLY | O_CLOEXEC));
+    if (!fd.isOpen())
         return std::nullopt;
     struct stat info
     {};
     QByteArray bytes;
-    bool ok = ::fstat(fd, &info) == 0;
+    bool ok = ::fstat(fd.get(), &info) == 0;
     if (ok) {
         bytes.resize(qsizetype(info.st_size));
         qsizetype got = 0;
         while (ok && got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+            const ssize_t n = ::read(fd.get(), bytes.data() + got, size_t(bytes.size() - got));
             ok = n > 0;
             got += ok ? n : 0;
         }
     }
-    ok = ::close(fd) == 0 && ok;
+    ok = fd.close() && ok;
     return ok ? std::optional<QByteArray>(std::move(bytes)) : std::nullopt;
 }
 
@@ -149,36 +150,137 @@ bool proxyConfigured()
 
 } // namespace
 
+// The download under way, and the transfer that fetches it (a second transfer follows when the
+// first could not use what was prepared, or when a remembered https address failed).
+struct CurlDownloadService::Download
+{
+    QByteArray address; // as the list has it
+    QByteArray fetched; // where it is fetched: https when the site asked for it
+    bool remembered = false;
+    bool fellBack = false;
+    QByteArray target;
+    QByteArray partial;
+    BodySink sink;
+    Done done;
+
+    QByteArray asked; // what the current transfer asks for
+    bool mayUsePrepared = false;
+    CurlEasy handle;
+    WebAddress url{nullptr, curl_url_cleanup};
+    char errorText[CURL_ERROR_SIZE] = {};
+    FirstAnswer firstAnswer;
+};
+
 CurlDownloadService::CurlDownloadService(DownloadLimits limits) : m_limits(limits)
 {
     initCurlOnce();
-    m_multi = curl_multi_init();
-    m_share = curl_share_init();
+    m_share.reset(curl_share_init());
+    m_multi.reset(curl_multi_init());
     if (m_share) {
-        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
     }
     m_https = std::make_unique<HttpsMemory>(m_limits.httpsMemoryDirectory);
+    m_timer.setSingleShot(true);
+    QObject::connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+    // Without its callbacks the multi handle would need polling: there is no download then.
+    if (m_multi &&
+        (curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETFUNCTION, watchSocket) != CURLM_OK ||
+         curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
+         curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERFUNCTION, setTimer) != CURLM_OK ||
+         curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERDATA, this) != CURLM_OK))
+        m_multi.reset();
     if (m_multi)
-        m_lookAhead =
-            std::make_unique<LookAhead>(m_multi, proxyConfigured() ? 0 : m_limits.lookAheadHosts,
-                                        long(m_limits.connectTimeout.count()), m_share);
+        m_lookAhead = std::make_unique<LookAhead>(
+            m_multi.get(), proxyConfigured() ? 0 : m_limits.lookAheadHosts,
+            long(m_limits.connectTimeout.count()), m_share.get());
 }
 
 CurlDownloadService::~CurlDownloadService()
 {
+    cancel();
     m_lookAhead.reset();
-    if (m_multi)
-        curl_multi_cleanup(m_multi);
-    if (m_share)
-        curl_share_cleanup(m_share);
+    if (m_multi) {
+        // Closing its connections, the multi handle would tell a service half gone.
+        curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETFUNCTION, nullptr);
+        curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERFUNCTION, nullptr);
+    }
+    m_sockets.clear();
+    m_multi.reset();
     m_https->save();
+}
+
+int CurlDownloadService::watchSocket(CURL*, curl_socket_t socket, int what, void* service, void*)
+{
+    auto* self = static_cast<CurlDownloadService*>(service);
+    const auto watch = [self, socket](QSocketNotifier::Type type, int event) {
+        auto* notifier = new QSocketNotifier(socket, type, self);
+        QObject::connect(notifier, &QSocketNotifier::activated, self,
+                         [self, socket, event] { self->act(socket, event); });
+        return notifier;
+    };
+    SocketWatch& watched = self->m_sockets[socket];
+    if (!watched.read) {
+        watched.read = watch(QSocketNotifier::Read, CURL_CSELECT_IN);
+        watched.write = watch(QSocketNotifier::Write, CURL_CSELECT_OUT);
+    }
+    if (what == CURL_POLL_REMOVE) {
+        // libcurl may close the socket as soon as this returns, and its number may come back
+        // for another socket: the notifiers stop now, and go once their signal has returned.
+        for (QSocketNotifier* notifier : {watched.read, watched.write}) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+        self->m_sockets.erase(socket);
+        return 0;
+    }
+    watched.read->setEnabled(what == CURL_POLL_IN || what == CURL_POLL_INOUT);
+    watched.write->setEnabled(what == CURL_POLL_OUT || what == CURL_POLL_INOUT);
+    return 0;
+}
+
+int CurlDownloadService::setTimer(CURLM*, long timeoutMs, void* service)
+{
+    auto* self = static_cast<CurlDownloadService*>(service);
+    if (timeoutMs < 0)
+        self->m_timer.stop();
+    else
+        self->m_timer.start(int(std::min<long>(timeoutMs, std::numeric_limits<int>::max())));
+    return 0;
+}
+
+void CurlDownloadService::act(curl_socket_t socket, int events)
+{
+    int running = 0;
+    if (const CURLMcode code = curl_multi_socket_action(m_multi.get(), socket, events, &running);
+        code != CURLM_OK && m_current) {
+        curl_multi_remove_handle(m_multi.get(), m_current->handle.get());
+        fail(m_current->asked, QString::fromUtf8(curl_multi_strerror(code)));
+        finish(false);
+        return;
+    }
+    collectEnds();
+}
+
+void CurlDownloadService::collectEnds()
+{
+    // The multi handle also runs the look-ups and the connection prepared ahead.
+    std::optional<CURLcode> ended;
+    int left = 0;
+    while (const CURLMsg* message = curl_multi_info_read(m_multi.get(), &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        if (m_current && message->easy_handle == m_current->handle.get())
+            ended = message->data.result;
+        else if (m_lookAhead)
+            m_lookAhead->finished(message->easy_handle, message->data.result);
+    }
+    if (ended)
+        transferEnded(*ended);
 }
 
 void CurlDownloadService::lookAhead(const QByteArrayList& addresses)
 {
-    if (m_busy)
-        return;
     // The look-ahead gets ready for the address each page will really be fetched at.
     QByteArrayList fetched;
     fetched.reserve(addresses.size());
@@ -190,14 +292,15 @@ void CurlDownloadService::lookAhead(const QByteArrayList& addresses)
         m_https->save();
 }
 
-bool CurlDownloadService::download(const QByteArray& address, const QString& localFile)
+void CurlDownloadService::download(const QByteArray& address, const QString& localFile, Done done)
 {
-    // A NUL byte (a damaged list) would cut the address short: fetch nothing rather than
-    // another page. A download asked for from inside the waiting handler would run inside the
-    // one that is waiting, on the same multi handle.
+    cancel();
     setErrorString({});
-    if (!m_multi || m_busy)
-        return false;
+    if (!m_multi) {
+        setErrorString(QStringLiteral("Out of memory"));
+        callLater(std::move(done), false);
+        return;
+    }
     // A site that asked for https, or moved there for good, is fetched there at once.
     bool remembered = false;
     const QByteArray fetched = m_https->addressToFetch(address, &remembered);
@@ -207,57 +310,83 @@ bool CurlDownloadService::download(const QByteArray& address, const QString& loc
     // Every page takes its turn, also one whose download cannot begin, so that the pages after
     // it still get ready.
     const QString known = m_lookAhead ? m_lookAhead->startTurn(fetched) : QString();
+    // A NUL byte (a damaged list) would cut the address short: fetch nothing rather than
+    // another page.
     if (address.contains('\0')) {
         setErrorString(QStringLiteral("Not a valid address"));
-        return false;
+        callLater(std::move(done), false);
+        return;
     }
     if (!known.isEmpty()) {
         fail(address, known, "looked up before in this run");
-        return false;
+        callLater(std::move(done), false);
+        return;
     }
 
-    const QByteArray target = QFile::encodeName(localFile);
-    const QByteArray partial = target + ".part";
-    BodySink sink;
-    sink.limit = m_limits.maxBodyBytes;
-    sink.fd = ::open(partial.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (sink.fd < 0) {
-        fail(address, notKeptText(errno), partial.constData());
-        return false;
+    auto current = std::make_unique<Download>();
+    current->address = address;
+    current->fetched = fetched;
+    current->remembered = remembered;
+    current->target = QFile::encodeName(localFile);
+    current->partial = current->target + ".part";
+    current->sink.limit = m_limits.maxBodyBytes;
+    current->sink.fd = FileDescriptor(
+        ::open(current->partial.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    current->done = std::move(done);
+    if (!current->sink.fd.isOpen()) {
+        fail(address, notKeptText(errno), current->partial.constData());
+        callLater(std::move(current->done), false);
+        return;
     }
+    m_current = std::move(current);
+    if (!startTransfer(fetched, true))
+        finish(false);
+}
 
-    m_busy = true;
-    Transfer outcome = transfer(fetched, &sink, true);
-    if (outcome == Transfer::Again)
-        outcome = transfer(fetched, &sink, false);
-    if (outcome == Transfer::Failed && remembered && !m_answered && !sink.failed) {
-        // The https address of a remembered redirect failed before any answer: the page is
-        // fetched where the list says, as before, and the redirect is forgotten. A site under
-        // HSTS gets no such second try: that is what HSTS is for.
-        qCInfo(lcFetch, "%s: %s failed, fetched as listed", forLog(address).constData(),
-               forLog(fetched).constData());
-        m_https->forgetRedirect(address);
-        setErrorString({});
-        outcome = transfer(address, &sink, false);
-    }
-    bool kept = outcome == Transfer::Done;
-    m_busy = false;
+void CurlDownloadService::cancel()
+{
+    ++m_generation;
+    if (!m_current)
+        return;
+    const std::unique_ptr<Download> current = std::move(m_current);
+    if (current->handle)
+        curl_multi_remove_handle(m_multi.get(), current->handle.get());
+    fail(current->address, QStringLiteral("Given up: Korvane is ending"));
+    current->sink.fd.close();
+    std::remove(current->partial.constData());
+}
 
-    if (::close(sink.fd) != 0 && kept) {
+void CurlDownloadService::callLater(Done done, bool kept)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation = m_generation, done = std::move(done), kept] {
+            if (generation == m_generation)
+                done(kept);
+        },
+        Qt::QueuedConnection);
+}
+
+void CurlDownloadService::finish(bool kept)
+{
+    const std::unique_ptr<Download> current = std::move(m_current);
+    BodySink& sink = current->sink;
+    if (!sink.fd.close() && kept) {
         sink.error = errno;
         kept = false;
     }
     if (sink.tooLarge)
-        fail(address, QStringLiteral("The page is larger than %1").arg(sizeText(sink.limit)));
+        fail(current->address,
+             QStringLiteral("The page is larger than %1").arg(sizeText(sink.limit)));
     else if (sink.error)
-        fail(address, notKeptText(sink.error));
-    if (kept && std::rename(partial.constData(), target.constData()) != 0) {
-        fail(address, notKeptText(errno), target.constData());
+        fail(current->address, notKeptText(sink.error));
+    if (kept && std::rename(current->partial.constData(), current->target.constData()) != 0) {
+        fail(current->address, notKeptText(errno), current->target.constData());
         kept = false;
     }
     if (!kept)
-        std::remove(partial.constData());
-    return kept;
+        std::remove(current->partial.constData());
+    callLater(std::move(current->done), kept);
 }
 
 void CurlDownloadService::fail(const QByteArray& address, QString why, const char* detail)
@@ -273,26 +402,29 @@ void CurlDownloadService::fail(const QByteArray& address, QString why, const cha
     setErrorString(std::move(why));
 }
 
-CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& address,
-                                                            void* bodySink, bool mayUsePrepared)
+bool CurlDownloadService::startTransfer(const QByteArray& address, bool mayUsePrepared)
 {
+    Download& d = *m_current;
+    d.asked = address;
+    d.mayUsePrepared = mayUsePrepared;
+    d.firstAnswer = {};
+    d.errorText[0] = 0;
     CURLUcode code = CURLUE_OK;
-    const WebAddress url = parseWebAddress(address, &code);
-    if (!url) {
+    d.url = parseWebAddress(address, &code);
+    if (!d.url) {
         fail(address, QStringLiteral("Not a valid address"), curl_url_strerror(code));
-        return Transfer::Failed;
+        return false;
     }
 
     // A fresh handle for every page: a handle that met a failure keeps some of it (libcurl 7.88
     // then refuses options on it after a reset), and one page's failure must never reach the
     // next. Connections and name look-ups live in the multi handle and are still reused.
-    char errorText[CURL_ERROR_SIZE] = {};
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), curl_easy_cleanup);
-    if (!handle) {
+    d.handle.reset(curl_easy_init());
+    if (!d.handle) {
         fail(address, QStringLiteral("Out of memory"));
-        return Transfer::Failed;
+        return false;
     }
-    CURL* h = handle.get();
+    CURL* h = d.handle.get();
     // The options that protect (schemes, certificates, limits, the body's way to its file) are
     // what the download relies on: one that this libcurl refuses fails the download rather than
     // letting it go ahead without. Those that only tune its pace are tried and let go.
@@ -310,8 +442,8 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
         if (applied)
             applied = trySet(option, value);
     };
-    set(CURLOPT_ERRORBUFFER, static_cast<char*>(errorText));
-    set(CURLOPT_CURLU, url.get());
+    set(CURLOPT_ERRORBUFFER, static_cast<char*>(d.errorText));
+    set(CURLOPT_CURLU, d.url.get());
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set(CURLOPT_FOLLOWLOCATION, 1L);
@@ -328,16 +460,15 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
     set(CURLOPT_USERAGENT, UserAgent);
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_WRITEFUNCTION, writeBody);
-    set(CURLOPT_WRITEDATA, bodySink);
-    FirstAnswer firstAnswer;
+    set(CURLOPT_WRITEDATA, &d.sink);
     set(CURLOPT_HEADERFUNCTION, readHeader);
-    set(CURLOPT_HEADERDATA, &firstAnswer);
+    set(CURLOPT_HEADERDATA, &d.firstAnswer);
     if (!m_limits.trustedCertificates.isEmpty())
         set(CURLOPT_CAINFO, QFile::encodeName(m_limits.trustedCertificates).constData());
     if (!applied) {
         // The refused option has been logged already.
         setErrorString(QStringLiteral("This computer's libcurl cannot fetch pages safely"));
-        return Transfer::Failed;
+        return false;
     }
     // Larger pieces than the default 16 KiB: fewer callbacks and fewer writes per page.
     trySet(CURLOPT_BUFFERSIZE, 256L * 1024);
@@ -345,7 +476,7 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
     // look-up to end: the program is ending, and the look-up may hang for many seconds.
     trySet(CURLOPT_QUICK_EXIT, 1L);
     if (m_share)
-        trySet(CURLOPT_SHARE, m_share);
+        trySet(CURLOPT_SHARE, m_share.get());
     m_https->useFor(h);
 
     // The pages after this one get ready while it downloads; this one may take the connection
@@ -353,72 +484,53 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
     if (mayUsePrepared && m_lookAhead)
         m_lookAhead->offerPrepared(h);
 
-    // The multi interface lets the wait be cut into short slices, between which the waiting
-    // handler runs: a host that is slow to resolve, connect or answer never holds the caller
-    // longer than one slice.
-    if (const CURLMcode code = curl_multi_add_handle(m_multi, h); code != CURLM_OK) {
+    if (const CURLMcode code = curl_multi_add_handle(m_multi.get(), h); code != CURLM_OK) {
         fail(address, QString::fromUtf8(curl_multi_strerror(code)));
-        return Transfer::Failed;
+        return false;
     }
-    using Clock = std::chrono::steady_clock;
-    auto lastWaiting = Clock::now();
-    int running = 1;
-    bool givenUp = false;
-    bool done = false;
-    CURLcode result = CURLE_FAILED_INIT;
-    CURLMcode multiCode = CURLM_OK;
-    // The multi handle also runs the look-ups and the connection prepared ahead: only this
-    // page's end ends the wait.
-    const auto collectEnds = [&] {
-        int left = 0;
-        while (const CURLMsg* message = curl_multi_info_read(m_multi, &left)) {
-            if (message->msg != CURLMSG_DONE)
-                continue;
-            if (message->easy_handle == h) {
-                done = true;
-                result = message->data.result;
-            } else if (m_lookAhead) {
-                m_lookAhead->finished(message->easy_handle, message->data.result);
-            }
-        }
-    };
-    for (;;) {
-        multiCode = curl_multi_perform(m_multi, &running);
-        if (multiCode != CURLM_OK)
-            break;
-        collectEnds();
-        if (done)
-            break;
-        multiCode =
-            curl_multi_poll(m_multi, nullptr, 0, int(WaitingHandlerInterval.count()), nullptr);
-        if (multiCode != CURLM_OK)
-            break;
-        if (const auto now = Clock::now(); now - lastWaiting >= WaitingHandlerInterval) {
-            givenUp = !whileWaiting();
-            if (givenUp)
-                break;
-            lastWaiting = Clock::now();
-        }
-    }
-    curl_multi_remove_handle(m_multi, h);
-    m_answered = firstAnswer.answers > 0;
+    return true;
+}
 
-    if (givenUp) {
-        fail(address, QStringLiteral("Given up: Korvane is ending"));
-        return Transfer::Failed;
+void CurlDownloadService::transferEnded(CURLcode result)
+{
+    Download& d = *m_current;
+    curl_multi_remove_handle(m_multi.get(), d.handle.get());
+    const bool answered = d.firstAnswer.answers > 0;
+    Transfer outcome = judge(result);
+    d.handle.reset();
+    if (outcome == Transfer::Again) {
+        if (startTransfer(d.fetched, false))
+            return;
+        outcome = Transfer::Failed;
     }
-    if (multiCode != CURLM_OK) {
-        fail(address, QString::fromUtf8(curl_multi_strerror(multiCode)));
-        return Transfer::Failed;
+    if (outcome == Transfer::Failed && d.remembered && !d.fellBack && !answered && !d.sink.failed) {
+        // The https address of a remembered redirect failed before any answer: the page is
+        // fetched where the list says, as before, and the redirect is forgotten. A site under
+        // HSTS gets no such second try: that is what HSTS is for.
+        qCInfo(lcFetch, "%s: %s failed, fetched as listed", forLog(d.address).constData(),
+               forLog(d.fetched).constData());
+        m_https->forgetRedirect(d.address);
+        setErrorString({});
+        d.fellBack = true;
+        if (startTransfer(d.address, false))
+            return;
     }
-    if (result != CURLE_OK && mayUsePrepared && m_lookAhead &&
+    finish(outcome == Transfer::Done);
+}
+
+CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
+{
+    Download& d = *m_current;
+    CURL* h = d.handle.get();
+    const QByteArray& address = d.asked;
+    if (result != CURLE_OK && d.mayUsePrepared && m_lookAhead &&
         m_lookAhead->usedPreparedConnection() &&
         (result == CURLE_GOT_NOTHING || result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR)) {
         // The server closed the prepared connection just as the request went out: the page is
         // fetched on a connection of its own, exactly as without preparing.
         long headerBytes = 0;
         curl_easy_getinfo(h, CURLINFO_HEADER_SIZE, &headerBytes);
-        if (headerBytes == 0 && static_cast<BodySink*>(bodySink)->written == 0)
+        if (headerBytes == 0 && d.sink.written == 0)
             return Transfer::Again;
     }
     if (result != CURLE_OK) {
@@ -426,16 +538,16 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
         if (result == CURLE_FILESIZE_EXCEEDED)
             fail(address,
                  QStringLiteral("The page is larger than %1").arg(sizeText(m_limits.maxBodyBytes)));
-        else if (result != CURLE_WRITE_ERROR || !static_cast<BodySink*>(bodySink)->failed)
-            fail(address, reasonFor(result, h), errorText[0] ? errorText : nullptr);
+        else if (result != CURLE_WRITE_ERROR || !d.sink.failed)
+            fail(address, reasonFor(result, h), d.errorText[0] ? d.errorText : nullptr);
         return Transfer::Failed;
     }
-    if (firstAnswer.status == 301 || firstAnswer.status == 308) {
+    if (d.firstAnswer.status == 301 || d.firstAnswer.status == 308) {
         // Where the redirect pointed, made whole against the address asked for.
         char* target = nullptr;
-        if (curl_url_set(url.get(), CURLUPART_URL, firstAnswer.location.constData(),
+        if (curl_url_set(d.url.get(), CURLUPART_URL, d.firstAnswer.location.constData(),
                          CURLU_URLENCODE) == CURLUE_OK &&
-            curl_url_get(url.get(), CURLUPART_URL, &target, 0) == CURLUE_OK) {
+            curl_url_get(d.url.get(), CURLUPART_URL, &target, 0) == CURLUE_OK) {
             m_https->rememberRedirect(address, target);
             curl_free(target);
         }
@@ -443,9 +555,10 @@ CurlDownloadService::Transfer CurlDownloadService::transfer(const QByteArray& ad
     return Transfer::Done;
 }
 
-bool DownloadToFile(DownloadService& service, const QByteArray& address, const QString& localFile)
+void DownloadToFile(DownloadService& service, const QByteArray& address, const QString& localFile,
+                    DownloadService::Done done)
 {
-    return service.download(address, localFile);
+    service.download(address, localFile, std::move(done));
 }
 
 QString temporaryDownloadPath(const QString& dataDirectory)
@@ -457,10 +570,18 @@ PageFetcher::PageFetcher(DownloadService& service, QString temporaryFile)
     : m_service(service), m_temporaryFile(std::move(temporaryFile))
 {}
 
-std::optional<QByteArray> PageFetcher::FetchPageText(const QByteArray& address)
+void PageFetcher::FetchPageText(const QByteArray& address, Done done)
 {
     m_errorString.clear();
-    if (!DownloadToFile(m_service, address, m_temporaryFile)) {
+    DownloadToFile(m_service, address, m_temporaryFile,
+                   [this, address, done = std::move(done)](bool downloaded) {
+                       done(pageText(address, downloaded));
+                   });
+}
+
+std::optional<QByteArray> PageFetcher::pageText(const QByteArray& address, bool downloaded)
+{
+    if (!downloaded) {
         m_errorString = m_service.errorString();
         if (m_errorString.isEmpty())
             m_errorString = QStringLiteral("The page could not be downloaded");

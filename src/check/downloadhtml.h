@@ -3,36 +3,44 @@
 // address into page text through the temporary download file.
 #pragma once
 
+#include "handles.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QObject>
+#include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
-using CURL = void;
-using CURLM = void;
-using CURLSH = void;
 class HttpsMemory;
 class LookAhead;
 
-// Downloads one address into a local file.
-class DownloadService
+// Downloads one address into a local file, driven by the event loop: the thread that asked
+// stays free to paint and answer while the network is slow.
+class DownloadService : public QObject
 {
 public:
-    virtual ~DownloadService() = default;
-    // True exactly when `localFile` now holds the complete body of the response (an existing file
-    // of that name is replaced). On failure an existing file of that name is left as it was.
-    // Blocks until the download has ended, calling the waiting handler meanwhile.
-    virtual bool download(const QByteArray& address, const QString& localFile) = 0;
+    // True exactly when `localFile` now holds the complete body of the response (an existing
+    // file of that name is replaced). On failure an existing file of that name is left as it
+    // was.
+    using Done = std::function<void(bool kept)>;
 
-    // Called on the downloading thread, every few milliseconds, for as long as a download waits
-    // or runs: a window that downloads on its own thread keeps answering the desktop through it.
-    // The handler returns false to give the download up: it then fails at once, whatever the
-    // network is doing.
-    void setWaitingHandler(std::function<bool()> handler) { m_waiting = std::move(handler); }
+    ~DownloadService() override = default;
+
+    // Starts downloading `address` into `localFile`; `done` is called once the download has
+    // ended. A service calls it from the event loop, never before download() returns. One
+    // download at a time: a download started while another runs gives that one up.
+    virtual void download(const QByteArray& address, const QString& localFile, Done done) = 0;
+
+    // Gives the download under way up at once, whatever the network is doing: its `done` is
+    // never called. The program is ending, and nobody waits for a slow host.
+    virtual void cancel() {}
 
     // The addresses the next downloads will ask for, in their order: a service may look their
     // hosts up and open a connection ahead, never sending a request before its turn. An empty
@@ -44,12 +52,9 @@ public:
     const QString& errorString() const { return m_errorString; }
 
 protected:
-    // False when the download is to be given up.
-    bool whileWaiting() const { return !m_waiting || m_waiting(); }
     void setErrorString(QString why) { m_errorString = std::move(why); }
 
 private:
-    std::function<bool()> m_waiting;
     QString m_errorString;
 };
 
@@ -70,10 +75,6 @@ struct DownloadLimits
     QString trustedCertificates;
 };
 
-// The longest the waiting handler goes uncalled while a download waits for the network; far
-// below the few seconds after which a desktop calls a window not responding.
-inline constexpr std::chrono::milliseconds WaitingHandlerInterval{10};
-
 // HTTP and HTTPS only (redirects included), certificates verified, bodies decoded, statuses of
 // 400 and above failed. Each download has a handle of its own on one multi handle, which keeps
 // the connections and name look-ups from one page to the next. Why a download failed is kept in
@@ -86,10 +87,12 @@ public:
     CurlDownloadService(const CurlDownloadService&) = delete;
     CurlDownloadService& operator=(const CurlDownloadService&) = delete;
 
-    bool download(const QByteArray& address, const QString& localFile) override;
+    void download(const QByteArray& address, const QString& localFile, Done done) override;
+    void cancel() override;
     void lookAhead(const QByteArrayList& addresses) override;
 
 private:
+    struct Download;
     enum class Transfer
     {
         Done,
@@ -97,23 +100,43 @@ private:
         // The connection prepared ahead died before any answer: the page is fetched afresh.
         Again,
     };
-    Transfer transfer(const QByteArray& address, void* bodySink, bool mayUsePrepared);
+    // False when the transfer could not begin; why is in errorString().
+    bool startTransfer(const QByteArray& address, bool mayUsePrepared);
+    void transferEnded(CURLcode result);
+    Transfer judge(CURLcode result);
+    void finish(bool kept);
+    void callLater(Done done, bool kept);
     void fail(const QByteArray& address, QString why, const char* detail = nullptr);
 
+    // libcurl says which sockets to watch and when to call it back; the event loop watches.
+    static int watchSocket(CURL* handle, curl_socket_t socket, int what, void* service,
+                           void* socketData);
+    static int setTimer(CURLM* multi, long timeoutMs, void* service);
+    void act(curl_socket_t socket, int events);
+    void collectEnds();
+
     DownloadLimits m_limits;
-    CURLM* m_multi = nullptr;
     // TLS sessions and name look-ups, shared by every page of every run while Korvane is open:
-    // a site visited again resumes its TLS session.
-    CURLSH* m_share = nullptr;
+    // a site visited again resumes its TLS session. It outlives the multi handle that uses it.
+    CurlShare m_share;
+    CurlMulti m_multi;
     std::unique_ptr<HttpsMemory> m_https;
     std::unique_ptr<LookAhead> m_lookAhead;
-    // Whether the last transfer got any answer from the server.
-    bool m_answered = false;
-    bool m_busy = false;
+    std::unique_ptr<Download> m_current;
+    QTimer m_timer;
+    struct SocketWatch
+    {
+        QSocketNotifier* read = nullptr;
+        QSocketNotifier* write = nullptr;
+    };
+    std::unordered_map<curl_socket_t, SocketWatch> m_sockets;
+    // Counts cancels: a `done` queued before a cancel is not called after it.
+    quint64 m_generation = 0;
 };
 
-// The download call of the page fetcher: true when the file holds the complete body.
-bool DownloadToFile(DownloadService& service, const QByteArray& address, const QString& localFile);
+// The download call of the page fetcher: `done` learns whether the file holds the complete body.
+void DownloadToFile(DownloadService& service, const QByteArray& address, const QString& localFile,
+                    DownloadService::Done done);
 
 // The temporary download file in the data directory.
 QString temporaryDownloadPath(const QString& dataDirectory);
@@ -126,16 +149,22 @@ public:
     // The addresses the next fetches will ask for, in their order; empty at the end of a run.
     void lookAhead(const QByteArrayList& addresses) { m_service.lookAhead(addresses); }
 
-    // The page text of `address`: the reduced text of a page the server delivered, whatever it
-    // says; empty when the download failed (the network or the server said so) or the page is
-    // shorter than 20 bytes. std::nullopt when the temporary download file could not be read or
-    // deleted.
-    std::optional<QByteArray> FetchPageText(const QByteArray& address);
+    // The page text of `address`, given to `done` once fetched: the reduced text of a page the
+    // server delivered, whatever it says; empty when the download failed (the network or the
+    // server said so) or the page is shorter than 20 bytes. std::nullopt when the temporary
+    // download file could not be read or deleted.
+    using Done = std::function<void(std::optional<QByteArray> text)>;
+    void FetchPageText(const QByteArray& address, Done done);
+
+    // Gives the fetch under way up: its `done` is never called.
+    void cancel() { m_service.cancel(); }
 
     // Why the last fetch gave no page text, in words for the user; empty when it gave text.
     const QString& errorString() const { return m_errorString; }
 
 private:
+    std::optional<QByteArray> pageText(const QByteArray& address, bool downloaded);
+
     DownloadService& m_service;
     QString m_temporaryFile;
     QString m_errorString;

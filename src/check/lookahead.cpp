@@ -151,9 +151,7 @@ void LookAhead::setUpcoming(const QByteArrayList& addresses)
 
 void LookAhead::closeReady()
 {
-    if (m_ready != CURL_SOCKET_BAD)
-        ::close(m_ready);
-    m_ready = CURL_SOCKET_BAD;
+    m_ready.close();
     m_readyFor.clear();
 }
 
@@ -161,8 +159,8 @@ void LookAhead::drop(std::list<Prepared>::iterator prepared)
 {
     // A look-up that hangs does not hold this up: the handles quit without waiting for it.
     // libcurl closes the sockets through closePrepared, all but the one kept.
-    curl_multi_remove_handle(m_multi, prepared->handle);
-    curl_easy_cleanup(prepared->handle);
+    curl_multi_remove_handle(m_multi, prepared->handle.get());
+    prepared->handle.reset();
     m_inFlight.erase(prepared);
 }
 
@@ -174,8 +172,8 @@ void LookAhead::prepare(const Upcoming& upcoming, bool connect)
     Prepared& prepared = m_inFlight.emplace_back();
     prepared.host = host->key;
     prepared.connect = connect;
-    prepared.handle = curl_easy_init();
-    CURL* h = prepared.handle;
+    prepared.handle.reset(curl_easy_init());
+    CURL* h = prepared.handle.get();
     bool ok = h && curl_easy_setopt(h, CURLOPT_URL, host->plainUrl.constData()) == CURLE_OK &&
               curl_easy_setopt(h, CURLOPT_CONNECT_ONLY, 1L) == CURLE_OK &&
               curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, m_connectTimeoutMs) == CURLE_OK &&
@@ -187,11 +185,8 @@ void LookAhead::prepare(const Upcoming& upcoming, bool connect)
               curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closePrepared) == CURLE_OK &&
               curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &prepared) == CURLE_OK &&
               curl_multi_add_handle(m_multi, h) == CURLM_OK;
-    if (!ok) {
-        if (h)
-            curl_easy_cleanup(h);
+    if (!ok)
         m_inFlight.pop_back();
-    }
 }
 
 QString LookAhead::startTurn(const QByteArray& address)
@@ -206,7 +201,7 @@ QString LookAhead::startTurn(const QByteArray& address)
     } else {
         current = hostOf(address).value_or(Host()).key;
     }
-    if (m_ready != CURL_SOCKET_BAD && m_readyFor != current)
+    if (m_ready.isOpen() && m_readyFor != current)
         closeReady();
     if (!current.isEmpty())
         m_fetched.insert(current);
@@ -246,7 +241,7 @@ void LookAhead::offerPrepared(CURL* handle)
 {
     m_handedOver = CURL_SOCKET_BAD;
     m_usedPrepared = false;
-    if (m_ready != CURL_SOCKET_BAD) {
+    if (m_ready.isOpen()) {
         const bool offered =
             curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, this) == CURLE_OK &&
             curl_easy_setopt(handle, CURLOPT_SOCKOPTDATA, this) == CURLE_OK &&
@@ -263,11 +258,11 @@ void LookAhead::offerPrepared(CURL* handle)
 
 curl_socket_t LookAhead::openForDownload(const curl_sockaddr& address)
 {
-    if (m_ready != CURL_SOCKET_BAD && samePeer(m_ready, address)) {
-        if (alive(m_ready)) {
-            m_handedOver = m_ready;
+    if (m_ready.isOpen() && samePeer(m_ready.get(), address)) {
+        if (alive(m_ready.get())) {
+            // libcurl closes it from here on.
+            m_handedOver = m_ready.release();
             m_usedPrepared = true;
-            m_ready = CURL_SOCKET_BAD;
             m_readyFor.clear();
             return m_handedOver;
         }
@@ -290,8 +285,9 @@ bool LookAhead::takeHandedOver(curl_socket_t socket)
 
 bool LookAhead::finished(CURL* handle, CURLcode result)
 {
-    const auto prepared = std::find_if(m_inFlight.begin(), m_inFlight.end(),
-                                       [handle](const Prepared& p) { return p.handle == handle; });
+    const auto prepared =
+        std::find_if(m_inFlight.begin(), m_inFlight.end(),
+                     [handle](const Prepared& p) { return p.handle.get() == handle; });
     if (prepared == m_inFlight.end())
         return false;
     // A name that does not exist is not asked for again in this run: its rows fail with the
@@ -304,7 +300,7 @@ bool LookAhead::finished(CURL* handle, CURLcode result)
         connected != CURL_SOCKET_BAD) {
         closeReady();
         prepared->keep = connected;
-        m_ready = connected;
+        m_ready = FileDescriptor(connected);
         m_readyFor = prepared->host;
     }
     drop(prepared);

@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QString>
 
+#include "handles.h"
+
 #include <curl/curl.h>
 
 #include <deque>
@@ -51,9 +53,10 @@ public:
     {
         QByteArray host;
         bool connect = false;
-        CURL* handle = nullptr;
         std::vector<curl_socket_t> sockets;
         curl_socket_t keep = CURL_SOCKET_BAD;
+        // Last, so that it goes first: its cleanup closes sockets through the fields above.
+        CurlEasy handle;
     };
 
     // For the download's socket callbacks. A prepared socket is reported as connected once,
@@ -91,7 +94,7 @@ private:
     QHash<QByteArray, QString> m_missing;
     // The connection opened for the next page's host, once it is up.
     QByteArray m_readyFor;
-    curl_socket_t m_ready = CURL_SOCKET_BAD;
+    FileDescriptor m_ready;
     curl_socket_t m_handedOver = CURL_SOCKET_BAD;
     bool m_usedPrepared = false;
 };

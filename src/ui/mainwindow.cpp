@@ -65,11 +65,6 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
         QMetaObject::invokeMethod(this, &MainWindow::reportUnreadableList, Qt::QueuedConnection);
     else
         watchTheFile();
-    if (m_checkTools.downloads)
-        m_checkTools.downloads->setWaitingHandler([this] {
-            keepAnswering();
-            return !stopRequested();
-        });
 
     buildMenus();
     buildFace();
@@ -306,10 +301,16 @@ void MainWindow::checkAllSites()
     if (!m_checkTools.fetcher || m_life != Life::Open)
         return;
     m_guard.hold();
-    {
-        CheckRun run(m_list, m_file, *m_checkTools.fetcher, *this, m_checkTools.now);
-        run.VisitALL();
-    }
+    CheckRunHost& host = *this;
+    m_run =
+        std::make_unique<CheckRun>(m_list, m_file, *m_checkTools.fetcher, host, m_checkTools.now);
+    connect(m_run.get(), &CheckRun::finished, this, &MainWindow::checkRunEnded);
+    connect(m_run.get(), &CheckRun::stopped, this, &MainWindow::checkRunEnded);
+    m_run->VisitALL();
+}
+
+void MainWindow::checkRunEnded()
+{
     m_grid->setCheckingRow(0);
     if (m_life == Life::Stopping)
         closeDialogs();
@@ -393,6 +394,8 @@ bool MainWindow::requestEnd(EndCause cause)
         if (m_life == Life::Open) {
             m_life = Life::Stopping;
             m_stopCause = cause;
+            if (m_run)
+                m_run->stop();
         }
         return false;
     }
@@ -518,20 +521,6 @@ void MainWindow::reportUnreadableList()
     box.exec();
 }
 
-void MainWindow::keepAnswering()
-{
-    // Rows that answer fast come quicker than anyone can look: a paint every few milliseconds
-    // shows them all the same, and costs the run nothing.
-    if (m_lastAnswered.isValid() && m_lastAnswered.elapsed() < WaitingHandlerInterval.count())
-        return;
-    m_lastAnswered.start();
-    // Paints, the window manager's pings, timers and end signals, and the user's own input:
-    // the user may select and scroll while the run goes on, and a close (which Qt counts as
-    // input) must reach the window during the run to stop it. Commands that change the list
-    // wait for the run's end in the guard; they remember the rows they were asked for.
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
 void MainWindow::setStatusText(const QString& text)
 {
     m_status->setText(text);
@@ -558,10 +547,4 @@ void MainWindow::checkingRow(int row)
 {
     // The grid stays where the user left it; a tint shows where the run is.
     m_grid->setCheckingRow(row);
-    keepAnswering();
-}
-
-bool MainWindow::stopRequested() const
-{
-    return m_life == Life::Stopping;
 }

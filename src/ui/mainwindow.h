@@ -8,7 +8,6 @@
 #include "watchlist.h"
 #include "watchlistfile.h"
 
-#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QMainWindow>
 #include <QPersistentModelIndex>
@@ -44,6 +43,8 @@ public:
     AddSiteDialog* addDialog() const { return m_add.get(); }
     EditSiteDialog* editDialog() const { return m_update.get(); }
     LoadOutcome loadOutcome() const { return m_loadOutcome; }
+    // True while a check run goes over the list.
+    bool isChecking() const { return m_run && m_run->isRunning(); }
 
     // The list commands, as the menus and the drawn buttons run them. Asked for during a check
     // run, a command waits for the run's end and is then carried out, in order, on the rows
@@ -96,6 +97,7 @@ private:
     void buildMenus();
     void buildFace();
     void checkAllSites();
+    void checkRunEnded();
     void saveChange();
     QPersistentModelIndex siteRowAt(int row) const;
     // The one way to the end, from wherever it is asked for. True when the window may close now.
@@ -113,24 +115,24 @@ private:
     void endNow();
     void closeDialogs();
     void reportUnreadableList();
-    void keepAnswering();
 
     void setStatusText(const QString& text) override;
     void setBusyPointer(bool busy) override;
     void repaintNow() override;
     void checkingRow(int row) override;
-    bool stopRequested() const override;
 
     WatchList m_list;
     WatchListFile m_file;
     std::unique_ptr<UrlOpener> m_opener;
     CheckTools m_checkTools;
+    // The last run, kept until the next: it may still be emitting its end. Goes before the
+    // tools it fetches with.
+    std::unique_ptr<CheckRun> m_run;
     LoadOutcome m_loadOutcome;
 
     ListGuard m_guard;
     Life m_life = Life::Open;
     EndCause m_stopCause = EndCause::Window;
-    QElapsedTimer m_lastAnswered;
     // The status line to show again once a save succeeds after one that failed.
     QString m_quietStatus = ReadyStatusText;
     // Another program may edit the list while Korvane is open; its edit is taken, never

@@ -4,6 +4,7 @@
 #include "checkrun.h"
 #include "checkrunfixtures.h"
 #include "downloadhtml.h"
+#include "fetchnow.h"
 #include "strip.h"
 #include "testserver.h"
 #include "watchlist.h"
@@ -29,19 +30,21 @@ public:
     bool offline = false;        // every download fails without reaching the network
     QByteArrayList addresses;
 
-    bool download(const QByteArray& address, const QString& localFile) override
+    void download(const QByteArray& address, const QString& localFile, Done done) override
     {
         addresses << address;
         if (beforeDownload)
             beforeDownload(address);
-        if (address == claimWithoutFile)
-            return true;
-        if (offline)
-            return false;
-        const bool downloaded = m_real.download(address, localFile);
-        setErrorString(m_real.errorString());
-        return downloaded;
+        if (address == claimWithoutFile || offline) {
+            done(!offline);
+            return;
+        }
+        m_real.download(address, localFile, [this, done](bool downloaded) {
+            setErrorString(m_real.errorString());
+            done(downloaded);
+        });
     }
+    void cancel() override { m_real.cancel(); }
     void lookAhead(const QByteArrayList& addresses) override { m_real.lookAhead(addresses); }
 
 private:
@@ -97,13 +100,13 @@ class TestCheckRun : public QObject
         {}
         void visitAll(WatchList& list)
         {
-            CheckRun(list, file, fetcher, host, [] { return Now; }).VisitALL();
+            CheckRun run(list, file, fetcher, host, [] { return Now; });
+            QVERIFY(runToEnd(run, true));
         }
         void visitList(WatchList& list)
         {
-            CheckRun(list, file, fetcher, host, [] {
-                return Now;
-            }).VisitURLlist(qint16(list.Rows()));
+            CheckRun run(list, file, fetcher, host, [] { return Now; });
+            QVERIFY(runToEnd(run, false, qint16(list.Rows())));
         }
     };
 

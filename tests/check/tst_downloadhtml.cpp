@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The page fetcher and its download service against a real HTTP server on 127.0.0.1.
 #include "downloadhtml.h"
+#include "fetchnow.h"
 #include "korvaneversion.h"
 #include "strip.h"
 #include "testserver.h"
@@ -66,7 +67,7 @@ const QByteArray GoodPage = "<html><head><title>Fish</title></head>\r\n"
 class LyingDownloadService final : public DownloadService
 {
 public:
-    bool download(const QByteArray&, const QString&) override { return true; }
+    void download(const QByteArray&, const QString&, Done done) override { done(true); }
 };
 
 } // namespace
@@ -219,18 +220,19 @@ private Q_SLOTS:
                 if (context.category && QByteArrayView(context.category) == "korvane.fetch")
                     logged << text;
             });
-        QVERIFY(!CurlDownloadService().download(m_server.url("/missing"), tempFile()));
+        QVERIFY(!downloadNow(CurlDownloadService(), m_server.url("/missing"), tempFile()));
         QVERIFY(logged.isEmpty());
 
         QLoggingCategory::setFilterRules(QStringLiteral("korvane.fetch=true"));
         DownloadLimits limits;
         limits.maxRedirects = -2;
         const bool refused =
-            !CurlDownloadService(limits).download(m_server.url("/good"), tempFile());
-        const bool missing = !CurlDownloadService().download(m_server.url("/missing"), tempFile());
+            !downloadNow(CurlDownloadService(limits), m_server.url("/good"), tempFile());
+        const bool missing =
+            !downloadNow(CurlDownloadService(), m_server.url("/missing"), tempFile());
         // A password in the address never reaches a log, which users paste into bug reports.
-        QVERIFY(!CurlDownloadService().download(
-            "http://me:s3cret@" + m_closed.url("/").mid(7) + "?x=@", tempFile()));
+        QVERIFY(!downloadNow(CurlDownloadService(),
+                             "http://me:s3cret@" + m_closed.url("/").mid(7) + "?x=@", tempFile()));
         QLoggingCategory::setFilterRules({});
         qInstallMessageHandler(previous);
 
@@ -279,7 +281,7 @@ private Q_SLOTS:
         CurlDownloadService service;
         PageFetcher fetcher(service, tempFile());
         const std::optional<QByteArray> fetched =
-            fetcher.FetchPageText(m_server.url(path.toStdString()));
+            fetchNow(fetcher, m_server.url(path.toStdString()));
         QVERIFY(fetched.has_value());
         QCOMPARE(*fetched, text);
         // Read and deleted, whatever the page held.
@@ -305,7 +307,7 @@ private Q_SLOTS:
             QSKIP("this libcurl cannot unpack it, so it does not ask for it");
         CurlDownloadService service;
         PageFetcher fetcher(service, tempFile());
-        QCOMPARE(fetcher.FetchPageText(m_server.url("/" + encoding.toStdString())),
+        QCOMPARE(fetchNow(fetcher, m_server.url("/" + encoding.toStdString())),
                  ReduceHtml(GoodPage));
     }
 
@@ -354,14 +356,14 @@ private Q_SLOTS:
         const QByteArray before = m_server.url("/good");
         const QByteArray after = m_other.url("/good");
         fetcher.lookAhead({before, address, after});
-        QCOMPARE(fetcher.FetchPageText(before), ReduceHtml(GoodPage));
+        QCOMPARE(fetchNow(fetcher, before), ReduceHtml(GoodPage));
 
         // A file of that name from before stays exactly as it was.
         QFile previous(tempFile());
         QVERIFY(previous.open(QIODevice::WriteOnly));
         previous.write("left from before");
         previous.close();
-        const std::optional<QByteArray> fetched = fetcher.FetchPageText(address);
+        const std::optional<QByteArray> fetched = fetchNow(fetcher, address);
         m_stallMs = 0;
         QCOMPARE(fetched, std::optional<QByteArray>(QByteArray()));
         QVERIFY(previous.open(QIODevice::ReadOnly));
@@ -370,9 +372,9 @@ private Q_SLOTS:
                  QStringList{"KVtemp.txt"});
 
         // Nothing of the failure reaches the next pages, which come whole as if they were first.
-        QCOMPARE(fetcher.FetchPageText(after), ReduceHtml(GoodPage));
+        QCOMPARE(fetchNow(fetcher, after), ReduceHtml(GoodPage));
         fetcher.lookAhead({});
-        QCOMPARE(fetcher.FetchPageText(m_server.url("/good")), ReduceHtml(GoodPage));
+        QCOMPARE(fetchNow(fetcher, m_server.url("/good")), ReduceHtml(GoodPage));
     }
 
     // Pages are fetched one after another: the next page's host is connected ahead, but its
@@ -412,8 +414,8 @@ private Q_SLOTS:
         CurlDownloadService service(trustingTheTestCa());
         PageFetcher fetcher(service, tempFile());
         fetcher.lookAhead({first.url("/slow"), second.url("/page")});
-        QCOMPARE(fetcher.FetchPageText(first.url("/slow")), ReduceHtml(GoodPage));
-        QCOMPARE(fetcher.FetchPageText(second.url("/page")), ReduceHtml(GoodPage));
+        QCOMPARE(fetchNow(fetcher, first.url("/slow")), ReduceHtml(GoodPage));
+        QCOMPARE(fetchNow(fetcher, second.url("/page")), ReduceHtml(GoodPage));
         std::lock_guard guard(lock);
         QCOMPARE(arrivals, QStringList({"first asked", "first answered", "second asked"}));
     }
@@ -452,9 +454,9 @@ private Q_SLOTS:
         CurlDownloadService service;
         PageFetcher fetcher(service, tempFile());
         fetcher.lookAhead({m_server.url("/stall"), address});
-        fetcher.FetchPageText(m_server.url("/stall"));
+        fetchNow(fetcher, m_server.url("/stall"));
         m_stallMs = 0;
-        QCOMPARE(fetcher.FetchPageText(address), std::optional<QByteArray>(text));
+        QCOMPARE(fetchNow(fetcher, address), std::optional<QByteArray>(text));
         QCOMPARE(fetcher.errorString(), reason);
         fetcher.lookAhead({});
     }
@@ -476,10 +478,10 @@ private Q_SLOTS:
             PageFetcher fetcher(service, tempFile());
             if (start == 0) {
                 // Not yet known: http to a server that speaks only TLS gets nothing.
-                QCOMPARE(fetcher.FetchPageText(plain), std::optional<QByteArray>(""));
-                QCOMPARE(fetcher.FetchPageText(secure.url("/page")), ReduceHtml(GoodPage));
+                QCOMPARE(fetchNow(fetcher, plain), std::optional<QByteArray>(""));
+                QCOMPARE(fetchNow(fetcher, secure.url("/page")), ReduceHtml(GoodPage));
             }
-            QCOMPARE(fetcher.FetchPageText(plain), ReduceHtml(GoodPage));
+            QCOMPARE(fetchNow(fetcher, plain), ReduceHtml(GoodPage));
         }
     }
 
@@ -507,7 +509,10 @@ private Q_SLOTS:
         QTemporaryDir memory;
         const auto fetch = [&] {
             CurlDownloadService service(trustingTheTestCa(memory.path()));
-            return PageFetcher(service, tempFile()).FetchPageText(address);
+            return [&] {
+                PageFetcher fetcher(service, tempFile());
+                return fetchNow(fetcher, address);
+            }();
         };
         QCOMPARE(fetch(), ReduceHtml(GoodPage));
         QCOMPARE(fetch(), ReduceHtml(GoodPage));
@@ -523,7 +528,7 @@ private Q_SLOTS:
     {
         LyingDownloadService service;
         PageFetcher fetcher(service, tempFile());
-        QCOMPARE(fetcher.FetchPageText(m_server.url("/good")), std::nullopt);
+        QCOMPARE(fetchNow(fetcher, m_server.url("/good")), std::nullopt);
     }
 
     void oneConnectionServesTheRunAndNamesTheProgram()
@@ -535,7 +540,7 @@ private Q_SLOTS:
         CurlDownloadService service;
         PageFetcher fetcher(service, tempFile());
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(fetcher.FetchPageText(m_server.url("/whoami")), ReduceHtml(GoodPage));
+            QCOMPARE(fetchNow(fetcher, m_server.url("/whoami")), ReduceHtml(GoodPage));
         std::lock_guard lock(m_lock);
         QCOMPARE(m_lastUserAgent, std::string("Korvane/" KORVANE_VERSION));
         QCOMPARE(m_clientPorts.size(), size_t(3));
@@ -547,8 +552,7 @@ private Q_SLOTS:
     {
         CurlDownloadService service;
         PageFetcher fetcher(service, m_dir.filePath("no/such/dir/KVtemp.txt"));
-        QCOMPARE(fetcher.FetchPageText(m_server.url("/good")),
-                 std::optional<QByteArray>(QByteArray()));
+        QCOMPARE(fetchNow(fetcher, m_server.url("/good")), std::optional<QByteArray>(QByteArray()));
     }
 };
 

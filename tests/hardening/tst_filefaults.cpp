@@ -6,6 +6,7 @@
 #include "checktools.h"
 #include "childprocess.h"
 #include "downloadhtml.h"
+#include "fetchnow.h"
 #include "lifecycle.h"
 #include "mainwindow.h"
 #include "messageboxanswerer.h"
@@ -14,6 +15,7 @@
 #include "urlopener.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
+#include "windowclicks.h"
 
 #include <QAction>
 #include <QApplication>
@@ -170,7 +172,8 @@ const ChildBody checkRunThenShutDown("check run then shut-down", [](const QStrin
     CurlDownloadService curl;
     PageFetcher fetcher(curl, temporaryDownloadPath(dir));
     RecordingHost host;
-    CheckRun(list, file, fetcher, host, fixedClock).VisitALL();
+    CheckRun run(list, file, fetcher, host, fixedClock);
+    runToEnd(run, true);
     const SaveOutcome atShutDown = saveWatchListAtShutDown(list, file);
     return report(marksOf(list) << host.status.toUtf8() << (host.busy ? "busy" : "idle")
                                 << QByteArray::number(int(atShutDown)));
@@ -513,6 +516,7 @@ private Q_SLOTS:
         auto* goLook = window->findChild<QAction*>("golook");
         QVERIFY(goLook);
         goLook->trigger();
+        QVERIFY(waitForCheckRun(*window));
         QCOMPARE(marksOf(list), marks);
         QCOMPARE(window->statusLine()->text().startsWith(NotSavedStatusText), !saved);
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);

@@ -7,7 +7,9 @@
 #include "mainwindow.h"
 #include "sitegrid.h"
 
+#include <QDeadlineTimer>
 #include <QTest>
+#include <QTimer>
 
 inline void clickInWindow(MainWindow& window, QWidget* widget, QPoint point,
                           Qt::KeyboardModifiers keys = {})
@@ -29,4 +31,17 @@ inline void clickCell(MainWindow& window, int row, int col)
     SiteGrid* grid = window.grid();
     const QRect cell = grid->visualRect(window.watchList().index(row - 1, col));
     clickInWindow(window, grid->viewport(), cell.center());
+}
+
+// A check run goes on from the event loop after the command that started it has returned:
+// this handles events until it has ended. False when it did not end within `limitMs`.
+inline bool waitForCheckRun(MainWindow& window, int limitMs = 30'000)
+{
+    const QDeadlineTimer deadline(limitMs);
+    // Wakes the wait even when nothing else happens, so that the limit is seen.
+    QTimer wake;
+    wake.start(50);
+    while (window.isChecking() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    return !window.isChecking();
 }

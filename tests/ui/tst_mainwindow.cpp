@@ -106,14 +106,24 @@ class TestMainWindow : public QObject
 
     WatchList& list() { return m_window->watchList(); }
 
-    void clickAt(QWidget* widget, QPoint point) { clickInWindow(*m_window, widget, point); }
-    void clickArea(const char* name) { clickDrawnButton(*m_window, name); }
+    // A command that starts a check run returns at once: these come back once it has ended.
+    void clickAt(QWidget* widget, QPoint point)
+    {
+        clickInWindow(*m_window, widget, point);
+        QVERIFY(waitForCheckRun(*m_window));
+    }
+    void clickArea(const char* name)
+    {
+        clickDrawnButton(*m_window, name);
+        QVERIFY(waitForCheckRun(*m_window));
+    }
 
     void trigger(const char* item)
     {
         auto* action = m_window->findChild<QAction*>(item);
         QVERIFY(action);
         action->trigger();
+        QVERIFY(waitForCheckRun(*m_window));
     }
 
     QByteArrayList addresses()

@@ -331,6 +331,7 @@ public:
         });
         timer.start();
         goLook(way);
+        RC_ASSERT(waitForCheckRun(*window));
         server.gate.release();
         {
             std::lock_guard guard(server.lock);
@@ -622,6 +623,7 @@ struct GoLook final : Step
         const int scrolled = s.window->grid()->horizontalScrollBar()->value();
         if (!held) {
             s.goLook(way);
+            RC_ASSERT(waitForCheckRun(*s.window));
         } else {
             s.runHeld(holdAt, way, [&] {
                 RC_ASSERT(s.list().Row() == m.row && s.list().RowSel() == m.rowSel);
