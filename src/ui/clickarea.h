@@ -1,25 +1,17 @@
 // SPDX-License-Identifier: MIT
-// A transparent area over a button drawn in the background picture: it draws nothing and
-// reports a click (press and release inside it) with the left button; a double click is one
-// click.
+// A transparent button over one drawn in the background picture: the picture shows it, this
+// takes its clicks and gives it a button's face to screen readers.
 #pragma once
 
-#include <QWidget>
+#include <QAbstractButton>
 
-class ClickArea final : public QWidget
+class ClickArea final : public QAbstractButton
 {
     Q_OBJECT
 public:
     explicit ClickArea(QWidget* parent = nullptr);
 
-Q_SIGNALS:
-    void clicked();
-
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
-
-private:
-    bool m_pressed = false;
 };

@@ -361,7 +361,9 @@ private Q_SLOTS:
         QAccessibleActionInterface* actions = face->actionInterface();
         QVERIFY(actions);
         QCOMPARE(actions->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+        QSignalSpy clicked(remove, &ClickArea::clicked);
         actions->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(clicked.wait());
         QCOMPARE(addresses(), (QByteArrayList{"a.example", "b.example"}));
     }
 

@@ -304,10 +304,14 @@ public:
             clickDrawnButton(*window, "Label3");
         else if (way == 1)
             window->findChild<QAction*>("golook")->trigger();
-        else
-            QAccessible::queryAccessibleInterface(window->findChild<ClickArea*>("Label3"))
-                ->actionInterface()
-                ->doAction(QAccessibleActionInterface::pressAction());
+        else {
+            // The press clicks on a timer; the run it starts must be over before going on.
+            auto* area = window->findChild<ClickArea*>("Label3");
+            QSignalSpy clicked(area, &ClickArea::clicked);
+            QAccessible::queryAccessibleInterface(area)->actionInterface()->doAction(
+                QAccessibleActionInterface::pressAction());
+            RC_ASSERT(clicked.wait());
+        }
     }
 
     // Starts a run that the server holds at its `holdAt`-th request; `whileHeld` runs then.
