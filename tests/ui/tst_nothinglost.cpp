@@ -305,7 +305,7 @@ public:
         else if (way == 1)
             window->findChild<QAction*>("golook")->trigger();
         else {
-            // The press clicks on a timer; the run it starts must be over before going on.
+            // The press clicks on a timer: the click comes before the test goes on.
             auto* area = window->findChild<ClickArea*>("Label3");
             QSignalSpy clicked(area, &ClickArea::clicked);
             QAccessible::queryAccessibleInterface(area)->actionInterface()->doAction(
