@@ -16,6 +16,7 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -217,20 +218,26 @@ QTemporaryDir& workDirectory()
     return dir;
 }
 
-// Handles events as the window does during a run, so that the figures include that work.
-void handleEvents()
-{
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-}
-
 class WindowLikeHost final : public CheckRunHost
 {
 public:
     void setStatusText(const QString&) override {}
     void setBusyPointer(bool) override {}
     void repaintNow() override {}
-    void checkingRow(int) override { handleEvents(); }
 };
+
+// Starts the run and handles events, as the window's event loop does, until it has ended.
+void runInEventLoop(CheckRun& run, bool wholeRun, qint16 totalurls)
+{
+    QEventLoop loop;
+    QObject::connect(&run, &CheckRun::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&run, &CheckRun::stopped, &loop, &QEventLoop::quit);
+    if (wholeRun)
+        run.VisitALL();
+    else
+        run.VisitURLlist(totalurls);
+    loop.exec();
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -364,16 +371,9 @@ void checkRun(benchmark::State& state, Scope scope)
         const auto start = Clock::now();
         {
             CurlDownloadService downloads;
-            downloads.setWaitingHandler([] {
-                handleEvents();
-                return true;
-            });
             PageFetcher fetcher(downloads, temporaryDownloadPath(dataDirectory));
             CheckRun run(*list, file, fetcher, host);
-            if (scope == Scope::WholeRun)
-                run.VisitALL();
-            else
-                run.VisitURLlist(qint16(list->Rows()));
+            runInEventLoop(run, scope == Scope::WholeRun, qint16(list->Rows()));
         }
         const double seconds = secondsSince(start);
         state.SetIterationTime(seconds);
@@ -501,7 +501,7 @@ public:
     Clock::duration stop()
     {
         // The tick after the run ends closes the last gap.
-        handleEvents();
+        QCoreApplication::processEvents();
         tick();
         m_timer.stop();
         return m_longest;
@@ -535,16 +535,12 @@ void windowGap(benchmark::State& state, const char* path, int rows, double targe
         list.replaceSiteRows(std::move(cells));
         WatchListFile file(QDir(dataDirectory).filePath(QStringLiteral("websites.ini")));
         CurlDownloadService downloads;
-        downloads.setWaitingHandler([] {
-            handleEvents();
-            return true;
-        });
         PageFetcher fetcher(downloads, temporaryDownloadPath(dataDirectory));
         CheckRun run(list, file, fetcher, host);
 
         const auto start = Clock::now();
         meter.start();
-        run.VisitALL();
+        runInEventLoop(run, true, 0);
         const auto longest = meter.stop();
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
         for (int row = 1; row < list.Rows(); ++row) {

@@ -12,11 +12,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -43,7 +45,6 @@ public:
     void setStatusText(const QString&) override {}
     void setBusyPointer(bool) override {}
     void repaintNow() override {}
-    void checkingRow(int) override { sample(); }
     void sample()
     {
         peakThreads = std::max(peakThreads, entriesIn("/proc/self/task"));
@@ -98,19 +99,22 @@ Result korvaneRun(const QByteArrayList& addresses, CurlDownloadService& download
     list.replaceSiteRows(std::move(rows));
     WatchListFile file(QDir(directory).filePath(QStringLiteral("websites.ini")));
     SamplingHost host;
-    downloads.setWaitingHandler([&host] {
-        host.sample();
-        return true;
-    });
+    QTimer sampling;
+    QObject::connect(&sampling, &QTimer::timeout, [&host] { host.sample(); });
+    sampling.start(10);
     const qint64 logged = logSize();
     const auto start = Clock::now();
     {
         PageFetcher fetcher(downloads, temporaryDownloadPath(directory));
-        CheckRun(list, file, fetcher, host).VisitURLlist(qint16(list.Rows()));
+        CheckRun run(list, file, fetcher, host);
+        QEventLoop loop;
+        QObject::connect(&run, &CheckRun::finished, &loop, &QEventLoop::quit);
+        run.VisitURLlist(qint16(list.Rows()));
+        loop.exec();
     }
     Result result;
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    downloads.setWaitingHandler({});
+    sampling.stop();
     for (int row = 1; row < list.Rows(); ++row)
         result.failed += list.cell(row, WatchList::UpdatedColumn) != "Yes";
     result.peakThreads = host.peakThreads;
