@@ -427,7 +427,7 @@ private Q_SLOTS:
         QCOMPARE(m_window->editDialog()->addressField()->text(), QStringLiteral("b.example"));
         m_window->editDialog()->hide();
         selectTwoToFour();
-        m_window->openSiteCommand();
+        QTest::keyClick(m_window->grid(), Qt::Key_Return);
         QCOMPARE(m_opened, QByteArrayList{"http://b.example"});
         selectTwoToFour();
         trigger("removemenu");

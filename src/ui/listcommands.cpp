@@ -1,0 +1,178 @@
+// SPDX-License-Identifier: MIT
+// The list commands and the wait for a check run's end.
+#include "listcommands.h"
+
+#include "endoflife.h"
+#include "helppage.h"
+#include "lifecycle.h"
+#include "sitedialogs.h"
+#include "urlopener.h"
+#include "watchlist.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+
+namespace {
+
+// Several writes of one save by another program (an editor, a script appending) come as
+// several signals: the list is read once they have settled.
+constexpr int OutsideEditSettleMs = 100;
+
+} // namespace
+
+ListCommands::ListCommands(WatchList& list, WatchListFile& file, const EndOfLife& end,
+                           std::unique_ptr<UrlOpener> opener, CheckTools checkTools,
+                           CheckRunHost& face, QWidget* window)
+    : m_list(list), m_file(file), m_end(end), m_opener(std::move(opener)),
+      m_checkTools(std::move(checkTools)), m_face(face), m_window(window)
+{
+    m_outsideEdit.setSingleShot(true);
+    m_outsideEdit.setInterval(OutsideEditSettleMs);
+    connect(&m_outsideEdit, &QTimer::timeout, this, &ListCommands::takeOutsideEditNow);
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_outsideEdit,
+            qOverload<>(&QTimer::start));
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_outsideEdit,
+            qOverload<>(&QTimer::start));
+}
+
+ListCommands::~ListCommands() = default;
+
+QPersistentModelIndex ListCommands::siteRowAt(int row) const
+{
+    return QPersistentModelIndex(m_list.index(WatchList::modelRowFromTableRow(row), 0));
+}
+
+void ListCommands::addCommand()
+{
+    m_guard.whenFree([this] {
+        // Asked for before an end that came during a check run: there is nobody to show it to.
+        if (!m_end.isOpen())
+            return;
+        if (!m_add) {
+            m_add = std::make_unique<AddSiteDialog>(m_list, m_guard, m_window);
+            connect(m_add.get(), &SiteDialog::listChanged, this, &ListCommands::saveChange);
+        }
+        m_add->addressField()->clear();
+        m_add->showModeless();
+    });
+}
+
+void ListCommands::editCommand()
+{
+    // The rows the user chose when asking, wherever earlier commands that waited for a check
+    // run have moved them by the time this one is carried out.
+    const QPersistentModelIndex chosen = siteRowAt(m_list.Row());
+    m_guard.whenFree([this, chosen] {
+        if (!m_end.isOpen() || !chosen.isValid())
+            return;
+        const int row = WatchList::tableRowFromModelRow(chosen.row());
+        m_list.setCurrentCell(row, WatchList::UrlColumn);
+        if (!m_update) {
+            m_update = std::make_unique<EditSiteDialog>(m_list, m_guard, m_window);
+            connect(m_update.get(), &SiteDialog::listChanged, this, &ListCommands::saveChange);
+        }
+        m_update->editRow(row);
+        m_update->showModeless();
+    });
+}
+
+void ListCommands::removeCommand()
+{
+    const QPersistentModelIndex chosen = siteRowAt(m_list.RowSel());
+    m_guard.whenFree([this, chosen] {
+        if (!chosen.isValid())
+            return;
+        if (m_list.Rows() < 3) {
+            if (!m_end.isOpen())
+                return;
+            QMessageBox box(QMessageBox::Information, QStringLiteral("Korvane Information"),
+                            QStringLiteral("You must have at least on website. You can edit this "
+                                           "site to change it"),
+                            QMessageBox::Ok, m_window);
+            box.exec();
+            return;
+        }
+        m_list.RemoveItem(WatchList::tableRowFromModelRow(chosen.row()));
+        saveChange();
+    });
+}
+
+void ListCommands::goLookCommand()
+{
+    // One run per request: a second Go Look! during a run would check every page again and
+    // overwrite what the first run found before the user has seen it.
+    if (m_guard.isHeld() || !m_checkTools.fetcher || !m_end.isOpen())
+        return;
+    m_guard.hold();
+    m_run =
+        std::make_unique<CheckRun>(m_list, m_file, *m_checkTools.fetcher, m_face, m_checkTools.now);
+    connect(m_run.get(), &CheckRun::finished, this, &ListCommands::runEnded);
+    connect(m_run.get(), &CheckRun::stopped, this, &ListCommands::runEnded);
+    m_run->VisitALL();
+}
+
+void ListCommands::stopRun()
+{
+    if (m_run)
+        m_run->stop();
+}
+
+void ListCommands::openSiteCommand()
+{
+    const QPersistentModelIndex chosen = siteRowAt(m_list.Row());
+    m_guard.whenFree([this, chosen] {
+        if (!chosen.isValid())
+            return;
+        const int row = WatchList::tableRowFromModelRow(chosen.row());
+        m_list.setCurrentCell(row, WatchList::UrlColumn);
+        m_opener->open(WatchList::siteAddress(m_list.Text()));
+    });
+}
+
+void ListCommands::onlineHelpCommand()
+{
+    m_guard.whenFree([this] {
+        const QByteArray page = helpPageAddress(QCoreApplication::applicationDirPath());
+        if (!page.isEmpty())
+            m_opener->open(page);
+    });
+}
+
+void ListCommands::saveChange()
+{
+    // Kept on disk at once, so that a crash or a lost display loses nothing. A save that fails
+    // leaves the list unsaved: the status line says so, and the close asks what to do.
+    Q_EMIT saved(saveWatchList(m_list, m_file));
+}
+
+void ListCommands::closeDialogs()
+{
+    if (m_add)
+        m_add->closeForEnd();
+    if (m_update)
+        m_update->closeForEnd();
+}
+
+void ListCommands::watchTheFile()
+{
+    // A file replaced by renaming another over it (as editors and Korvane itself save) drops
+    // out of the watch: it is watched again, and its folder tells when it comes back.
+    const QString path = m_file.path();
+    if (QFileInfo::exists(path) && !m_watcher.files().contains(path))
+        m_watcher.addPath(path);
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!m_watcher.directories().contains(folder))
+        m_watcher.addPath(folder);
+}
+
+void ListCommands::takeOutsideEditNow()
+{
+    watchTheFile();
+    // A check run takes an outside edit at its end, before it saves; an end saves its own way.
+    if (!m_end.isOpen() || m_guard.isHeld())
+        return;
+    if (takeOutsideEdit(m_list, m_file))
+        Q_EMIT readAgain();
+}

@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+// The list commands, as the menus and the drawn buttons run them, and the queue in which those
+// asked for during a check run wait for its end. Another program's edit of the list is taken
+// here too, since it changes the list as a command does.
+#pragma once
+
+#include "checkrun.h"
+#include "listguard.h"
+#include "watchlistfile.h"
+
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QPersistentModelIndex>
+#include <QTimer>
+
+#include <memory>
+
+class AddSiteDialog;
+class EditSiteDialog;
+class EndOfLife;
+class QWidget;
+class UrlOpener;
+class WatchList;
+
+class ListCommands final : public QObject
+{
+    Q_OBJECT
+public:
+    // `face` shows the runs; `window` is where dialogs and messages appear. Commands show
+    // nothing new once `end` is under way.
+    ListCommands(WatchList& list, WatchListFile& file, const EndOfLife& end,
+                 std::unique_ptr<UrlOpener> opener, CheckTools checkTools, CheckRunHost& face,
+                 QWidget* window);
+    ~ListCommands() override;
+
+    // Asked for during a check run, a command waits for the run's end and is then carried out,
+    // in order, on the rows that were chosen when it was asked for; Go Look! is dropped. Add,
+    // edit and remove save the list at once.
+    void addCommand();
+    void editCommand();
+    void removeCommand();
+    void goLookCommand();
+    void openSiteCommand();
+    void onlineHelpCommand();
+
+    // True from the start of a check run until the commands that waited for it are carried out.
+    bool runUnderWay() const { return m_guard.isHeld(); }
+    // True while a check run goes over the list.
+    bool isChecking() const { return m_run && m_run->isRunning(); }
+    // Stops the run at the page it is fetching; runEnded() follows.
+    void stopRun();
+    // What waited for the run's end is carried out now, in order.
+    void carryOutWaiting() { m_guard.release(); }
+    // The program is ending: nothing waits any more, and nothing more is carried out.
+    void shutForGood() { m_guard.shutForGood(); }
+    void closeDialogs();
+
+    // Watches websites.ini for another program's edits (not a list that could not be read,
+    // which is never taken or written).
+    void watchTheFile();
+    // How long writes of another program to the list must have settled before the list is
+    // read again.
+    void setOutsideEditSettleTime(int ms) { m_outsideEdit.setInterval(ms); }
+
+    AddSiteDialog* addDialog() const { return m_add.get(); }
+    EditSiteDialog* editDialog() const { return m_update.get(); }
+
+Q_SIGNALS:
+    // A change was saved, or could not be.
+    void saved(SaveOutcome outcome);
+    // Another program's edit of the list was taken.
+    void readAgain();
+    // The check run has ended and saved what it found; the commands that waited still wait.
+    void runEnded();
+
+private:
+    QPersistentModelIndex siteRowAt(int row) const;
+    void saveChange();
+    void takeOutsideEditNow();
+
+    WatchList& m_list;
+    WatchListFile& m_file;
+    const EndOfLife& m_end;
+    std::unique_ptr<UrlOpener> m_opener;
+    CheckTools m_checkTools;
+    CheckRunHost& m_face;
+    QWidget* m_window;
+    ListGuard m_guard;
+    // The last run, kept until the next: it may still be emitting its end. Goes before the
+    // tools it fetches with.
+    std::unique_ptr<CheckRun> m_run;
+    // Another program may edit the list while Korvane is open; its edit is taken, never
+    // overwritten. Several writes in a row (an editor saving) are taken as one.
+    QFileSystemWatcher m_watcher;
+    QTimer m_outsideEdit;
+    std::unique_ptr<AddSiteDialog> m_add;
+    std::unique_ptr<EditSiteDialog> m_update;
+};

@@ -1,0 +1,143 @@
+// SPDX-License-Identifier: MIT
+// The end of the program's life, asked for by the user, a signal or the session.
+#include "endoflife.h"
+
+#include "lifecycle.h"
+
+#include <QDir>
+
+EndOfLife::EndOfLife(WatchList& list, WatchListFile& file, Host& host, QStringList recoveryPlaces)
+    : m_list(list), m_file(file), m_host(host), m_recoveryPlaces(std::move(recoveryPlaces)),
+      m_now(&QDateTime::currentDateTime)
+{}
+
+bool EndOfLife::request(Cause cause)
+{
+    switch (m_life) {
+    case Life::Ended:
+        return true;
+    case Life::Stopping:
+        // The run's end ends the program; a signal meanwhile makes it an end without questions.
+        if (cause == Cause::Signal)
+            m_stopCause = cause;
+        return false;
+    case Life::Closing:
+    case Life::ClosingWithoutSaving:
+        if (cause == Cause::Window) {
+            // Exit Korvane closes the window once it has saved: the close saves once more,
+            // without asking again.
+            if (m_life == Life::Closing)
+                saveWatchListAtShutDown(m_list, m_file);
+            endNow();
+            return true;
+        }
+        break;
+    case Life::Open:
+        break;
+    }
+
+    if (m_host.runUnderWay()) {
+        // Nobody waits for a run over a slow web to end, neither a logout nor the user who
+        // closes the window: the run stops at the page it is fetching and keeps what it found,
+        // then the end follows.
+        if (m_life == Life::Open) {
+            m_life = Life::Stopping;
+            m_stopCause = cause;
+            m_host.stopRun();
+        }
+        return false;
+    }
+    if (cause == Cause::Signal) {
+        endWithoutAsking();
+        return m_life == Life::Ended;
+    }
+    if (m_life != Life::Open)
+        return false;
+
+    m_life = Life::Closing;
+    if (!saveBeforeClosing()) {
+        m_life = Life::Open;
+        return false;
+    }
+    // An end signal that came while the question was open has ended everything already.
+    if (m_life == Life::Ended)
+        return true;
+    m_host.closeDialogs();
+    if (cause == Cause::Exit) {
+        // Closing the window comes back here, saves once more and ends.
+        m_host.closeWindow();
+        return true;
+    }
+    endNow();
+    return true;
+}
+
+void EndOfLife::runEnded(const std::function<void()>& carryOutWaiting)
+{
+    const bool ending = m_life == Life::Stopping;
+    // A press that waited for the run and is refused finds nobody to tell.
+    if (ending)
+        m_host.closeDialogs();
+    carryOutWaiting();
+    if (ending) {
+        m_life = Life::Open;
+        request(m_stopCause);
+    }
+}
+
+bool EndOfLife::saveBeforeClosing()
+{
+    for (;;) {
+        if (saveWatchListAtShutDown(m_list, m_file) == SaveOutcome::Saved)
+            return true;
+        // A list that is as it was loaded or last saved loses nothing: a read-only list that
+        // was only looked at closes without a word.
+        if (!m_file.hasUnsavedChanges(m_list))
+            return true;
+        const Answer answer = m_host.askAfterFailedSave();
+        // An end signal that came while the question was open has saved what it could.
+        if (m_life == Life::Ended)
+            return true;
+        if (answer == Answer::CloseWithoutSaving) {
+            m_life = Life::ClosingWithoutSaving;
+            return true;
+        }
+        if (answer != Answer::TryAgain)
+            return false;
+    }
+}
+
+void EndOfLife::endWithoutAsking()
+{
+    // Nobody can be asked: one try, and the program ends whatever came of it. A file that
+    // already holds the list is left as it is.
+    saveWithoutAsking();
+    endNow();
+}
+
+void EndOfLife::saveWithoutAsking()
+{
+    const SaveOutcome outcome = saveWatchListAtShutDown(m_list, m_file);
+    if (outcome == SaveOutcome::Saved || !m_file.hasUnsavedChanges(m_list))
+        return;
+    const QString kept = writeRecoveryFile(m_list, m_file, m_recoveryPlaces, m_now());
+    const QString list = QDir::toNativeSeparators(m_file.path());
+    if (kept.isEmpty())
+        m_host.tellUnsaved(QStringLiteral("Korvane could not save the watch list %1 (%2), nor keep "
+                                          "it anywhere else: the changes since it was last saved "
+                                          "are lost.")
+                               .arg(list, m_file.shortReason()));
+    else
+        m_host.tellUnsaved(
+            QStringLiteral("Korvane could not save the watch list %1 (%2). The list is kept in %3.")
+                .arg(list, m_file.shortReason(), QDir::toNativeSeparators(kept)));
+}
+
+void EndOfLife::endNow()
+{
+    if (m_life == Life::Ended)
+        return;
+    m_life = Life::Ended;
+    m_host.closeDialogs();
+    m_host.ended();
+}

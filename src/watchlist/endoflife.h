@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+// The program's way to its end, whoever asks for it: the window's close, Exit, an end signal or
+// a session manager. It keeps the list (saved, or kept elsewhere when nobody can be asked) and
+// lets a check run under way stop first.
+#pragma once
+
+#include "watchlistfile.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class WatchList;
+
+class EndOfLife
+{
+public:
+    // Who asked for the end.
+    enum class Cause
+    {
+        Window, // the close button, the window manager, or anything else that closes the window
+        Exit,   // Options -> Exit Korvane
+        Signal, // a logout, kill or Ctrl+C
+    };
+    // What the user chose when the list could not be saved at the close.
+    enum class Answer
+    {
+        TryAgain,
+        CloseWithoutSaving,
+        KeepOpen,
+    };
+
+    // What the end needs of the program around it.
+    class Host
+    {
+    public:
+        virtual ~Host() = default;
+        virtual bool runUnderWay() const = 0;
+        // Stops the run at its page; the run's end then comes to runEnded().
+        virtual void stopRun() = 0;
+        virtual Answer askAfterFailedSave() = 0;
+        virtual void closeDialogs() = 0;
+        // Exit closes the window once it has saved; that close comes back as Cause::Window.
+        virtual void closeWindow() = 0;
+        // The list is saved, or the user chose to close without: the program ends now.
+        virtual void ended() = 0;
+        // A list that could not be saved at an end that asks nobody: where it went, for
+        // standard error.
+        virtual void tellUnsaved(const QString& text) = 0;
+    };
+
+    // `recoveryPlaces`: where a list that cannot be saved at an end that asks nobody is kept,
+    // the first that takes it.
+    EndOfLife(WatchList& list, WatchListFile& file, Host& host, QStringList recoveryPlaces);
+
+    // The one way to the end, from wherever it is asked for. True when the window may close
+    // now. An end asked for during a check run stops the run at the page it is fetching, and
+    // follows at the run's end.
+    bool request(Cause cause);
+
+    // The check run has ended. `carryOutWaiting` carries out the commands that waited for it;
+    // an end that came during the run follows them (only what changes the list is carried
+    // out then: the dialogs are closed first).
+    void runEnded(const std::function<void()>& carryOutWaiting);
+
+    // The save of an end that asks nobody (a session manager's request before a logout): a
+    // list that cannot be written where it belongs goes to a recovery file.
+    void saveWithoutAsking();
+
+    // True until an end is under way: commands may still show the user something.
+    bool isOpen() const { return m_life == Life::Open; }
+    bool hasEnded() const { return m_life == Life::Ended; }
+
+    // The time a recovery file is named after; the current time by default.
+    void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
+
+private:
+    // How far the program is on its way to the end.
+    enum class Life
+    {
+        Open,
+        Stopping,             // an end came during a run, which stops at its current page
+        Closing,              // the user's shut-down is under way (its question may be open)
+        ClosingWithoutSaving, // the user chose to close although the list could not be saved
+        Ended,                // the list is saved and the host told
+    };
+
+    // The user's shut-down: saves, and asks what to do when the list holds changes that cannot
+    // be saved. False when the user chose to keep the window open.
+    bool saveBeforeClosing();
+    void endWithoutAsking();
+    void endNow();
+
+    WatchList& m_list;
+    WatchListFile& m_file;
+    Host& m_host;
+    QStringList m_recoveryPlaces;
+    std::function<QDateTime()> m_now;
+    Life m_life = Life::Open;
+    Cause m_stopCause = Cause::Window;
+};
