@@ -62,9 +62,9 @@ bool EndOfLife::request(Cause cause)
     // An end signal that came while the question was open has ended everything already.
     if (m_life == Life::Ended)
         return true;
-    m_host.closeDialogs();
     if (cause == Cause::Exit) {
         // Closing the window comes back here, saves once more and ends.
+        m_host.closeDialogs();
         m_host.closeWindow();
         return true;
     }
