@@ -165,10 +165,11 @@ struct CurlDownloadService::Download
 
     QByteArray asked; // what the current transfer asks for
     bool mayUsePrepared = false;
-    CurlEasy handle;
     WebAddress url{nullptr, curl_url_cleanup};
     char errorText[CURL_ERROR_SIZE] = {};
     FirstAnswer firstAnswer;
+    // Last, so that it goes first: it uses the address, the buffers and the sink above.
+    CurlEasy handle;
 };
 
 CurlDownloadService::CurlDownloadService(DownloadLimits limits) : m_limits(limits)
@@ -219,20 +220,22 @@ int CurlDownloadService::watchSocket(CURL*, curl_socket_t socket, int what, void
                          [self, socket, event] { self->act(socket, event); });
         return notifier;
     };
+    if (what == CURL_POLL_REMOVE) {
+        // libcurl may close the socket as soon as this returns, and its number may come back
+        // for another socket: the notifiers stop now, and go once their signal has returned.
+        if (const auto watched = self->m_sockets.find(socket); watched != self->m_sockets.end()) {
+            for (QSocketNotifier* notifier : {watched->second.read, watched->second.write}) {
+                notifier->setEnabled(false);
+                notifier->deleteLater();
+            }
+            self->m_sockets.erase(watched);
+        }
+        return 0;
+    }
     SocketWatch& watched = self->m_sockets[socket];
     if (!watched.read) {
         watched.read = watch(QSocketNotifier::Read, CURL_CSELECT_IN);
         watched.write = watch(QSocketNotifier::Write, CURL_CSELECT_OUT);
-    }
-    if (what == CURL_POLL_REMOVE) {
-        // libcurl may close the socket as soon as this returns, and its number may come back
-        // for another socket: the notifiers stop now, and go once their signal has returned.
-        for (QSocketNotifier* notifier : {watched.read, watched.write}) {
-            notifier->setEnabled(false);
-            notifier->deleteLater();
-        }
-        self->m_sockets.erase(socket);
-        return 0;
     }
     watched.read->setEnabled(what == CURL_POLL_IN || what == CURL_POLL_INOUT);
     watched.write->setEnabled(what == CURL_POLL_OUT || what == CURL_POLL_INOUT);
