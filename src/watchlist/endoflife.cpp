@@ -8,7 +8,7 @@
 
 EndOfLife::EndOfLife(WatchList& list, WatchListFile& file, Host& host, QStringList recoveryPlaces)
     : m_list(list), m_file(file), m_host(host), m_recoveryPlaces(std::move(recoveryPlaces)),
-      m_now(&QDateTime::currentDateTime)
+      m_now([] { return QDateTime::currentDateTime(); })
 {}
 
 bool EndOfLife::request(Cause cause)
