@@ -106,6 +106,12 @@ void ListCommands::goLookCommand()
     if (m_guard.isHeld() || !m_checkTools.fetcher || !m_end.isOpen())
         return;
     m_guard.hold();
+    // The last run may still be on its way out of its end signal (a command that waited for it
+    // can open a message box): it goes once that has returned.
+    if (m_run) {
+        m_run->setParent(this);
+        m_run.release()->deleteLater();
+    }
     m_run =
         std::make_unique<CheckRun>(m_list, m_file, *m_checkTools.fetcher, m_face, m_checkTools.now);
     connect(m_run.get(), &CheckRun::finished, this, &ListCommands::runEnded);

@@ -86,8 +86,7 @@ private:
     CheckRunHost& m_face;
     QWidget* m_window;
     ListGuard m_guard;
-    // The last run, kept until the next: it may still be emitting its end. Goes before the
-    // tools it fetches with.
+    // The last run, kept until the next. Goes before the tools it fetches with.
     std::unique_ptr<CheckRun> m_run;
     // Another program may edit the list while Korvane is open; its edit is taken, never
     // overwritten. Several writes in a row (an editor saving) are taken as one.
