@@ -55,9 +55,15 @@ inline bool runToEnd(CheckRun& run, bool wholeRun, qint16 totalurls = 0)
 {
     QSignalSpy finished(&run, &CheckRun::finished);
     QSignalSpy stopped(&run, &CheckRun::stopped);
+    QEventLoop loop;
+    QObject::connect(&run, &CheckRun::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&run, &CheckRun::stopped, &loop, &QEventLoop::quit);
+    QTimer::singleShot(FetchWaitLimitMs, &loop, &QEventLoop::quit);
     if (wholeRun)
         run.VisitALL();
     else
         run.VisitURLlist(totalurls);
-    return finished.wait(FetchWaitLimitMs) || !stopped.isEmpty();
+    if (run.isRunning())
+        loop.exec();
+    return finished.count() + stopped.count() == 1;
 }
