@@ -51,17 +51,20 @@ void CheckRun::VisitALL()
     m_host.setBusyPointer(true);
     m_host.repaintNow();
     const auto totalurls = qint16(m_list.Rows());
-    VisitURLlist(totalurls);
-    m_saves = true;
+    startPass(totalurls, true);
 }
 
 void CheckRun::VisitURLlist(qint16 totalurls)
 {
-    if (m_running)
-        return;
+    if (!m_running)
+        startPass(totalurls, false);
+}
+
+void CheckRun::startPass(qint16 totalurls, bool saves)
+{
     m_running = true;
     m_stopping = false;
-    m_saves = false;
+    m_saves = saves;
     m_rows = std::min<int>(totalurls, m_list.Rows());
     m_row = 0;
     // The hosts of the rows to come get ready while the pages before them download.

@@ -69,6 +69,8 @@ Q_SIGNALS:
     void stopped();
 
 private:
+    // `saves`: the run saves the list at its end, and shows so.
+    void startPass(qint16 totalurls, bool saves);
     void checkNextRow();
     void pageFetched(int row, double stored, std::optional<QByteArray> text);
     void endPass();

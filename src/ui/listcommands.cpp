@@ -44,6 +44,13 @@ QPersistentModelIndex ListCommands::siteRowAt(int row) const
     return QPersistentModelIndex(m_list.index(WatchList::modelRowFromTableRow(row), 0));
 }
 
+int ListCommands::makeCurrent(const QPersistentModelIndex& chosen)
+{
+    const int row = WatchList::tableRowFromModelRow(chosen.row());
+    m_list.setCurrentCell(row, WatchList::UrlColumn);
+    return row;
+}
+
 void ListCommands::addCommand()
 {
     m_guard.whenFree([this] {
@@ -67,8 +74,7 @@ void ListCommands::editCommand()
     m_guard.whenFree([this, chosen] {
         if (!m_end.isOpen() || !chosen.isValid())
             return;
-        const int row = WatchList::tableRowFromModelRow(chosen.row());
-        m_list.setCurrentCell(row, WatchList::UrlColumn);
+        const int row = makeCurrent(chosen);
         if (!m_update) {
             m_update = std::make_unique<EditSiteDialog>(m_list, m_guard, m_window);
             connect(m_update.get(), &SiteDialog::listChanged, this, &ListCommands::saveChange);
@@ -131,8 +137,7 @@ void ListCommands::openSiteCommand()
     m_guard.whenFree([this, chosen] {
         if (!chosen.isValid())
             return;
-        const int row = WatchList::tableRowFromModelRow(chosen.row());
-        m_list.setCurrentCell(row, WatchList::UrlColumn);
+        makeCurrent(chosen);
         m_opener->open(WatchList::siteAddress(m_list.Text()));
     });
 }

@@ -75,6 +75,8 @@ Q_SIGNALS:
 
 private:
     QPersistentModelIndex siteRowAt(int row) const;
+    // The address cell of the row chosen becomes the current cell; returns its table row.
+    int makeCurrent(const QPersistentModelIndex& chosen);
     void saveChange();
     void takeOutsideEditNow();
 
