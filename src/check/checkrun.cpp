@@ -67,6 +67,9 @@ void CheckRun::startPass(qint16 totalurls, bool saves)
     m_saves = saves;
     m_rows = std::min<int>(totalurls, m_list.Rows());
     m_row = 0;
+    m_saveWaits = false;
+    // The marks are this run's from here on: none of an earlier run comes back with a row.
+    m_list.forgetMarks();
     // The hosts of the rows to come get ready while the pages before them download.
     QByteArrayList addresses;
     for (int row = 1; row < m_rows; ++row) {
@@ -125,9 +128,14 @@ void CheckRun::endPass()
         // go to its rows. A failed save ends the run as usual, and the status line says why.
         const SaveOutcome saved = saveWatchList(m_list, m_file);
         m_host.setBusyPointer(false);
-        m_host.setStatusText(saved == SaveOutcome::Saved
-                                 ? DoneStatusText
-                                 : NotSavedStatusText + m_file.shortReason());
+        m_saveWaits = saved == SaveOutcome::FileUnsettled;
+        if (saved == SaveOutcome::Saved || m_saveWaits)
+            m_host.setStatusText(DoneStatusText);
+        // The run is done; the save waits for the other program, and the status line says so
+        // until it has been made.
+        if (saved != SaveOutcome::Saved)
+            m_host.setStatusText(m_saveWaits ? WritingStatusText
+                                             : NotSavedStatusText + m_file.shortReason());
     }
     if (m_stopping)
         Q_EMIT stopped();

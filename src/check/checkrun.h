@@ -20,6 +20,9 @@ inline const QString RunningStatusText = QStringLiteral(" Status:  Running...");
 inline const QString DoneStatusText = QStringLiteral(" Status:  Done");
 // Followed by why, in a few words: shown for as long as the list on disk lags behind the grid.
 inline const QString NotSavedStatusText = QStringLiteral("Status: Not saved: ");
+// While another program writes websites.ini, Korvane neither reads nor writes it.
+inline const QString WritingStatusText =
+    QStringLiteral(" Status:  Another program is writing websites.ini...");
 
 // What the check run needs of the window that shows it.
 class CheckRunHost
@@ -59,6 +62,9 @@ public:
     void stop();
 
     bool isRunning() const { return m_running; }
+    // The run's save found another program writing the list: it is still to be done, once the
+    // file has settled.
+    bool saveWaits() const { return m_saveWaits; }
 
 Q_SIGNALS:
     // `row` holds what its page says now.
@@ -83,6 +89,7 @@ private:
     bool m_running = false;
     bool m_stopping = false;
     bool m_saves = false;
+    bool m_saveWaits = false;
     int m_row = 0;
     int m_rows = 0;
 };

@@ -3,10 +3,10 @@
 #include "httpsmemory.h"
 
 #include "webaddress.h"
+#include "wholefile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QTimeZone>
 
 #include <cstring>
@@ -28,9 +28,9 @@ QList<QByteArray> linesOf(const QString& path)
 
 void writeLines(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
-        file.commit();
+    // Whole or not at all: a full disk keeps the last good memory rather than half of it, and a
+    // link that another user put in the cache folder is not written through.
+    writeWholeFile(path, bytes);
 }
 
 QByteArray part(const WebAddress& url, CURLUPart which)

@@ -14,6 +14,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 // Several writes of one save by another program (an editor, a script appending) come as
@@ -35,6 +38,14 @@ ListCommands::ListCommands(WatchList& list, WatchListFile& file, const EndOfLife
             qOverload<>(&QTimer::start));
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_outsideEdit,
             qOverload<>(&QTimer::start));
+    m_settle.setSingleShot(true);
+    connect(&m_settle, &QTimer::timeout, this, &ListCommands::takeOutsideEditNow);
+}
+
+void ListCommands::setOutsideEditSettleTime(int ms)
+{
+    m_outsideEdit.setInterval(std::min(ms, OutsideEditSettleMs));
+    m_file.setSettleTime(ms);
 }
 
 ListCommands::~ListCommands() = default;
@@ -120,9 +131,18 @@ void ListCommands::goLookCommand()
     }
     m_run =
         std::make_unique<CheckRun>(m_list, m_file, *m_checkTools.fetcher, m_face, m_checkTools.now);
-    connect(m_run.get(), &CheckRun::finished, this, &ListCommands::runEnded);
-    connect(m_run.get(), &CheckRun::stopped, this, &ListCommands::runEnded);
+    connect(m_run.get(), &CheckRun::finished, this, &ListCommands::afterRun);
+    connect(m_run.get(), &CheckRun::stopped, this, &ListCommands::afterRun);
     m_run->VisitALL();
+}
+
+void ListCommands::afterRun()
+{
+    if (m_run->saveWaits())
+        waitForTheFile();
+    else
+        m_saveWaits = false; // the run's save took what waited
+    Q_EMIT runEnded();
 }
 
 void ListCommands::stopRun()
@@ -155,7 +175,17 @@ void ListCommands::saveChange()
 {
     // Kept on disk at once, so that a crash or a lost display loses nothing. A save that fails
     // leaves the list unsaved: the status line says so, and the close asks what to do.
-    Q_EMIT saved(saveWatchList(m_list, m_file));
+    const SaveOutcome outcome = saveWatchList(m_list, m_file);
+    if (outcome == SaveOutcome::FileUnsettled)
+        waitForTheFile();
+    Q_EMIT saved(outcome);
+}
+
+void ListCommands::waitForTheFile()
+{
+    m_saveWaits = true;
+    m_fileUnsettled = true;
+    m_settle.start(m_file.msUntilSettled());
 }
 
 void ListCommands::closeDialogs()
@@ -184,6 +214,24 @@ void ListCommands::takeOutsideEditNow()
     // A check run takes an outside edit at its end, before it saves; an end saves its own way.
     if (!m_end.isOpen() || m_guard.isHeld())
         return;
+    switch (m_file.onDisk()) {
+    case WatchListFile::OnDisk::Unsettled:
+        // Half a list, or none yet: taken once the other program has finished, never before.
+        m_fileUnsettled = true;
+        m_settle.start(m_file.msUntilSettled());
+        Q_EMIT saved(SaveOutcome::FileUnsettled);
+        return;
+    case WatchListFile::OnDisk::NotAFile:
+        // Nothing is written there; the save says why, and the status line shows it.
+        Q_EMIT saved(saveWatchList(m_list, m_file));
+        return;
+    default:
+        break;
+    }
+    if (std::exchange(m_fileUnsettled, false))
+        Q_EMIT fileSettled();
     if (takeOutsideEdit(m_list, m_file))
         Q_EMIT readAgain();
+    if (std::exchange(m_saveWaits, false))
+        saveChange();
 }

@@ -59,8 +59,8 @@ public:
     // which is never taken or written).
     void watchTheFile();
     // How long writes of another program to the list must have settled before the list is
-    // read again.
-    void setOutsideEditSettleTime(int ms) { m_outsideEdit.setInterval(ms); }
+    // read again, or written.
+    void setOutsideEditSettleTime(int ms);
 
     AddSiteDialog* addDialog() const { return m_add.get(); }
     EditSiteDialog* editDialog() const { return m_update.get(); }
@@ -70,6 +70,9 @@ Q_SIGNALS:
     void saved(SaveOutcome outcome);
     // Another program's edit of the list was taken.
     void readAgain();
+    // The file that another program was writing has settled (saved(FileUnsettled) said it was
+    // being written).
+    void fileSettled();
     // The check run has ended and saved what it found; the commands that waited still wait.
     void runEnded();
 
@@ -79,6 +82,9 @@ private:
     int makeCurrent(const QPersistentModelIndex& chosen);
     void saveChange();
     void takeOutsideEditNow();
+    // Another program is writing the list: it is looked at again once it may have finished.
+    void waitForTheFile();
+    void afterRun();
 
     WatchList& m_list;
     WatchListFile& m_file;
@@ -94,6 +100,11 @@ private:
     // overwritten. Several writes in a row (an editor saving) are taken as one.
     QFileSystemWatcher m_watcher;
     QTimer m_outsideEdit;
+    QTimer m_settle;
+    // A save (of a change or of a run) found the file being written, and follows once it has
+    // settled.
+    bool m_saveWaits = false;
+    bool m_fileUnsettled = false;
     std::unique_ptr<AddSiteDialog> m_add;
     std::unique_ptr<EditSiteDialog> m_update;
 };

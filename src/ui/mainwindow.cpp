@@ -44,6 +44,7 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
                                                 std::move(checkTools), face, this);
     connect(m_commands.get(), &ListCommands::saved, this, &MainWindow::showSaveOutcome);
     connect(m_commands.get(), &ListCommands::readAgain, this, &MainWindow::showReadAgain);
+    connect(m_commands.get(), &ListCommands::fileSettled, this, &MainWindow::showFileSettled);
     connect(m_commands.get(), &ListCommands::runEnded, this, [this] {
         m_grid->setCheckingRow(0);
         m_end.runEnded([this] { m_commands->carryOutWaiting(); });
@@ -182,9 +183,11 @@ void MainWindow::buildFace()
 
 void MainWindow::showSaveOutcome(SaveOutcome outcome)
 {
-    if (outcome != SaveOutcome::Saved)
+    if (outcome == SaveOutcome::FileUnsettled)
+        m_status->setText(WritingStatusText);
+    else if (outcome != SaveOutcome::Saved)
         m_status->setText(NotSavedStatusText + m_file.shortReason());
-    else if (m_status->text().startsWith(NotSavedStatusText))
+    else if (m_status->text() != m_quietStatus)
         m_status->setText(m_quietStatus);
 }
 
@@ -193,6 +196,12 @@ void MainWindow::showReadAgain()
     m_quietStatus = ReadAgainStatusText;
     if (!m_status->text().startsWith(NotSavedStatusText))
         m_status->setText(ReadAgainStatusText);
+}
+
+void MainWindow::showFileSettled()
+{
+    if (m_status->text() == WritingStatusText)
+        m_status->setText(m_quietStatus);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -208,14 +217,20 @@ void MainWindow::endOnRequest()
     m_end.request(EndOfLife::Cause::Signal);
 }
 
-EndOfLife::Answer MainWindow::askAfterFailedSave()
+EndOfLife::Answer MainWindow::askAfterFailedSave(const QString& kept)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Korvane"),
-                    QStringLiteral("Korvane could not save the watch list\n%1\n\n%2\n\n"
-                                   "If Korvane closes without saving, the changes made since "
-                                   "the list was last saved are lost.")
-                        .arg(QDir::toNativeSeparators(m_file.path()), m_file.errorString()),
-                    QMessageBox::Retry | QMessageBox::Discard | QMessageBox::Cancel, this);
+    const QString consequence =
+        kept.isEmpty()
+            ? QStringLiteral("If Korvane closes without saving, the changes made since the list "
+                             "was last saved are lost.")
+            : QStringLiteral("Korvane leaves that file as it is. The list as Korvane shows it is "
+                             "kept in\n%1")
+                  .arg(QDir::toNativeSeparators(kept));
+    QMessageBox box(
+        QMessageBox::Warning, QStringLiteral("Korvane"),
+        QStringLiteral("Korvane could not save the watch list\n%1\n\n%2\n\n%3")
+            .arg(QDir::toNativeSeparators(m_file.path()), m_file.errorString(), consequence),
+        QMessageBox::Retry | QMessageBox::Discard | QMessageBox::Cancel, this);
     box.button(QMessageBox::Retry)->setText(QStringLiteral("Try Again"));
     box.button(QMessageBox::Discard)->setText(QStringLiteral("Close Without Saving"));
     box.button(QMessageBox::Cancel)->setText(QStringLiteral("Keep Korvane Open"));
@@ -261,7 +276,7 @@ void MainWindow::reportUnreadableList()
 void MainWindow::setStatusText(const QString& text)
 {
     m_status->setText(text);
-    if (!text.startsWith(NotSavedStatusText))
+    if (!text.startsWith(NotSavedStatusText) && text != WritingStatusText)
         m_quietStatus = text;
 }
 

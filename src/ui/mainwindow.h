@@ -68,6 +68,7 @@ private:
     void buildFace();
     void showSaveOutcome(SaveOutcome outcome);
     void showReadAgain();
+    void showFileSettled();
     void reportUnreadableList();
 
     // What a check run shows.
@@ -79,7 +80,7 @@ private:
     // What the end needs of the window.
     bool runUnderWay() const override { return m_commands->runUnderWay(); }
     void stopRun() override { m_commands->stopRun(); }
-    EndOfLife::Answer askAfterFailedSave() override;
+    EndOfLife::Answer askAfterFailedSave(const QString& kept) override;
     void closeDialogs() override { m_commands->closeDialogs(); }
     void closeWindow() override { close(); }
     void ended() override;

@@ -147,7 +147,9 @@ void AddSiteDialog::action(const QString& typed)
 {
     const QString address =
         typed.startsWith(Scheme, Qt::CaseInsensitive) ? typed.mid(Scheme.size()) : typed;
-    if (address.toUcs4().size() < MinimumAddressLength) {
+    // Blanks alone make a site that looks empty and fails every check: refused as an empty
+    // address is. Blanks around an address are the user's, and stay.
+    if (address.toUcs4().size() < MinimumAddressLength || address.trimmed().isEmpty()) {
         refuse(address, NotAValidUrlText);
         return;
     }

@@ -87,14 +87,21 @@ void EndOfLife::runEnded(const std::function<void()>& carryOutWaiting)
 
 bool EndOfLife::saveBeforeClosing()
 {
+    QString kept;
     for (;;) {
-        if (saveWatchListAtShutDown(m_list, m_file) == SaveOutcome::Saved)
+        const SaveOutcome outcome = saveWatchListAtShutDown(m_list, m_file);
+        if (outcome == SaveOutcome::Saved)
             return true;
         // A list that is as it was loaded or last saved loses nothing: a read-only list that
-        // was only looked at closes without a word.
-        if (!m_file.hasUnsavedChanges(m_list))
+        // was only looked at closes without a word. Not so when the file is no longer that
+        // list: then the window holds its only copy.
+        if (!m_file.hasUnsavedChanges(m_list) && !fileIsNotTheList(outcome))
             return true;
-        const Answer answer = m_host.askAfterFailedSave();
+        // The file is left as it is, and the list is kept beside it before anyone is asked, so
+        // that the question can say where, and a logout that cuts it short loses nothing.
+        if (fileIsNotTheList(outcome) && kept.isEmpty())
+            kept = writeRecoveryFile(m_list, m_file, m_recoveryPlaces, m_now());
+        const Answer answer = m_host.askAfterFailedSave(kept);
         // An end signal that came while the question was open has saved what it could.
         if (m_life == Life::Ended)
             return true;
@@ -118,7 +125,8 @@ void EndOfLife::endWithoutAsking()
 void EndOfLife::saveWithoutAsking()
 {
     const SaveOutcome outcome = saveWatchListAtShutDown(m_list, m_file);
-    if (outcome == SaveOutcome::Saved || !m_file.hasUnsavedChanges(m_list))
+    if (outcome == SaveOutcome::Saved ||
+        (!m_file.hasUnsavedChanges(m_list) && !fileIsNotTheList(outcome)))
         return;
     const QString kept = writeRecoveryFile(m_list, m_file, m_recoveryPlaces, m_now());
     const QString list = QDir::toNativeSeparators(m_file.path());

@@ -40,7 +40,8 @@ public:
         virtual bool runUnderWay() const = 0;
         // Stops the run at its page; the run's end then comes to runEnded().
         virtual void stopRun() = 0;
-        virtual Answer askAfterFailedSave() = 0;
+        // `kept`: where the list was kept meanwhile, when the file was left alone; else empty.
+        virtual Answer askAfterFailedSave(const QString& kept) = 0;
         virtual void closeDialogs() = 0;
         // Exit closes the window once it has saved; that close comes back as Cause::Window.
         virtual void closeWindow() = 0;

@@ -4,9 +4,9 @@
 
 #include "listmerge.h"
 #include "watchlist.h"
+#include "wholefile.h"
 
 #include <QDir>
-#include <QSaveFile>
 
 namespace {
 
@@ -42,6 +42,14 @@ bool takeOutsideEdit(WatchList& list, WatchListFile& file)
     if (!file.readOutsideEdit(base, theirs))
         return false;
     MergedList merged = mergeOutsideEdit(base, list, theirs);
+    // The user's adds and the other program's together may pass what the list can hold: the
+    // rows past it are kept in the file as records past the capacity are, and stay saveable.
+    if (merged.rows.size() > size_t(WatchList::MaxSites)) {
+        const auto past = merged.rows.begin() + WatchList::MaxSites;
+        file.keepPastCapacity(std::vector<WatchList::Cells>(past, merged.rows.end()));
+        merged.rows.erase(past, merged.rows.end());
+        merged.from.resize(merged.rows.size());
+    }
     list.takeRows(std::move(merged.rows), merged.from);
     return true;
 }
@@ -62,16 +70,17 @@ SaveOutcome saveWatchList(WatchList& list, WatchListFile& file)
 QString writeRecoveryFile(const WatchList& list, const WatchListFile& file,
                           const QStringList& directories, const QDateTime& when)
 {
-    const QString name = QStringLiteral("websites-unsaved-%1.ini")
+    const QString stem = QStringLiteral("websites-unsaved-%1")
                              .arg(when.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")));
     const QByteArray bytes = serializeWatchList(list, list.Rows(), file.unloadedTail());
     for (const QString& directory : directories) {
         if (directory.isEmpty() || !QDir().mkpath(directory))
             continue;
-        QSaveFile recovery(QDir(directory).filePath(name));
-        if (recovery.open(QIODevice::WriteOnly) && WatchListFile::writeAll(recovery, bytes) &&
-            recovery.commit())
-            return recovery.fileName();
+        // Never over another recovery file: two copies of Korvane ended by one logout keep
+        // both lists.
+        const QString kept = writeNewFile(directory, stem, QStringLiteral(".ini"), bytes);
+        if (!kept.isEmpty())
+            return kept;
     }
     return {};
 }
@@ -79,6 +88,10 @@ QString writeRecoveryFile(const WatchList& list, const WatchListFile& file,
 SaveOutcome saveWatchListAtShutDown(WatchList& list, WatchListFile& file)
 {
     if (file.fileHolds(list))
+        return SaveOutcome::Saved;
+    // A list taken from the file and left as it was is the file's: its line ends and all stay
+    // the other program's.
+    if (file.onDisk() == WatchListFile::OnDisk::AsKnown && !file.hasUnsavedChanges(list))
         return SaveOutcome::Saved;
     return saveWatchList(list, file);
 }

@@ -26,11 +26,13 @@ bool takeOutsideEdit(WatchList& list, WatchListFile& file);
 
 // Where a list that could not be saved at an end that asks nobody is kept instead: a file in
 // `directory` named after the moment, written as `file` would be (records past the list's
-// capacity included). The first of the directories that takes it wins; empty when none did.
+// capacity included), never over a file that is there already. The first of the directories
+// that takes it wins; returns the file's path, empty when none did.
 QString writeRecoveryFile(const WatchList& list, const WatchListFile& file,
                           const QStringList& directories, const QDateTime& when);
 
 // The save of every end: the whole list, unless the file on disk already holds exactly those
-// bytes (then Saved, and nothing is written). A list that was deleted or replaced meanwhile is
-// written again.
+// bytes, or holds what Korvane last read or wrote and the list has not changed since (then
+// Saved, and nothing is written). A list that was deleted meanwhile is written again; a file
+// that is not the list (being written, a folder, a foreign link) is left alone.
 SaveOutcome saveWatchListAtShutDown(WatchList& list, WatchListFile& file);

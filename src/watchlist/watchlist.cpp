@@ -241,17 +241,34 @@ void WatchList::takeRows(std::vector<Cells> rows, const std::vector<int>& from)
     const int n = int(rows.size());
     const auto carries = [&](int i) { return from[size_t(i)] > 0 && from[size_t(i)] < Rows(); };
 
-    // The rows as they will be: each one carried on keeps its marks and note.
+    for (int r = 1; r < Rows(); ++r) {
+        const RowData& had = m_rows[size_t(r)];
+        RowData& mark = m_markOf[had.text[UrlColumn]];
+        mark.text[UpdatedColumn] = had.text[UpdatedColumn];
+        mark.boldMask = had.boldMask & (1u << UpdatedColumn);
+        mark.markNote = had.markNote;
+    }
+
+    // The rows as they will be: each one carried on keeps its marks and note, and a row that
+    // comes back gets those it had.
     std::vector<RowData> result(size_t(n) + 1);
     result[0] = m_rows[0];
     // Where each row that stays goes (0: it goes away).
     std::vector<int> target(size_t(Rows()), 0);
     for (int i = 0; i < n; ++i) {
+        RowData& to = result[size_t(i) + 1];
         if (carries(i)) {
-            result[size_t(i) + 1] = m_rows[size_t(from[size_t(i)])];
+            to = m_rows[size_t(from[size_t(i)])];
             target[size_t(from[size_t(i)])] = i + 1;
+            to.text = std::move(rows[size_t(i)].text);
+            continue;
         }
-        result[size_t(i) + 1].text = std::move(rows[size_t(i)].text);
+        const auto known = m_markOf.constFind(rows[size_t(i)].text[UrlColumn]);
+        if (known != m_markOf.cend())
+            to = *known;
+        const QByteArray mark = to.text[UpdatedColumn];
+        to.text = std::move(rows[size_t(i)].text);
+        to.text[UpdatedColumn] = mark;
     }
     const auto follow = [&](int row) {
         return row > 0 && row < Rows() && target[size_t(row)] > 0 ? target[size_t(row)]

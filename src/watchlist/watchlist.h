@@ -6,6 +6,7 @@
 
 #include <QAbstractTableModel>
 #include <QByteArray>
+#include <QHash>
 
 #include <array>
 #include <vector>
@@ -83,6 +84,10 @@ public:
     // or 0 for a new row. Rows that nothing carries on are removed. The current cell and the
     // selection's end stay on their rows while those remain. At least one row is kept.
     void takeRows(std::vector<Cells> rows, const std::vector<int>& from);
+    // Marks follow their address through other programs' edits: a row that one edit took away
+    // and another brought back (a writer that pauses halfway) gets the mark it had. forgetMarks()
+    // ends that memory, as a new check run does.
+    void forgetMarks() { m_markOf.clear(); }
 
     // The user moved the current cell or the selection in a view: `row`/`col` is where the
     // selection started, `rowSel` the row at its other end.
@@ -140,6 +145,9 @@ private:
     void clampCurrentCell();
 
     std::vector<RowData> m_rows;
+    // The mark, bold type and note of the last row with each address that an edit of another
+    // program's replaced, since the marks were last forgotten.
+    QHash<QByteArray, RowData> m_markOf;
     int m_row = 1;
     int m_col = 0;
     int m_rowSel = 1;

@@ -4,11 +4,12 @@
 
 #include "datadirectory.h"
 #include "datetimetext.h"
+#include "wholefile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cstring>
@@ -169,47 +170,21 @@ QByteArray defaultRecordBytes(const QByteArray& lastVisited)
 
 namespace {
 
-// Puts `bytes` in place of the file as a whole, or leaves the file as it was. `why` gets the
-// reason of a failure.
 SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes, QString& why)
 {
-    // The new file is another file: it gets the old one's mode, and its owner and group when
-    // root saves a user's list (run with sudo, say), so that the user can still save it.
-    struct stat old
-    {};
-    const QByteArray name = QFile::encodeName(QFileInfo(path).canonicalFilePath());
-    const bool existed = !name.isEmpty() && ::stat(name.constData(), &old) == 0;
-    QSaveFile file(path);
-    // A list the user may write in a folder the user may not: written in place, as no new file
-    // can be made beside it.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly)) {
-        why = file.errorString();
+    switch (writeWholeFile(path, bytes, &why, true)) {
+    case WholeWrite::Written:
+        return SaveOutcome::Saved;
+    case WholeWrite::LinkRefused:
+        return SaveOutcome::NotAFile;
+    case WholeWrite::OpenFailed:
         return SaveOutcome::OpenFailed;
-    }
-    // Qt 6.4's commit() ignores the result of the flush it starts with, so bytes still in the
-    // device's buffer that the disk then refuses (full, over quota) would not stop a cut-off
-    // file from replacing the list. Flushing here makes that refusal a failed write.
-    if (!WatchListFile::writeAll(file, bytes) || !file.flush()) {
-        why = file.errorString();
-        file.cancelWriting();
+    case WholeWrite::WriteFailed:
         return SaveOutcome::WriteFailed;
+    case WholeWrite::CommitFailed:
+        break;
     }
-    if (!file.commit()) {
-        why = file.errorString();
-        return SaveOutcome::CommitFailed;
-    }
-    if (existed) {
-        struct stat now
-        {};
-        if (::stat(name.constData(), &now) == 0) {
-            if ((now.st_mode & 07777) != (old.st_mode & 07777))
-                ::chmod(name.constData(), old.st_mode & 07777);
-            if (::geteuid() == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid))
-                (void)!::chown(name.constData(), old.st_uid, old.st_gid);
-        }
-    }
-    return SaveOutcome::Saved;
+    return SaveOutcome::CommitFailed;
 }
 
 // The few words of a reason that follow "Not saved: ", from the system's own words for it.
@@ -270,14 +245,7 @@ WatchListFile::WatchListFile(QString path) : m_path(std::move(path)) {}
 
 bool WatchListFile::writeAll(QIODevice& device, QByteArrayView bytes)
 {
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const qint64 n = device.write(bytes.data() + written, bytes.size() - written);
-        if (n <= 0)
-            return false;
-        written += n;
-    }
-    return true;
+    return writeAllBytes(device, bytes);
 }
 
 LoadOutcome WatchListFile::readRecords(WatchListRecords& records)
@@ -321,33 +289,85 @@ void WatchListFile::knowOnDisk(QByteArray bytes)
     m_onDisk = bytes.isNull() ? QByteArray("") : std::move(bytes);
 }
 
+namespace {
+
+// True when the file's last change (its status change time, which no program can set back) is
+// less than `settleMs` ago by this computer's clock.
+bool changedLately(const struct stat& st, int settleMs)
+{
+    const qint64 changed = qint64(st.st_ctim.tv_sec) * 1000 + st.st_ctim.tv_nsec / 1000000;
+    const qint64 age = QDateTime::currentMSecsSinceEpoch() - changed;
+    return age >= 0 && age < settleMs;
+}
+
+} // namespace
+
 WatchListFile::OnDisk WatchListFile::onDisk() const
 {
-    const QFileInfo info(m_path);
-    if (!info.exists())
+    const QByteArray name = QFile::encodeName(m_path);
+    struct stat entry
+    {};
+    if (::lstat(name.constData(), &entry) != 0)
         return OnDisk::Missing;
+    struct stat st
+    {};
+    if (::stat(name.constData(), &st) != 0) {
+        // A link to a list that was deleted is a deleted list; a link into a folder that is
+        // gone leads nowhere a list could be written.
+        const QFileInfo target(QFileInfo(m_path).symLinkTarget());
+        return target.absoluteDir().exists() && mayWriteThrough(m_path) ? OnDisk::Missing
+                                                                        : OnDisk::NotAFile;
+    }
+    if (!S_ISREG(st.st_mode) || !mayWriteThrough(m_path))
+        return OnDisk::NotAFile;
     QString why;
     const std::optional<QByteArray> bytes = readWhole(m_path, why);
     if (!bytes)
         return OnDisk::Unreadable;
     // A file never read is nobody's edit to keep: it is written as it always was.
-    return m_onDisk.isNull() || *bytes == m_onDisk ? OnDisk::AsKnown : OnDisk::Changed;
+    if (m_onDisk.isNull() || *bytes == m_onDisk)
+        return OnDisk::AsKnown;
+    if (bytes->isEmpty() || bytes->contains('\0') || changedLately(st, m_settleMs))
+        return OnDisk::Unsettled;
+    return OnDisk::Changed;
+}
+
+int WatchListFile::msUntilSettled() const
+{
+    struct stat st
+    {};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
+        return m_settleMs;
+    const qint64 changed = qint64(st.st_ctim.tv_sec) * 1000 + st.st_ctim.tv_nsec / 1000000;
+    const qint64 left = changed + m_settleMs - QDateTime::currentMSecsSinceEpoch();
+    // A file that stays empty or binary is looked at again now and then, not all the time.
+    return left > 0 && left <= m_settleMs ? int(left) + 1 : std::max(m_settleMs, 1);
 }
 
 bool WatchListFile::readOutsideEdit(WatchListRecords& known, WatchListRecords& records)
 {
-    if (m_keepUnreadableFile || m_onDisk.isNull())
+    if (m_keepUnreadableFile || m_onDisk.isNull() || onDisk() != OnDisk::Changed)
         return false;
     QString why;
     std::optional<QByteArray> bytes = readWhole(m_path, why);
     if (!bytes || *bytes == m_onDisk)
         return false;
-    known = parseWatchList(m_onDisk);
+    // An empty file known (met at start-up, or none could be made) stood for what the list
+    // then showed: those rows are what the other program's list replaces, not rows to keep.
+    known = parseWatchList(m_onDisk.isEmpty() ? m_keptBytes : m_onDisk);
     records = parseWatchList(*bytes);
     m_unloadedTail = records.unloadedTail;
     m_keptBytes = serializeRecords(records);
     knowOnDisk(std::move(*bytes));
     return true;
+}
+
+void WatchListFile::keepPastCapacity(const std::vector<WatchList::Cells>& rows)
+{
+    WatchListRecords past;
+    past.rows = rows;
+    past.unloadedTail = m_unloadedTail;
+    m_unloadedTail = serializeRecords(past);
 }
 
 void WatchListFile::fail(QString why, QString shortly)
@@ -407,6 +427,16 @@ SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
         fail(QStringLiteral("It cannot be read, so Korvane does not overwrite it."),
              QStringLiteral("the file cannot be read"));
         return SaveOutcome::KeptUnreadableFile;
+    case OnDisk::Unsettled:
+        fail(QStringLiteral("Another program is writing it: Korvane waits until it has "
+                            "finished."),
+             QStringLiteral("another program is writing the file"));
+        return SaveOutcome::FileUnsettled;
+    case OnDisk::NotAFile:
+        fail(QStringLiteral("It is not a file Korvane can write: a folder, a pipe, a link to a "
+                            "folder that is gone, or a link that another user made."),
+             QStringLiteral("websites.ini is not a file Korvane can write"));
+        return SaveOutcome::NotAFile;
     case OnDisk::AsKnown:
     case OnDisk::Missing:
         break;

@@ -57,7 +57,16 @@ enum class SaveOutcome
     WriteFailed,
     CommitFailed,
     ChangedOutside, // another program changed the file since it was read or written: take it
+    FileUnsettled,  // another program is writing the file: the save waits until it has settled
+    NotAFile,       // a folder, a FIFO, a link into nowhere or one Korvane may not write through
 };
+
+// True for the outcomes that leave the list on screen the only copy of itself: the file is
+// there but is not the list, and must not be written over.
+inline bool fileIsNotTheList(SaveOutcome outcome)
+{
+    return outcome == SaveOutcome::FileUnsettled || outcome == SaveOutcome::NotAFile;
+}
 
 class WatchListFile
 {
@@ -95,10 +104,22 @@ public:
     {
         AsKnown,    // the same bytes
         Missing,    // deleted: the next save writes it again
-        Changed,    // another program wrote it
+        Changed,    // another program wrote it, and has finished: it can be taken
         Unreadable, // it is there but cannot be read: it is neither taken nor overwritten
+        // Another program is still writing it: changed less than the settle time ago, empty
+        // (a list always holds a site) or holding a NUL byte (no text list does). Neither
+        // taken nor overwritten until it settles.
+        Unsettled,
+        NotAFile, // a folder, a FIFO, a link into a missing folder or one Korvane may not follow
     };
     OnDisk onDisk() const;
+
+    // How long another program's change must be left alone before it counts as finished; the
+    // default suits editors and scripts that write in steps. Tests pass other values.
+    void setSettleTime(int ms) { m_settleMs = ms; }
+    int settleTime() const { return m_settleMs; }
+    // When to look again at a file that is Unsettled, in milliseconds.
+    int msUntilSettled() const;
 
     // Reads the file when another program changed it: `known` gets the records as Korvane last
     // read or wrote them, `records` those of the file now, and from now on those are what
@@ -108,6 +129,9 @@ public:
 
     // Records past the list's capacity, kept as they were read.
     const QByteArray& unloadedTail() const { return m_unloadedTail; }
+    // A merge gave more rows than the list can hold: the rest are kept here, before those
+    // already kept, so that every save still writes them.
+    void keepPastCapacity(const std::vector<WatchList::Cells>& rows);
 
     // True when a save now would write other bytes than the file got at the last successful
     // save, or than the list held when it was loaded: something would be lost if the list were
@@ -129,5 +153,6 @@ private:
     QByteArray m_onDisk;
     QString m_errorString;
     QString m_shortReason;
+    int m_settleMs = 2000;
     bool m_keepUnreadableFile = false;
 };

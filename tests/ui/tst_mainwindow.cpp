@@ -511,7 +511,8 @@ private Q_SLOTS:
         QTest::newRow("scheme alone is refused") << "http://" << false << "";
         QTest::newRow("two characters refused") << "ab" << false << "ab";
         QTest::newRow("three characters accepted") << "abc" << true << "abc";
-        QTest::newRow("three spaces accepted") << "   " << true << "   ";
+        QTest::newRow("three spaces refused") << "   " << false << "   ";
+        QTest::newRow("blanks around an address kept") << " a.b " << true << " a.b ";
         QTest::newRow("two spaces refused") << "  " << false << "  ";
         QTest::newRow("other scheme kept as typed")
             << "https://secure.example" << true << "https://secure.example";

@@ -80,6 +80,9 @@ struct Model
     // that succeeded (the status line says so).
     std::vector<Row> saved;
     bool readOnly = false, notSaved = false;
+    // The mark each address had when an outside edit last replaced its row, since the last run
+    // began: a row that comes back gets it.
+    std::map<std::string, std::string> markOf;
 
     int last() const { return int(rows.size()); }
     // Every change, run end and close saves the whole list, or fails to.
@@ -100,13 +103,17 @@ struct Model
         row = rowSel = last();
         col = 3;
         notSaved = false;
+        markOf.clear();
     }
     // Another program's list `theirs` meets the list, whose rows are still those of `saved`
     // (an outside edit comes only when nothing waits to be saved). Rows meet by address, the
     // n-th row with an address the n-th with it: a row keeps its marks, and the visit times and
-    // lengths a check changed since `saved`; a row only the file has comes without.
+    // lengths a check changed since `saved`; a row only the file has gets the mark its address
+    // last had.
     void takeOutsideEdit(const std::vector<Row>& theirs)
     {
+        for (const Row& r : rows)
+            markOf[r.address] = r.mark;
         std::map<std::string, std::vector<int>> places;
         for (int i = 0; i < last(); ++i)
             places[rows[size_t(i)].address].push_back(i + 1);
@@ -117,7 +124,7 @@ struct Model
             const size_t k = seen[r.address]++;
             const std::vector<int>& candidates = places[r.address];
             from.push_back(k < candidates.size() ? candidates[k] : 0);
-            r.mark.clear();
+            r.mark = markOf.count(r.address) ? markOf[r.address] : "";
             if (from.back() > 0) {
                 const Row &mine = rows[size_t(from.back() - 1)],
                           &b = saved[size_t(from.back() - 1)];
@@ -150,6 +157,13 @@ struct Model
     {
         return int(std::count_if(rows.begin(), rows.end(),
                                  [this](const Row& r) { return reachesServer(r); }));
+    }
+    // A run begins: its marks are the only ones.
+    void checkAll()
+    {
+        markOf.clear();
+        for (Row& r : rows)
+            check(r);
     }
     // The check of one row, as the run does it.
     void check(Row& r) const
@@ -378,6 +392,8 @@ struct Select final : Step
     explicit Select(const Model& m)
         : row(*anyIn(1, m.last() + 1)), col(*rc::gen::element(0, 2)), extend(*anyIn(-2, 3))
     {}
+    // A shrunk sequence may have fewer rows than this step was made for.
+    void checkPreconditions(const Model& m) const override { RC_PRE(row <= m.last()); }
     void apply(Model& m) const override
     {
         m.row = row;
@@ -493,8 +509,7 @@ struct PressDuringRun final : Step
     }
     void apply(Model& m) const override
     {
-        for (Row& r : m.rows)
-            m.check(r);
+        m.checkAll();
         m.save();
         if (edit) {
             m.rows[size_t(m.row - 1)].address = Model::oneLine(first);
@@ -614,8 +629,7 @@ struct GoLook final : Step
     std::vector<Row> outsideList(const Model& m) const { return outside.theirs(m); }
     void apply(Model& m) const override
     {
-        for (Row& r : m.rows)
-            m.check(r);
+        m.checkAll();
         if (outsideEdit)
             m.takeOutsideEdit(outsideList(m));
         m.save();

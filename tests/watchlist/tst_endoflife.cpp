@@ -20,7 +20,7 @@ struct Host final : EndOfLife::Host
     QStringList calls;
     bool runUnderWay() const override { return running; }
     void stopRun() override { calls << "stop"; }
-    EndOfLife::Answer askAfterFailedSave() override { return calls << "ask", answer; }
+    EndOfLife::Answer askAfterFailedSave(const QString&) override { return calls << "ask", answer; }
     void closeDialogs() override { calls << "dialogs"; }
     void closeWindow() override { calls << "close", end->request(EndOfLife::Cause::Window); }
     void ended() override { calls << "ended"; }

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+// Writing the files Korvane keeps (the list, its recovery copies, the caches): a file is
+// replaced whole or not at all, and never through a symbolic link that someone else planted.
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+class QIODevice;
+
+// Writes `bytes` to an open device; false when the device takes less than all of them.
+bool writeAllBytes(QIODevice& device, QByteArrayView bytes);
+
+// False when `path` is a symbolic link (or a chain of them) that Korvane must not write
+// through: one that belongs neither to the user Korvane runs as nor to the owner of the file it
+// leads to. This is the kernel's rule for links in shared folders, applied everywhere, so that
+// root never writes a file of its own where another user's link sends it.
+bool mayWriteThrough(const QString& path);
+
+enum class WholeWrite
+{
+    Written,
+    LinkRefused, // a link Korvane may not write through; nothing was written
+    OpenFailed,
+    WriteFailed,
+    CommitFailed,
+};
+
+// Puts `bytes` in place of the file at `path` as a whole, or leaves the file as it was. A new
+// file takes the mode, and for root the owner, of the one it replaces. `directWriteFallback`:
+// where no new file can be made beside it, the file is written in place (the list allows this,
+// as the user may write it in a folder the user may not). `why` gets a failure's reason.
+WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* why = nullptr,
+                          bool directWriteFallback = false);
+
+// Creates a file that did not exist in `directory`, named `stem` + `extension`, or `stem`-2 +
+// `extension` and so on when that name is taken, and writes `bytes` to it whole. Returns its
+// path, or an empty string (leaving nothing behind) when it could not.
+QString writeNewFile(const QString& directory, const QString& stem, const QString& extension,
+                     QByteArrayView bytes);
