@@ -17,6 +17,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QDir>
+#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -30,6 +31,7 @@
 #include <rapidcheck/state.h>
 
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <sys/mount.h>
 #include <tuple>
@@ -83,6 +85,8 @@ struct Model
     // The mark each address had when an outside edit last replaced its row, since the last run
     // began: a row that comes back gets it.
     std::map<std::string, std::string> markOf;
+    // The lists that ends kept in recovery files, as they were written.
+    std::multiset<QByteArray> recovered;
 
     int last() const { return int(rows.size()); }
     // Every change, run end and close saves the whole list, or fails to.
@@ -235,6 +239,8 @@ class Sut
 public:
     PageServer& server = *g_server;
     QTemporaryDir dir;
+    // Where recovery files go: the per-user data folder.
+    QTemporaryDir data;
     QByteArrayList opened;
     std::unique_ptr<MainWindow> window;
     MessageBoxAnswerer answerer;
@@ -243,7 +249,32 @@ public:
     QString listPath() const { return dir.filePath("websites.ini"); }
     WatchList& list() { return window->watchList(); }
 
+    Sut() { qputenv("XDG_DATA_HOME", QFile::encodeName(data.path())); }
     ~Sut() { setReadOnly(false); }
+    // Another program's list is taken a moment after it is written, and saved if need be.
+    void waitUntilShown(const Model& after)
+    {
+        const auto taken = [&] {
+            if (list().Rows() != after.last() + 1 || readFile(listPath()) != after.fileBytes())
+                return false;
+            for (int r = 1; r <= after.last(); ++r)
+                if (list().cell(r, 0).toStdString() != after.rows[size_t(r - 1)].address ||
+                    list().cell(r, 1).toStdString() != after.rows[size_t(r - 1)].visited)
+                    return false;
+            return true;
+        };
+        for (int i = 0; i < 2000 && !taken(); ++i)
+            QTest::qWait(1);
+    }
+    std::multiset<QByteArray> recoveryFiles() const
+    {
+        std::multiset<QByteArray> kept;
+        QDirIterator it(data.path(), {"websites-unsaved-*.ini"}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            kept.insert(readFile(it.next()));
+        return kept;
+    }
     // The list's folder turns read-only, as a disk that was remounted so, or back.
     bool setReadOnly(bool on)
     {
@@ -291,6 +322,7 @@ public:
             expected.removeFirst();
         expected.sort();
         RC_ASSERT(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden) == expected);
+        RC_ASSERT(recoveryFiles() == m.recovered);
         if (!window)
             return;
         RC_ASSERT(window->statusLine()->text().startsWith(NotSavedStatusText) == m.notSaved);
@@ -693,6 +725,11 @@ struct EndAndRestart final : Step
         if (during)
             holdAt = *anyIn(1, m.served() + 1);
     }
+    void checkPreconditions(const Model& m) const override
+    {
+        RC_PRE((way != Crash || !m.fileMissing) && !m.readOnly);
+        RC_PRE(!during || holdAt <= m.served());
+    }
     void apply(Model& m) const override
     {
         if (during) {
@@ -719,7 +756,8 @@ struct EndAndRestart final : Step
     void act(const Model& m, Sut& s) const override
     {
         const FileStamp before = stampOf(s.listPath());
-        const bool unchanged = !m.fileMissing && readFile(s.listPath()) == m.fileBytes();
+        const bool unchanged =
+            !m.fileMissing && !m.notSaved && readFile(s.listPath()) == m.fileBytes();
         QSignalSpy finished(s.window.get(), &MainWindow::finished);
         if (during)
             s.runHeld(holdAt, 0, [&] { end(s); });
@@ -745,27 +783,96 @@ struct OutsideEdit final : Step
 {
     OutsideWrite outside;
     explicit OutsideEdit(const Model& m) { RC_PRE(OutsideWrite::possible(m)); }
+    void checkPreconditions(const Model& m) const override { RC_PRE(OutsideWrite::possible(m)); }
     void apply(Model& m) const override { m.takeOutsideEdit(outside.theirs(m)); }
     void act(const Model& m, Sut& s) const override
     {
         outside.write(m, s);
         Model after = m;
         apply(after);
-        const auto taken = [&] {
-            if (s.list().Rows() != after.last() + 1)
-                return false;
-            for (int r = 1; r <= after.last(); ++r)
-                if (s.list().cell(r, 0).toStdString() != after.rows[size_t(r - 1)].address ||
-                    s.list().cell(r, 1).toStdString() != after.rows[size_t(r - 1)].visited)
-                    return false;
-            return true;
-        };
-        for (int i = 0; i < 2000 && !taken(); ++i)
-            QTest::qWait(1);
+        s.waitUntilShown(after);
     }
     void show(std::ostream& os) const override
     {
         os << "Another program writes ";
+        outside.show(os);
+    }
+};
+
+// Another program writes the list in two steps with a pause between: a shell's `>` empties the
+// file and writes later, other tools write half and then the rest. In the pause the program
+// ends, a run ends, or nothing happens: the half-written file is never taken or written over,
+// and a list that could not wait is kept in a recovery file.
+struct WriteInTwoSteps final : Step
+{
+    enum Between
+    {
+        Nothing,
+        RunEnds,
+        Close,
+        Exit,
+        Signal
+    };
+    OutsideWrite outside;
+    bool emptiedFirst = *rc::gen::arbitrary<bool>();
+    Between between = *rc::gen::element(Nothing, RunEnds, Close, Exit, Signal);
+    explicit WriteInTwoSteps(const Model& m) { RC_PRE(OutsideWrite::possible(m)); }
+    void checkPreconditions(const Model& m) const override { RC_PRE(OutsideWrite::possible(m)); }
+    void apply(Model& m) const override
+    {
+        if (between >= Close) {
+            m.recovered.insert(Model::bytesOf(m.rows));
+            m.saved = outside.theirs(m);
+            m.startUp();
+            return;
+        }
+        if (between == RunEnds)
+            m.checkAll();
+        m.takeOutsideEdit(outside.theirs(m));
+        if (between == RunEnds)
+            m.save();
+    }
+    void act(const Model& m, Sut& s) const override
+    {
+        const QByteArray bytes = Model::bytesOf(outside.theirs(m));
+        const qsizetype first = emptiedFirst ? 0 : bytes.size() / 2;
+        // However long the pause, the file is not finished until the second step.
+        s.window->setOutsideEditSettleTime(3600 * 1000);
+        QFile file(s.listPath());
+        RC_ASSERT(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        RC_ASSERT(file.write(bytes.left(first)) == first && file.flush());
+        QTest::qWait(5);
+        if (between == RunEnds) {
+            s.goLook(0);
+            RC_ASSERT(waitForCheckRun(*s.window));
+            RC_ASSERT(s.window->statusLine()->text() == WritingStatusText);
+        } else if (between >= Close) {
+            s.answerer.answerWith(QMessageBox::Discard);
+            if (between == Close)
+                s.window->close();
+            else if (between == Exit)
+                s.window->findChild<QAction*>("exitkorvane")->trigger();
+            else
+                s.window->endOnRequest();
+            s.answerer.answerWith(QMessageBox::Ok);
+            s.window.reset();
+        }
+        RC_ASSERT(file.write(bytes.mid(first)) == bytes.size() - first && file.flush());
+        file.close();
+        if (!s.window) {
+            s.open();
+            return;
+        }
+        s.window->setOutsideEditSettleTime(1);
+        Model after = m;
+        apply(after);
+        s.waitUntilShown(after);
+    }
+    void show(std::ostream& os) const override
+    {
+        static const char* const names[] = {"nothing", "a run ends", "Close", "Exit", "Signal"};
+        os << "Another program writes in two steps (" << (emptiedFirst ? "empty" : "half")
+           << " first; between them " << names[between] << ") ";
         outside.show(os);
     }
 };
@@ -852,7 +959,8 @@ private Q_SLOTS:
                 initial, s,
                 rc::state::gen::execOneOfWithArgs<Select, Add, Edit, Remove, ChangePage, GoLook,
                                                   EndAndRestart, DeleteList, ClickBelowTheRows,
-                                                  PressDuringRun, OutsideEdit, SetReadOnly>());
+                                                  PressDuringRun, OutsideEdit, SetReadOnly,
+                                                  WriteInTwoSteps>());
             s.window.reset();
         });
         sut.reset();
