@@ -2,11 +2,16 @@
 // The way to the end, without a window: who is asked, what is saved and when the end comes.
 #include "endoflife.h"
 #include "lifecycle.h"
+#include "testfiles.h"
 #include "watchlist.h"
+#include "wholefile.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -97,6 +102,89 @@ private Q_SLOTS:
         QCOMPARE(mayClose, calls.endsWith("ended") && !duringRun);
         QCOMPARE(file.hasUnsavedChanges(list), saveFails);
         QCOMPARE(QFile::exists(kept), calls.contains("ROOT"));
+    }
+
+    // Something that is not the list has taken its place when a logout comes: it is left as
+    // it is, and the list is kept beside it.
+    void leavesWhatIsNotTheListAlone_data()
+    {
+        QTest::addColumn<QString>("inPlace");
+        QTest::newRow("a folder") << "folder";
+        QTest::newRow("a FIFO") << "fifo";
+        QTest::newRow("a link into a missing folder") << "dangling";
+        QTest::newRow("a link another user planted, to root's file") << "planted";
+        QTest::newRow("a file another program is writing") << "unsettled";
+    }
+
+    void leavesWhatIsNotTheListAlone()
+    {
+        QFETCH(QString, inPlace);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("websites.ini"), target = dir.filePath("root.txt");
+        QVERIFY(writeFile(path, "a.example\r\n\r\n\r\n"));
+        WatchListFile file(path);
+        WatchList list;
+        startUpWatchList(list, file);
+        QVERIFY(QFile::remove(path));
+        const QByteArray name = QFile::encodeName(path);
+        if (inPlace == "folder") {
+            QVERIFY(QDir().mkdir(path));
+        } else if (inPlace == "fifo") {
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        } else if (inPlace == "dangling") {
+            QVERIFY(QFile::link(dir.filePath("gone/websites.ini"), path));
+        } else if (inPlace == "planted") {
+            if (::geteuid() != 0)
+                QSKIP("only root can make a link of another user's here");
+            QVERIFY(writeFile(target, "root's own\n"));
+            QVERIFY(QFile::link(target, path));
+            QCOMPARE(::lchown(name.constData(), 65534, 65534), 0);
+            // The caches are written the same way.
+            QCOMPARE(writeWholeFile(path, "cache"), WholeWrite::LinkRefused);
+        } else {
+            QVERIFY(writeFile(path, "half.exam"));
+        }
+        struct stat before
+        {};
+        QCOMPARE(::lstat(name.constData(), &before), 0);
+
+        Host host;
+        EndOfLife end(list, file, host, {dir.filePath("data")});
+        host.end = &end;
+        end.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(9, 0)); });
+        QVERIFY(end.request(EndOfLife::Cause::Signal));
+
+        struct stat after
+        {};
+        QCOMPARE(::lstat(name.constData(), &after), 0);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(after.st_ino, before.st_ino);
+        if (inPlace == "planted")
+            QCOMPARE(readFile(target), "root's own\n");
+        if (inPlace == "unsettled")
+            QCOMPARE(readFile(path), "half.exam");
+        const QString kept = dir.filePath("data/websites-unsaved-2026-12-08_09-00-00.ini");
+        QCOMPARE(host.calls.join(' '), "The list is kept in " + kept + ". dialogs ended");
+        QCOMPARE(readFile(kept), "a.example\r\n\r\n\r\n");
+    }
+
+    // Two copies of Korvane on two lists, ended by one logout in the same second.
+    void twoEndsInOneSecondKeepBothLists()
+    {
+        QTemporaryDir dir;
+        QStringList kept;
+        for (const char* site : {"one.example", "two.example"}) {
+            WatchListFile file(dir.filePath("gone/websites.ini"));
+            WatchList list;
+            startUpWatchList(list, file);
+            list.setCell(1, WatchList::UrlColumn, site);
+            kept << writeRecoveryFile(list, file, {dir.path()},
+                                      QDateTime(QDate(2026, 12, 8), QTime(9, 0)));
+        }
+        QCOMPARE(kept, QStringList({dir.filePath("websites-unsaved-2026-12-08_09-00-00.ini"),
+                                    dir.filePath("websites-unsaved-2026-12-08_09-00-00-2.ini")}));
+        QVERIFY(readFile(kept[0]).startsWith("one.example\r\n"));
+        QVERIFY(readFile(kept[1]).startsWith("two.example\r\n"));
     }
 };
 
