@@ -93,6 +93,29 @@ private Q_SLOTS:
 
     // Where the list lives: beside a copy in a folder of its own, in the per-user directory for
     // an installed copy (even one whose bin/ the user can write) or an unusable directory.
+    // The list is one short of full, the user adds a site and another program adds one too:
+    // the merge holds one record more than the list can, and every save must still keep all.
+    void mergePastTheCapacityStaysSaveable()
+    {
+        QByteArray records;
+        for (int i = 0; i < WatchList::MaxSites - 1; ++i)
+            records += "s" + QByteArray::number(i) + ".example\r\n\r\n\r\n";
+        writeList(records);
+        WatchListFile file(path());
+        file.setSettleTime(0);
+        WatchList list;
+        startUpWatchList(list, file);
+        QVERIFY(list.AddItem("mine.example"));
+        writeList(records + "theirs.example\r\n\r\n\r\n");
+        QCOMPARE(saveWatchList(list, file), SaveOutcome::Saved);
+        QCOMPARE(list.Rows(), WatchList::MaxRows);
+        QFile saved(path());
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray bytes = saved.readAll();
+        QCOMPARE(bytes.count("\r\n"), 3 * (WatchList::MaxSites + 1));
+        QVERIFY(bytes.contains("mine.example") && bytes.contains("theirs.example"));
+    }
+
     void dataDirectoryChoice_data()
     {
         QTest::addColumn<QString>("program"); // under the temporary directory
