@@ -22,7 +22,7 @@ inline const QString DoneStatusText = QStringLiteral(" Status:  Done");
 inline const QString NotSavedStatusText = QStringLiteral("Status: Not saved: ");
 // While another program writes websites.ini, Korvane neither reads nor writes it.
 inline const QString WritingStatusText =
-    QStringLiteral(" Status:  Another program is writing websites.ini...");
+    QStringLiteral(" Status:  Another program writes the list");
 
 // What the check run needs of the window that shows it.
 class CheckRunHost
