@@ -271,7 +271,7 @@ LoadOutcome WatchListFile::readRecords(WatchListRecords& records)
         return LoadOutcome::Unreadable;
     }
     records = parseWatchList(*bytes);
-    knowOnDisk(std::move(*bytes));
+    knowOnDisk(std::move(*bytes), true);
     return outcome;
 }
 
@@ -283,8 +283,9 @@ void WatchListFile::fillRows(WatchList& list, WatchListRecords records)
     m_keptBytes = serializeWatchList(list, list.Rows(), m_unloadedTail);
 }
 
-void WatchListFile::knowOnDisk(QByteArray bytes)
+void WatchListFile::knowOnDisk(QByteArray bytes, bool read)
 {
+    m_knownFromRead = read;
     // Never null once known, so that an empty file is told from none.
     m_onDisk = bytes.isNull() ? QByteArray("") : std::move(bytes);
 }
@@ -324,9 +325,12 @@ WatchListFile::OnDisk WatchListFile::onDisk() const
     const std::optional<QByteArray> bytes = readWhole(m_path, why);
     if (!bytes)
         return OnDisk::Unreadable;
-    // A file never read is nobody's edit to keep: it is written as it always was.
+    // A file never read is nobody's edit to keep: it is written as it always was. One read a
+    // moment after another program wrote it (at start-up) may be only its first half: not
+    // written over until it has settled.
     if (m_onDisk.isNull() || *bytes == m_onDisk)
-        return OnDisk::AsKnown;
+        return m_knownFromRead && changedLately(st, m_settleMs) ? OnDisk::Unsettled
+                                                                : OnDisk::AsKnown;
     if (bytes->isEmpty() || bytes->contains('\0') || changedLately(st, m_settleMs))
         return OnDisk::Unsettled;
     return OnDisk::Changed;
@@ -358,7 +362,7 @@ bool WatchListFile::readOutsideEdit(WatchListRecords& known, WatchListRecords& r
     records = parseWatchList(*bytes);
     m_unloadedTail = records.unloadedTail;
     m_keptBytes = serializeRecords(records);
-    knowOnDisk(std::move(*bytes));
+    knowOnDisk(std::move(*bytes), true);
     return true;
 }
 

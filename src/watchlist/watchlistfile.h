@@ -143,7 +143,8 @@ public:
 
 private:
     void fail(QString why, QString shortly);
-    void knowOnDisk(QByteArray bytes);
+    // `read`: the bytes were read from the file, not written to it by Korvane.
+    void knowOnDisk(QByteArray bytes, bool read = false);
 
     QString m_path;
     QByteArray m_unloadedTail;
@@ -154,5 +155,6 @@ private:
     QString m_errorString;
     QString m_shortReason;
     int m_settleMs = 2000;
+    bool m_knownFromRead = false;
     bool m_keepUnreadableFile = false;
 };

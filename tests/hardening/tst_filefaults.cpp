@@ -165,6 +165,8 @@ const ChildBody checkRunThenShutDown("check run then shut-down", [](const QStrin
     if (args.contains("size limit"))
         fileSizeLimit();
     WatchListFile file(dir + "/websites.ini");
+    // The test wrote the list a moment ago, and wrote it whole.
+    file.setSettleTime(0);
     WatchList list;
     startUpWatchList(list, file);
     if (args.contains("reenter"))
@@ -257,6 +259,8 @@ class TestFileFaults : public QObject
     {
         auto window = std::make_unique<MainWindow>(m_dir, std::make_unique<NoOpener>(),
                                                    curlCheckTools(m_dir));
+        // The test wrote the list a moment ago, and wrote it whole.
+        window->setOutsideEditSettleTime(1);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             qWarning("window not exposed");
