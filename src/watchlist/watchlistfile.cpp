@@ -285,7 +285,7 @@ void WatchListFile::fillRows(WatchList& list, WatchListRecords records)
 
 void WatchListFile::knowOnDisk(QByteArray bytes, bool read)
 {
-    m_knownFromRead = read;
+    m_knownHalfWritten = read && (bytes.isEmpty() || bytes.contains('\0'));
     // Never null once known, so that an empty file is told from none.
     m_onDisk = bytes.isNull() ? QByteArray("") : std::move(bytes);
 }
@@ -325,12 +325,12 @@ WatchListFile::OnDisk WatchListFile::onDisk() const
     const std::optional<QByteArray> bytes = readWhole(m_path, why);
     if (!bytes)
         return OnDisk::Unreadable;
-    // A file never read is nobody's edit to keep: it is written as it always was. One read a
-    // moment after another program wrote it (at start-up) may be only its first half: not
-    // written over until it has settled.
+    // A file never read is nobody's edit to keep: it is written as it always was. An empty or
+    // binary one read a moment after another program wrote it (at start-up) is most likely
+    // that program's list still to come: not written over until it has settled.
     if (m_onDisk.isNull() || *bytes == m_onDisk)
-        return m_knownFromRead && changedLately(st, m_settleMs) ? OnDisk::Unsettled
-                                                                : OnDisk::AsKnown;
+        return m_knownHalfWritten && changedLately(st, m_settleMs) ? OnDisk::Unsettled
+                                                                   : OnDisk::AsKnown;
     if (bytes->isEmpty() || bytes->contains('\0') || changedLately(st, m_settleMs))
         return OnDisk::Unsettled;
     return OnDisk::Changed;

@@ -155,6 +155,7 @@ private:
     QString m_errorString;
     QString m_shortReason;
     int m_settleMs = 2000;
-    bool m_knownFromRead = false;
+    // The bytes known were read from the file, and were empty or binary.
+    bool m_knownHalfWritten = false;
     bool m_keepUnreadableFile = false;
 };
