@@ -103,24 +103,6 @@ bool restartBody(BodySink& sink)
     return ::ftruncate(sink.fd.get(), 0) == 0 && ::lseek(sink.fd.get(), 0, SEEK_SET) == 0;
 }
 
-// The address as a log line shows it: a password in it (user:password@host) becomes "***",
-// since logs are pasted into bug reports.
-QByteArray forLog(const QByteArray& address)
-{
-    const qsizetype schemeEnd = address.indexOf("://");
-    const qsizetype from = schemeEnd < 0 ? 0 : schemeEnd + 3;
-    qsizetype authorityEnd = from;
-    while (authorityEnd < address.size() && !QByteArrayView("/?#").contains(address[authorityEnd]))
-        ++authorityEnd;
-    const qsizetype at = address.lastIndexOf('@', authorityEnd - 1);
-    if (at < from)
-        return address;
-    const qsizetype colon = address.indexOf(':', from);
-    if (colon < 0 || colon > at)
-        return address;
-    return address.first(colon + 1) + "***" + address.sliced(at);
-}
-
 // The whole file in one read where it can: a check run reads one file per page, so the plain
 // system calls matter next to a fast loopback download.
 std::optional<QByteArray> readWholeFile(const QByteArray& name)
@@ -166,6 +148,7 @@ struct CurlDownloadService::Download
     bool remembered = false;
     bool fellBack = false;
     bool freshLookUp = false; // the name failed ahead: the DNS cache has nothing to say
+    long upgrades = 0;        // redirects asked again at https, counted as redirects
     QByteArray target;
     QByteArray partial;
     BodySink sink;
@@ -533,7 +516,15 @@ void CurlDownloadService::transferEnded(CURLcode result)
     Transfer outcome = judge(result);
     long status = 0;
     curl_easy_getinfo(d.handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    const QByteArray upgraded = d.hsts.upgraded;
     endTransfer();
+    if (outcome == Transfer::Upgrade) {
+        if (++d.upgrades <= m_limits.maxRedirects && restartBody(d.sink) &&
+            startTransfer(upgraded, false))
+            return;
+        fail(d.address, reasonFor(CURLE_TOO_MANY_REDIRECTS, nullptr));
+        outcome = Transfer::Failed;
+    }
     if (outcome == Transfer::Again) {
         if (startTransfer(d.fetched, false))
             return;
@@ -570,6 +561,8 @@ CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
         if (headerBytes == 0 && d.sink.written == 0)
             return Transfer::Again;
     }
+    if (result == CURLE_ABORTED_BY_CALLBACK && !d.hsts.upgraded.isEmpty())
+        return Transfer::Upgrade;
     if (result != CURLE_OK) {
         // The body's own failure (too large, a full disk) is told by download(), which knows it.
         if (result == CURLE_FILESIZE_EXCEEDED)

@@ -104,6 +104,8 @@ private:
         Failed,
         // The connection prepared ahead died before any answer: the page is fetched afresh.
         Again,
+        // A redirect led to an http address whose host asked for https: asked there instead.
+        Upgrade,
     };
     // False when the transfer could not begin; why is in errorString().
     bool startTransfer(const QByteArray& address, bool mayUsePrepared);

@@ -86,6 +86,12 @@ CURLSTScode readHsts(CURL*, curl_hstsentry* entry, void* clientp)
     return transfer->memory->readHsts(*transfer, entry);
 }
 
+int checkRequest(void* clientp, char*, char*, int, int)
+{
+    auto* transfer = static_cast<HttpsMemory::Transfer*>(clientp);
+    return transfer->memory->mayAsk(*transfer) ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
+}
+
 CURLSTScode writeHsts(CURL*, curl_hstsentry* entry, curl_index*, void* clientp)
 {
     auto* transfer = static_cast<HttpsMemory::Transfer*>(clientp);
@@ -191,6 +197,11 @@ QByteArray HttpsMemory::addressToFetch(const QByteArray& address, bool* remember
         m_redirects.erase(redirect);
         m_changed = true;
     }
+    return upgradedByHsts(address);
+}
+
+QByteArray HttpsMemory::upgradedByHsts(const QByteArray& address)
+{
     if (m_hsts.isEmpty())
         return address;
     const WebAddress url = parseWebAddress(address);
@@ -233,6 +244,7 @@ std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const QByteArr
     load();
     transfer = {};
     transfer.memory = this;
+    transfer.handle = handle;
     if (!m_hsts.isEmpty()) {
         // The host and the domains above it, whose includeSubDomains libcurl applies: a few
         // look-ups, whatever the memory holds.
@@ -255,7 +267,25 @@ std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const QByteArr
         return {CURLOPT_HSTSWRITEFUNCTION, code};
     if ((code = curl_easy_setopt(handle, CURLOPT_HSTSWRITEDATA, &transfer)) != CURLE_OK)
         return {CURLOPT_HSTSWRITEDATA, code};
+    if ((code = curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, ::checkRequest)) != CURLE_OK)
+        return {CURLOPT_PREREQFUNCTION, code};
+    if ((code = curl_easy_setopt(handle, CURLOPT_PREREQDATA, &transfer)) != CURLE_OK)
+        return {CURLOPT_PREREQDATA, code};
     return {CURLOPT_HSTS_CTRL, CURLE_OK};
+}
+
+bool HttpsMemory::mayAsk(Transfer& transfer)
+{
+    const char* asked = nullptr;
+    if (m_hsts.isEmpty() ||
+        curl_easy_getinfo(transfer.handle, CURLINFO_EFFECTIVE_URL, &asked) != CURLE_OK || !asked)
+        return true;
+    const QByteArray address(asked);
+    const QByteArray upgraded = upgradedByHsts(address);
+    if (upgraded == address)
+        return true;
+    transfer.upgraded = upgraded;
+    return false;
 }
 
 void HttpsMemory::takeBack(Transfer& transfer)

@@ -54,6 +54,9 @@ public:
     struct Transfer
     {
         HttpsMemory* memory = nullptr;
+        CURL* handle = nullptr;
+        // Where a redirect that was not sent is asked instead (see mayAsk).
+        QByteArray upgraded;
         QList<QByteArray> toHand;
         QList<QByteArray> handed;
         QList<QByteArray> handedBack;
@@ -66,6 +69,11 @@ public:
     // The transfer's handle is gone: an entry it was handed and did not hand back was dropped
     // by libcurl (the site sent max-age=0), and is dropped here too.
     void takeBack(Transfer& transfer);
+
+    // Before each request of the transfer: libcurl knows the entries of the first host only,
+    // so a redirect to an http address of another host that asked for https is not sent;
+    // false, with the https address in `upgraded`.
+    bool mayAsk(Transfer& transfer);
 
     // For libcurl's HSTS callbacks.
     CURLSTScode readHsts(Transfer& transfer, curl_hstsentry* entry);
@@ -82,6 +90,8 @@ private:
     // The entry for `host` while it holds; an expired one is forgotten.
     const Hsts* liveHsts(const QByteArray& host);
     bool underHsts(const QByteArray& host);
+    // `address` over https when it is an http address whose host asked for it.
+    QByteArray upgradedByHsts(const QByteArray& address);
 
     QString m_directory;
     Clock m_now;
