@@ -232,7 +232,8 @@ bool LookAhead::startTurn(const QByteArray& address, const QByteArray& fetched)
         prepare(upcoming, false);
         ++lookingUp;
     }
-    return m_failed.contains(current);
+    // Once: the download's own look-up says what holds now, for the rows after it too.
+    return m_failed.remove(current);
 }
 
 void LookAhead::offerPrepared(CURL* handle)

@@ -38,10 +38,10 @@ public:
     void setUpcoming(const QByteArrayList& addresses);
 
     // The turn of `address` (as listed; fetched at `fetched`) has come, whether or not its
-    // download can begin: gets the pages after it ready. True when its host name failed to
-    // be looked up ahead: the download looks it up afresh rather than take a failure that
-    // may have passed (libcurl does not tell a name that does not exist from a DNS server
-    // that did not answer).
+    // download can begin: gets the pages after it ready. True at the first turn of a host whose
+    // name failed to be looked up ahead: the download looks it up afresh rather than take a
+    // failure that may have passed (libcurl does not tell a name that does not exist from a
+    // DNS server that did not answer).
     bool startTurn(const QByteArray& address, const QByteArray& fetched);
 
     // Offers the download on `handle` the connection prepared for its host, which it takes if
