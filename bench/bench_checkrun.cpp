@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // A whole check run over a thousand pages served from 127.0.0.1, beside the curl command-line
-// tool fetching the same addresses one after another in one process: the practical floor. And
-// the longest gap between two handled events during runs over pages that answer slowly, stall
-// in the middle, or arrive large, with events handled the way the window handles them.
+// tool fetching the same addresses one after another in one process: the practical floor. The
+// cost of a page with a big memory of https sites. And the longest gap between two handled
+// events during runs over pages that answer slowly, stall in the middle, or arrive large, with
+// events handled the way the window handles them.
 #include "checkrun.h"
 #include "downloadhtml.h"
+#include "httpsmemory.h"
 #include "pagetext.h"
 #include "strip.h"
 #include "watchlist.h"
@@ -400,6 +402,100 @@ void checkRun(benchmark::State& state, Scope scope)
     }
 }
 
+// What a long-used Korvane remembers of `hosts` sites that want https, none of them the
+// pages' own: an HSTS entry for each, half with includeSubDomains, and a permanent redirect.
+QString httpsMemory(int hosts)
+{
+    const QString directory = workDirectory().filePath(QStringLiteral("memory-%1").arg(hosts));
+    QByteArray hsts, redirects;
+    for (int i = 0; i < hosts; ++i) {
+        const QByteArray host = "site" + QByteArray::number(i) + ".example";
+        hsts += host + (i % 2 ? " 1" : " 0") + " 20991231 00:00:00\n";
+        redirects += "http://" + host + "/ https://" + host + "/ 4102358400\n";
+    }
+    for (const auto& [name, bytes] :
+         {std::pair{"hsts.txt", hsts}, {"https-redirects.txt", redirects}}) {
+        QFile file(QDir(directory).filePath(QString::fromLatin1(name)));
+        if (!QDir().mkpath(directory) || !file.open(QIODevice::WriteOnly) ||
+            file.write(bytes) != bytes.size() || !file.flush())
+            return {};
+    }
+    return directory;
+}
+
+// A page's cost with a memory of 30,000 hosts beside one with none: two services, their
+// memories read before the first pass (as in every run after the first), passes of the same
+// list taking turns, so that other work on the machine weighs on both alike.
+void pageCostWithMemory(benchmark::State& state, int hosts)
+{
+    const QString dataDirectory = workDirectory().path();
+    DownloadLimits big;
+    big.httpsMemoryDirectory = httpsMemory(hosts);
+    DownloadLimits none;
+    none.httpsMemoryDirectory = httpsMemory(0);
+    if (big.httpsMemoryDirectory.isEmpty() || none.httpsMemoryDirectory.isEmpty()) {
+        state.SkipWithError("cannot write the memory");
+        return;
+    }
+    CurlDownloadService bigDownloads(big), noDownloads(none);
+    PageFetcher bigFetcher(bigDownloads, temporaryDownloadPath(dataDirectory));
+    PageFetcher noFetcher(noDownloads, temporaryDownloadPath(dataDirectory));
+    WindowLikeHost host;
+    const auto pass = [&](PageFetcher& fetcher) {
+        std::unique_ptr<WatchList> list = freshList();
+        WatchListFile file(QDir(dataDirectory).filePath(QStringLiteral("websites.ini")));
+        CheckRun run(*list, file, fetcher, host);
+        const auto start = Clock::now();
+        runInEventLoop(run, false, qint16(list->Rows()));
+        return everyPageRead(*list) ? secondsSince(start) / PageCount : -1.0;
+    };
+    pass(bigFetcher);
+    pass(noFetcher);
+    std::vector<double> withMemory, without, ratios;
+    bool bigFirst = true;
+    for (auto _ : state) {
+        // Each goes first every other time: neither gains from what the other left warm.
+        const double first = pass(bigFirst ? bigFetcher : noFetcher);
+        const double second = pass(bigFirst ? noFetcher : bigFetcher);
+        const double a = bigFirst ? first : second, b = bigFirst ? second : first;
+        bigFirst = !bigFirst;
+        if (a < 0 || b < 0) {
+            state.SkipWithError("some page was not read");
+            return;
+        }
+        state.SetIterationTime((a + b) * PageCount);
+        withMemory.push_back(a);
+        without.push_back(b);
+        ratios.push_back(a / b);
+    }
+    state.counters["hosts"] = hosts;
+    state.counters["page_us"] = 1e6 * median(withMemory);
+    state.counters["page_us_none"] = 1e6 * median(without);
+    state.counters["vs_none"] = median(ratios);
+}
+
+// Start-up with that memory: the download service as the program makes it at start, and the
+// memory read at the first fetch that needs it.
+void startWithMemory(benchmark::State& state, int hosts)
+{
+    DownloadLimits limits;
+    limits.httpsMemoryDirectory = httpsMemory(hosts);
+    std::vector<double> start, read;
+    for (auto _ : state) {
+        const auto begin = Clock::now();
+        CurlDownloadService downloads(limits);
+        start.push_back(secondsSince(begin));
+        const auto reading = Clock::now();
+        HttpsMemory memory(limits.httpsMemoryDirectory);
+        benchmark::DoNotOptimize(memory.addressToFetch("http://127.0.0.1/"));
+        read.push_back(secondsSince(reading));
+        state.SetIterationTime(start.back() + read.back());
+    }
+    state.counters["hosts"] = hosts;
+    state.counters["start_ms"] = 1000 * median(start);
+    state.counters["first_fetch_reads_ms"] = 1000 * median(read);
+}
+
 // Markup and text in the proportions of a news page, `size` bytes long.
 std::string largePage(size_t size)
 {
@@ -582,6 +678,16 @@ int main(int argc, char** argv)
         ->UseManualTime()
         ->Iterations(10);
     benchmark::RegisterBenchmark("check-run-pass-only/1000-pages", checkRun, Scope::PassOnly)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(10);
+    // What Korvane remembers of sites costs nothing per page, and little once.
+    benchmark::RegisterBenchmark("https-memory/page-cost-30000-hosts-vs-none", pageCostWithMemory,
+                                 30'000)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(10);
+    benchmark::RegisterBenchmark("https-memory/start-30000-hosts", startWithMemory, 30'000)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(10);

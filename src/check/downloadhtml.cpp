@@ -96,22 +96,11 @@ size_t writeBody(char* data, size_t size, size_t count, void* userdata)
     return bytes;
 }
 
-// The address as a log line shows it: a password in it (user:password@host) becomes "***",
-// since logs are pasted into bug reports.
-QByteArray forLog(const QByteArray& address)
+// A second transfer of the same page starts the body afresh.
+bool restartBody(BodySink& sink)
 {
-    const qsizetype schemeEnd = address.indexOf("://");
-    const qsizetype from = schemeEnd < 0 ? 0 : schemeEnd + 3;
-    qsizetype authorityEnd = from;
-    while (authorityEnd < address.size() && !QByteArrayView("/?#").contains(address[authorityEnd]))
-        ++authorityEnd;
-    const qsizetype at = address.lastIndexOf('@', authorityEnd - 1);
-    if (at < from)
-        return address;
-    const qsizetype colon = address.indexOf(':', from);
-    if (colon < 0 || colon > at)
-        return address;
-    return address.first(colon + 1) + "***" + address.sliced(at);
+    sink.written = 0;
+    return ::ftruncate(sink.fd.get(), 0) == 0 && ::lseek(sink.fd.get(), 0, SEEK_SET) == 0;
 }
 
 // The whole file in one read where it can: a check run reads one file per page, so the plain
@@ -158,6 +147,8 @@ struct CurlDownloadService::Download
     QByteArray fetched; // where it is fetched: https when the site asked for it
     bool remembered = false;
     bool fellBack = false;
+    bool freshLookUp = false; // the name failed ahead: the DNS cache has nothing to say
+    long upgrades = 0;        // redirects asked again at https, counted as redirects
     QByteArray target;
     QByteArray partial;
     BodySink sink;
@@ -168,6 +159,7 @@ struct CurlDownloadService::Download
     WebAddress url{nullptr, curl_url_cleanup};
     char errorText[CURL_ERROR_SIZE] = {};
     FirstAnswer firstAnswer;
+    HttpsMemory::Transfer hsts;
     // Last, so that it goes first: it uses the address, the buffers and the sink above.
     CurlEasy handle;
 };
@@ -177,11 +169,19 @@ CurlDownloadService::CurlDownloadService(DownloadLimits limits) : m_limits(limit
     initCurlOnce();
     m_share.reset(curl_share_init());
     m_multi.reset(curl_multi_init());
-    if (m_share) {
-        curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-        curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    // Without its DNS cache the share would only hide the look-ahead's work from the downloads.
+    if (m_share &&
+        (curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK ||
+         curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) !=
+             CURLSHE_OK))
+        m_share.reset();
+    m_https = std::make_unique<HttpsMemory>(m_limits.httpsMemoryDirectory, m_limits.clock);
+    for (const QByteArray& entry : m_limits.connectTo) {
+        // The list's head stays the same once there is one.
+        curl_slist* list = curl_slist_append(m_connectTo.get(), entry.constData());
+        if (list && list != m_connectTo.get())
+            m_connectTo.reset(list);
     }
-    m_https = std::make_unique<HttpsMemory>(m_limits.httpsMemoryDirectory);
     m_timer.setSingleShot(true);
     QObject::connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
     // Without its callbacks the multi handle would need polling: there is no download then.
@@ -194,7 +194,8 @@ CurlDownloadService::CurlDownloadService(DownloadLimits limits) : m_limits(limit
     if (m_multi)
         m_lookAhead = std::make_unique<LookAhead>(
             m_multi.get(), proxyConfigured() ? 0 : m_limits.lookAheadHosts,
-            long(m_limits.connectTimeout.count()), m_share.get());
+            long(m_limits.connectTimeout.count()), m_share.get(),
+            [this](const QByteArray& address) { return m_https->addressToFetch(address); });
 }
 
 CurlDownloadService::~CurlDownloadService()
@@ -284,13 +285,10 @@ void CurlDownloadService::collectEnds()
 
 void CurlDownloadService::lookAhead(const QByteArrayList& addresses)
 {
-    // The look-ahead gets ready for the address each page will really be fetched at.
-    QByteArrayList fetched;
-    fetched.reserve(addresses.size());
-    for (const QByteArray& address : addresses)
-        fetched << m_https->addressToFetch(address);
+    // The look-ahead gets ready for the address each page will really be fetched at, which it
+    // asks for when the page's turn comes near.
     if (m_lookAhead)
-        m_lookAhead->setUpcoming(fetched);
+        m_lookAhead->setUpcoming(addresses);
     if (addresses.isEmpty())
         m_https->save();
 }
@@ -312,16 +310,11 @@ void CurlDownloadService::download(const QByteArray& address, const QString& loc
                forLog(fetched).constData());
     // Every page takes its turn, also one whose download cannot begin, so that the pages after
     // it still get ready.
-    const QString known = m_lookAhead ? m_lookAhead->startTurn(fetched) : QString();
+    const bool freshLookUp = m_lookAhead && m_lookAhead->startTurn(address, fetched);
     // A NUL byte (a damaged list) would cut the address short: fetch nothing rather than
     // another page.
     if (address.contains('\0')) {
         setErrorString(QStringLiteral("Not a valid address"));
-        callLater(std::move(done), false);
-        return;
-    }
-    if (!known.isEmpty()) {
-        fail(address, known, "looked up before in this run");
         callLater(std::move(done), false);
         return;
     }
@@ -330,6 +323,7 @@ void CurlDownloadService::download(const QByteArray& address, const QString& loc
     current->address = address;
     current->fetched = fetched;
     current->remembered = remembered;
+    current->freshLookUp = freshLookUp;
     current->target = QFile::encodeName(localFile);
     current->partial = current->target + ".part";
     current->sink.limit = m_limits.maxBodyBytes;
@@ -372,6 +366,7 @@ void CurlDownloadService::callLater(Done done, bool kept)
 
 void CurlDownloadService::finish(bool kept)
 {
+    endTransfer();
     const std::unique_ptr<Download> current = std::move(m_current);
     BodySink& sink = current->sink;
     if (!sink.fd.close() && kept) {
@@ -432,14 +427,16 @@ bool CurlDownloadService::startTransfer(const QByteArray& address, bool mayUsePr
     // what the download relies on: one that this libcurl refuses fails the download rather than
     // letting it go ahead without. Those that only tune its pace are tried and let go.
     bool applied = true;
-    const auto trySet = [&](CURLoption option, auto value) {
-        const CURLcode code = curl_easy_setopt(h, option, value);
+    const auto refused = [&](CURLoption option, CURLcode code) {
         if (code != CURLE_OK) {
             const curl_easyoption* known = curl_easy_option_by_id(option);
             qCInfo(lcFetch, "%s: libcurl refused option %s: %s", forLog(address).constData(),
                    known ? known->name : "?", curl_easy_strerror(code));
         }
-        return code == CURLE_OK;
+        return code != CURLE_OK;
+    };
+    const auto trySet = [&](CURLoption option, auto value) {
+        return !refused(option, curl_easy_setopt(h, option, value));
     };
     const auto set = [&](CURLoption option, auto value) {
         if (applied)
@@ -468,6 +465,16 @@ bool CurlDownloadService::startTransfer(const QByteArray& address, bool mayUsePr
     set(CURLOPT_HEADERDATA, &d.firstAnswer);
     if (!m_limits.trustedCertificates.isEmpty())
         set(CURLOPT_CAINFO, QFile::encodeName(m_limits.trustedCertificates).constData());
+    if (m_connectTo)
+        set(CURLOPT_CONNECT_TO, m_connectTo.get());
+    // A name whose look-up failed ahead is asked again, whatever the cache kept of it.
+    if (d.freshLookUp)
+        set(CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+    // A site's wish for https is kept like the other protections.
+    if (applied) {
+        const auto [option, code] = m_https->useFor(h, address, d.hsts);
+        applied = !refused(option, code);
+    }
     if (!applied) {
         // The refused option has been logged already.
         setErrorString(QStringLiteral("This computer's libcurl cannot fetch pages safely"));
@@ -480,7 +487,6 @@ bool CurlDownloadService::startTransfer(const QByteArray& address, bool mayUsePr
     trySet(CURLOPT_QUICK_EXIT, 1L);
     if (m_share)
         trySet(CURLOPT_SHARE, m_share.get());
-    m_https->useFor(h);
 
     // The pages after this one get ready while it downloads; this one may take the connection
     // opened for it while the page before downloaded.
@@ -494,28 +500,47 @@ bool CurlDownloadService::startTransfer(const QByteArray& address, bool mayUsePr
     return true;
 }
 
+void CurlDownloadService::endTransfer()
+{
+    Download& d = *m_current;
+    if (!d.handle)
+        return;
+    curl_multi_remove_handle(m_multi.get(), d.handle.get());
+    d.handle.reset();
+    m_https->takeBack(d.hsts);
+}
+
 void CurlDownloadService::transferEnded(CURLcode result)
 {
     Download& d = *m_current;
-    curl_multi_remove_handle(m_multi.get(), d.handle.get());
-    const bool answered = d.firstAnswer.answers > 0;
     Transfer outcome = judge(result);
-    d.handle.reset();
+    long status = 0;
+    curl_easy_getinfo(d.handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    const QByteArray upgraded = d.hsts.upgraded;
+    endTransfer();
+    if (outcome == Transfer::Upgrade) {
+        if (++d.upgrades <= m_limits.maxRedirects && restartBody(d.sink) &&
+            startTransfer(upgraded, false))
+            return;
+        fail(d.address, reasonFor(CURLE_TOO_MANY_REDIRECTS, nullptr));
+        outcome = Transfer::Failed;
+    }
     if (outcome == Transfer::Again) {
         if (startTransfer(d.fetched, false))
             return;
         outcome = Transfer::Failed;
     }
-    if (outcome == Transfer::Failed && d.remembered && !d.fellBack && !answered && !d.sink.failed) {
-        // The https address of a remembered redirect failed before any answer: the page is
-        // fetched where the list says, as before, and the redirect is forgotten. A site under
-        // HSTS gets no such second try: that is what HSTS is for.
+    const bool page = outcome == Transfer::Done && status >= 200 && status <= 299;
+    if (!page && d.remembered && !d.fellBack && !d.sink.failed) {
+        // The https address of a remembered redirect did not give the page: it is fetched where
+        // the list says, as before, and the redirect is forgotten. A site under HSTS gets no
+        // such second try: that is what HSTS is for.
         qCInfo(lcFetch, "%s: %s failed, fetched as listed", forLog(d.address).constData(),
                forLog(d.fetched).constData());
         m_https->forgetRedirect(d.address);
         setErrorString({});
         d.fellBack = true;
-        if (startTransfer(d.address, false))
+        if (restartBody(d.sink) && startTransfer(d.address, false))
             return;
     }
     finish(outcome == Transfer::Done);
@@ -536,6 +561,8 @@ CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
         if (headerBytes == 0 && d.sink.written == 0)
             return Transfer::Again;
     }
+    if (result == CURLE_ABORTED_BY_CALLBACK && !d.hsts.upgraded.isEmpty())
+        return Transfer::Upgrade;
     if (result != CURLE_OK) {
         // The body's own failure (too large, a full disk) is told by download(), which knows it.
         if (result == CURLE_FILESIZE_EXCEEDED)

@@ -73,6 +73,11 @@ struct DownloadLimits
     QString httpsMemoryDirectory;
     // The certificates to trust, a file of PEM certificates; empty for the system's.
     QString trustedCertificates;
+    // Where the downloads connect instead, as curl's --connect-to ("HOST:PORT:TO:TO-PORT"):
+    // tests reach default ports and made-up names on 127.0.0.1 without asking any DNS.
+    QByteArrayList connectTo;
+    // Seconds since the epoch, for what the https memory keeps; empty for the system's clock.
+    std::function<qint64()> clock;
 };
 
 // HTTP and HTTPS only (redirects included), certificates verified, bodies decoded, statuses of
@@ -99,10 +104,14 @@ private:
         Failed,
         // The connection prepared ahead died before any answer: the page is fetched afresh.
         Again,
+        // A redirect led to an http address whose host asked for https: asked there instead.
+        Upgrade,
     };
     // False when the transfer could not begin; why is in errorString().
     bool startTransfer(const QByteArray& address, bool mayUsePrepared);
     void transferEnded(CURLcode result);
+    // The transfer's handle goes, and libcurl hands back what it learnt of HSTS.
+    void endTransfer();
     Transfer judge(CURLcode result);
     void finish(bool kept);
     void callLater(Done done, bool kept);
@@ -121,6 +130,8 @@ private:
     CurlShare m_share;
     CurlMulti m_multi;
     std::unique_ptr<HttpsMemory> m_https;
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> m_connectTo{nullptr,
+                                                                            curl_slist_free_all};
     std::unique_ptr<LookAhead> m_lookAhead;
     std::unique_ptr<Download> m_current;
     QTimer m_timer;

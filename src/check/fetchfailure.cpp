@@ -7,6 +7,24 @@
 #include <map>
 #include <memory>
 
+// The address as a log line shows it: a password in it (user:password@host) becomes "***",
+// since logs are pasted into bug reports.
+QByteArray forLog(const QByteArray& address)
+{
+    const qsizetype schemeEnd = address.indexOf("://");
+    const qsizetype from = schemeEnd < 0 ? 0 : schemeEnd + 3;
+    qsizetype authorityEnd = from;
+    while (authorityEnd < address.size() && !QByteArrayView("/?#").contains(address[authorityEnd]))
+        ++authorityEnd;
+    const qsizetype at = address.lastIndexOf('@', authorityEnd - 1);
+    if (at < from)
+        return address;
+    const qsizetype colon = address.indexOf(':', from);
+    if (colon < 0 || colon > at)
+        return address;
+    return address.first(colon + 1) + "***" + address.sliced(at);
+}
+
 QString notKeptText(int error)
 {
     return QStringLiteral("The page could not be kept on this computer: %1")

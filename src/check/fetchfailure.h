@@ -3,9 +3,13 @@
 // shown on a failed row's mark and written to the fetch log.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <curl/curl.h>
+
+// The address as a log line shows it: a password in it (user:password@host) becomes "***".
+QByteArray forLog(const QByteArray& address);
 
 // The disk refused the page (errno `error`).
 QString notKeptText(int error);

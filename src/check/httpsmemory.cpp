@@ -5,11 +5,13 @@
 #include "webaddress.h"
 #include "wholefile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QTimeZone>
 
+#include <chrono>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -17,6 +19,8 @@ constexpr char HstsFile[] = "hsts.txt";
 constexpr char RedirectsFile[] = "https-redirects.txt";
 // As browsers keep a permanent redirect: for a while, not for ever.
 constexpr int RedirectDays = 30;
+// The string libcurl uses for an entry that never expires.
+constexpr char Unlimited[] = "unlimited";
 
 QList<QByteArray> linesOf(const QString& path)
 {
@@ -43,51 +47,94 @@ QByteArray part(const WebAddress& url, CURLUPart which)
     return value;
 }
 
-QDateTime hstsExpiry(const QByteArray& expire)
+// The seconds since the epoch of a time as libcurl writes it ("20260101 12:00:00", UTC, or
+// "unlimited"); -1 when it is none.
+qint64 secondsOf(const QByteArray& expire)
 {
-    // libcurl writes the time in UTC.
-    const QDateTime parsed =
-        QDateTime::fromString(QString::fromLatin1(expire), QStringLiteral("yyyyMMdd HH:mm:ss"));
-    return QDateTime(parsed.date(), parsed.time(), QTimeZone::utc());
+    if (expire == Unlimited)
+        return std::numeric_limits<qint64>::max();
+    const qsizetype space = expire.indexOf(' ');
+    if (space < 8 || expire.size() != space + 9 || expire[space + 3] != ':' ||
+        expire[space + 6] != ':')
+        return -1;
+    bool ok = true;
+    const auto number = [&](qsizetype from, qsizetype length) {
+        int value = 0;
+        for (qsizetype i = from; i < from + length; ++i) {
+            ok = ok && expire[i] >= '0' && expire[i] <= '9';
+            value = value * 10 + (expire[i] - '0');
+        }
+        return value;
+    };
+    // A year past 9999 is as good as for ever.
+    if (space > 8)
+        return std::numeric_limits<qint64>::max();
+    using namespace std::chrono;
+    const year_month_day date{year(number(0, 4)), month(unsigned(number(4, 2))),
+                              day(unsigned(number(6, 2)))};
+    const int hours = number(space + 1, 2), minutes = number(space + 4, 2),
+              seconds = number(space + 7, 2);
+    if (!ok || !date.ok() || hours > 23 || minutes > 59 || seconds > 60)
+        return -1;
+    return duration_cast<std::chrono::seconds>(sys_days(date).time_since_epoch()).count() +
+           hours * 3600 + minutes * 60 + seconds;
 }
-
-// The string libcurl uses for an entry that never expires.
-constexpr char Unlimited[] = "unlimited";
 
 CURLSTScode readHsts(CURL*, curl_hstsentry* entry, void* clientp)
 {
-    return static_cast<HttpsMemory*>(clientp)->readHsts(entry);
+    auto* transfer = static_cast<HttpsMemory::Transfer*>(clientp);
+    return transfer->memory->readHsts(*transfer, entry);
 }
 
-CURLSTScode writeHsts(CURL*, curl_hstsentry* entry, curl_index* index, void* clientp)
+int checkRequest(void* clientp, char*, char*, int, int)
 {
-    static_cast<HttpsMemory*>(clientp)->writeHsts(entry, index);
+    auto* transfer = static_cast<HttpsMemory::Transfer*>(clientp);
+    return transfer->memory->mayAsk(*transfer) ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
+}
+
+CURLSTScode writeHsts(CURL*, curl_hstsentry* entry, curl_index*, void* clientp)
+{
+    auto* transfer = static_cast<HttpsMemory::Transfer*>(clientp);
+    transfer->memory->writeHsts(*transfer, entry);
     return CURLSTS_OK;
+}
+
+// The port as written, empty for the scheme's own: http://h/ and https://h/ name one site.
+QByteArray portOf(const WebAddress& url, const char* schemePort)
+{
+    const QByteArray port = part(url, CURLUPART_PORT);
+    return port == schemePort ? QByteArray() : port;
 }
 
 } // namespace
 
-HttpsMemory::HttpsMemory(QString directory) : m_directory(std::move(directory))
+HttpsMemory::HttpsMemory(QString directory, Clock now)
+    : m_directory(std::move(directory)),
+      m_now(now ? std::move(now) : Clock([] { return QDateTime::currentSecsSinceEpoch(); }))
+{}
+
+void HttpsMemory::load()
 {
-    if (m_directory.isEmpty())
+    // Read at the first fetch rather than at start: a big memory does not slow the start.
+    if (m_loaded || m_directory.isEmpty())
         return;
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    m_loaded = true;
+    const qint64 now = m_now();
     // One entry a line, its fields split by blanks; anything else is left out.
     for (const QByteArray& line : linesOf(QDir(m_directory).filePath(HstsFile))) {
         const QList<QByteArray> fields = line.simplified().split(' ');
         if ((fields.size() != 4 && fields.size() != 3) || fields[0].isEmpty())
             continue;
         const QByteArray expire = fields.size() == 4 ? fields[2] + ' ' + fields[3] : fields[2];
-        if (expire != Unlimited && !(hstsExpiry(expire) > now))
-            continue;
-        m_hsts.insert(fields[0].toLower(), {fields[1] == "1", expire});
+        const qint64 until = secondsOf(expire);
+        if (until > now)
+            m_hsts.insert(fields[0].toLower(), {fields[1] == "1", until, expire});
     }
     for (const QByteArray& line : linesOf(QDir(m_directory).filePath(RedirectsFile))) {
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() != 3)
             continue;
-        const QDateTime until =
-            QDateTime::fromSecsSinceEpoch(fields[2].toLongLong(), QTimeZone::utc());
+        const qint64 until = fields[2].toLongLong();
         if (until > now && fields[1].startsWith("https://"))
             m_redirects.insert(fields[0], {fields[1], until});
     }
@@ -97,40 +144,64 @@ void HttpsMemory::save()
 {
     if (m_directory.isEmpty() || !m_changed || !QDir().mkpath(m_directory))
         return;
+    const qint64 now = m_now();
     QByteArray hsts;
     for (auto it = m_hsts.cbegin(); it != m_hsts.cend(); ++it)
-        hsts += it.key() + ' ' + (it->subdomains ? "1 " : "0 ") + it->expire + '\n';
+        if (it->until > now)
+            hsts += it.key() + ' ' + (it->subdomains ? "1 " : "0 ") + it->expire + '\n';
     writeLines(QDir(m_directory).filePath(HstsFile), hsts);
     QByteArray redirects;
     for (auto it = m_redirects.cbegin(); it != m_redirects.cend(); ++it)
-        redirects +=
-            it.key() + ' ' + it->to + ' ' + QByteArray::number(it->until.toSecsSinceEpoch()) + '\n';
+        if (it->until > now)
+            redirects += it.key() + ' ' + it->to + ' ' + QByteArray::number(it->until) + '\n';
     writeLines(QDir(m_directory).filePath(RedirectsFile), redirects);
     m_changed = false;
 }
 
-bool HttpsMemory::underHsts(const QByteArray& host) const
+const HttpsMemory::Hsts* HttpsMemory::liveHsts(const QByteArray& host)
+{
+    const auto hsts = m_hsts.find(host);
+    if (hsts == m_hsts.end())
+        return nullptr;
+    if (hsts->until > m_now())
+        return &*hsts;
+    m_hsts.erase(hsts);
+    m_changed = true;
+    return nullptr;
+}
+
+bool HttpsMemory::underHsts(const QByteArray& host)
 {
     const QByteArray name = host.toLower();
-    if (m_hsts.contains(name))
+    if (liveHsts(name))
         return true;
     for (qsizetype dot = name.indexOf('.'); dot >= 0; dot = name.indexOf('.', dot + 1)) {
-        const auto parent = m_hsts.constFind(name.mid(dot + 1));
-        if (parent != m_hsts.cend() && parent->subdomains)
+        const Hsts* parent = liveHsts(name.mid(dot + 1));
+        if (parent && parent->subdomains)
             return true;
     }
     return false;
 }
 
-QByteArray HttpsMemory::addressToFetch(const QByteArray& address, bool* remembered) const
+QByteArray HttpsMemory::addressToFetch(const QByteArray& address, bool* remembered)
 {
+    load();
     if (remembered)
         *remembered = false;
-    if (const auto redirect = m_redirects.constFind(address); redirect != m_redirects.cend()) {
-        if (remembered)
-            *remembered = true;
-        return redirect->to;
+    if (const auto redirect = m_redirects.find(address); redirect != m_redirects.end()) {
+        if (redirect->until > m_now()) {
+            if (remembered)
+                *remembered = true;
+            return redirect->to;
+        }
+        m_redirects.erase(redirect);
+        m_changed = true;
     }
+    return upgradedByHsts(address);
+}
+
+QByteArray HttpsMemory::upgradedByHsts(const QByteArray& address)
+{
     if (m_hsts.isEmpty())
         return address;
     const WebAddress url = parseWebAddress(address);
@@ -146,16 +217,19 @@ QByteArray HttpsMemory::addressToFetch(const QByteArray& address, bool* remember
 
 void HttpsMemory::rememberRedirect(const QByteArray& from, const QByteArray& to)
 {
+    load();
     const WebAddress a = parseWebAddress(from);
     const WebAddress b = parseWebAddress(to);
-    if (part(a, CURLUPART_SCHEME).toLower() != "http" ||
+    const auto secret = [](const WebAddress& url) {
+        return !part(url, CURLUPART_USER).isEmpty() || !part(url, CURLUPART_PASSWORD).isEmpty();
+    };
+    if (!a || !b || secret(a) || secret(b) || part(a, CURLUPART_SCHEME).toLower() != "http" ||
         part(b, CURLUPART_SCHEME).toLower() != "https" ||
         part(a, CURLUPART_HOST).toLower() != part(b, CURLUPART_HOST).toLower() ||
-        part(a, CURLUPART_PATH) != part(b, CURLUPART_PATH) ||
+        portOf(a, "80") != portOf(b, "443") || part(a, CURLUPART_PATH) != part(b, CURLUPART_PATH) ||
         part(a, CURLUPART_QUERY) != part(b, CURLUPART_QUERY))
         return;
-    m_redirects.insert(
-        from, {part(b, CURLUPART_URL), QDateTime::currentDateTimeUtc().addDays(RedirectDays)});
+    m_redirects.insert(from, {part(b, CURLUPART_URL), m_now() + RedirectDays * 24 * 3600});
     m_changed = true;
 }
 
@@ -164,21 +238,70 @@ void HttpsMemory::forgetRedirect(const QByteArray& from)
     m_changed = m_redirects.remove(from) > 0 || m_changed;
 }
 
-void HttpsMemory::useFor(CURL* handle)
+std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const QByteArray& address,
+                                                    Transfer& transfer)
 {
-    if (curl_easy_setopt(handle, CURLOPT_HSTS_CTRL, long(CURLHSTS_ENABLE)) != CURLE_OK)
-        return;
-    m_reading = m_hsts.keys();
-    curl_easy_setopt(handle, CURLOPT_HSTSREADFUNCTION, ::readHsts);
-    curl_easy_setopt(handle, CURLOPT_HSTSREADDATA, this);
-    curl_easy_setopt(handle, CURLOPT_HSTSWRITEFUNCTION, ::writeHsts);
-    curl_easy_setopt(handle, CURLOPT_HSTSWRITEDATA, this);
+    load();
+    transfer = {};
+    transfer.memory = this;
+    transfer.handle = handle;
+    if (!m_hsts.isEmpty()) {
+        // The host and the domains above it, whose includeSubDomains libcurl applies: a few
+        // look-ups, whatever the memory holds.
+        const QByteArray host = part(parseWebAddress(address), CURLUPART_HOST).toLower();
+        for (qsizetype from = 0; from >= 0 && from < host.size();) {
+            if (liveHsts(host.mid(from)))
+                transfer.toHand << host.mid(from);
+            const qsizetype dot = host.indexOf('.', from);
+            from = dot < 0 ? -1 : dot + 1;
+        }
+    }
+    CURLcode code = curl_easy_setopt(handle, CURLOPT_HSTS_CTRL, long(CURLHSTS_ENABLE));
+    if (code != CURLE_OK)
+        return {CURLOPT_HSTS_CTRL, code};
+    if ((code = curl_easy_setopt(handle, CURLOPT_HSTSREADFUNCTION, ::readHsts)) != CURLE_OK)
+        return {CURLOPT_HSTSREADFUNCTION, code};
+    if ((code = curl_easy_setopt(handle, CURLOPT_HSTSREADDATA, &transfer)) != CURLE_OK)
+        return {CURLOPT_HSTSREADDATA, code};
+    if ((code = curl_easy_setopt(handle, CURLOPT_HSTSWRITEFUNCTION, ::writeHsts)) != CURLE_OK)
+        return {CURLOPT_HSTSWRITEFUNCTION, code};
+    if ((code = curl_easy_setopt(handle, CURLOPT_HSTSWRITEDATA, &transfer)) != CURLE_OK)
+        return {CURLOPT_HSTSWRITEDATA, code};
+    if ((code = curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, ::checkRequest)) != CURLE_OK)
+        return {CURLOPT_PREREQFUNCTION, code};
+    if ((code = curl_easy_setopt(handle, CURLOPT_PREREQDATA, &transfer)) != CURLE_OK)
+        return {CURLOPT_PREREQDATA, code};
+    return {CURLOPT_HSTS_CTRL, CURLE_OK};
 }
 
-CURLSTScode HttpsMemory::readHsts(curl_hstsentry* entry)
+bool HttpsMemory::mayAsk(Transfer& transfer)
 {
-    while (!m_reading.isEmpty()) {
-        const QByteArray host = m_reading.takeFirst();
+    const char* asked = nullptr;
+    if (m_hsts.isEmpty() ||
+        curl_easy_getinfo(transfer.handle, CURLINFO_EFFECTIVE_URL, &asked) != CURLE_OK || !asked)
+        return true;
+    const QByteArray address(asked);
+    const QByteArray upgraded = upgradedByHsts(address);
+    if (upgraded == address)
+        return true;
+    transfer.upgraded = upgraded;
+    return false;
+}
+
+void HttpsMemory::takeBack(Transfer& transfer)
+{
+    // libcurl hands back what it keeps, one entry a call, and nothing at all when it keeps
+    // nothing: what it was handed is compared with what came back, never the other way round.
+    for (const QByteArray& host : transfer.handed)
+        if (!transfer.handedBack.contains(host))
+            m_changed = m_hsts.remove(host) > 0 || m_changed;
+    transfer = {};
+}
+
+CURLSTScode HttpsMemory::readHsts(Transfer& transfer, curl_hstsentry* entry)
+{
+    while (!transfer.toHand.isEmpty()) {
+        const QByteArray host = transfer.toHand.takeFirst();
         const auto hsts = m_hsts.constFind(host);
         if (hsts == m_hsts.cend() || size_t(host.size()) + 1 > entry->namelen)
             continue;
@@ -186,35 +309,23 @@ CURLSTScode HttpsMemory::readHsts(curl_hstsentry* entry)
         entry->includeSubDomains = hsts->subdomains;
         std::strncpy(entry->expire, hsts->expire.constData(), sizeof entry->expire - 1);
         entry->expire[sizeof entry->expire - 1] = '\0';
+        transfer.handed << host;
         return CURLSTS_OK;
     }
     return CURLSTS_DONE;
 }
 
-void HttpsMemory::writeHsts(const curl_hstsentry* entry, const curl_index* index)
+void HttpsMemory::writeHsts(Transfer& transfer, const curl_hstsentry* entry)
 {
-    // libcurl was handed every entry when the transfer began, and hands back all it keeps:
-    // an entry it dropped (a site that sent max-age=0) is dropped here too.
-    if (index->index == 0)
-        m_writing.clear();
-    m_writing.insert(QByteArray(entry->name).toLower(),
-                     {entry->includeSubDomains != 0, QByteArray(entry->expire)});
-    if (index->index + 1 < index->total)
+    const QByteArray host = QByteArray(entry->name).toLower();
+    const QByteArray expire(entry->expire);
+    const qint64 until = secondsOf(expire);
+    transfer.handedBack << host;
+    if (until <= m_now())
         return;
-    const auto same = [](const QHash<QByteArray, Hsts>& a, const QHash<QByteArray, Hsts>& b) {
-        if (a.size() != b.size())
-            return false;
-        for (auto it = a.cbegin(); it != a.cend(); ++it) {
-            const auto other = b.constFind(it.key());
-            if (other == b.cend() || other->subdomains != it->subdomains ||
-                other->expire != it->expire)
-                return false;
-        }
-        return true;
-    };
-    if (!same(m_writing, m_hsts)) {
-        m_hsts = std::move(m_writing);
+    Hsts& kept = m_hsts[host];
+    if (kept.subdomains != (entry->includeSubDomains != 0) || kept.expire != expire) {
+        kept = {entry->includeSubDomains != 0, until, expire};
         m_changed = true;
     }
-    m_writing.clear();
 }

@@ -2,7 +2,6 @@
 // Look-ups and connections ahead of the check run, on libcurl's own resolver and sockets.
 #include "lookahead.h"
 
-#include "fetchfailure.h"
 #include "webaddress.h"
 
 #include <arpa/inet.h>
@@ -120,8 +119,10 @@ int connectedForDownload(void* clientp, curl_socket_t socket, curlsocktype)
 
 } // namespace
 
-LookAhead::LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs, CURLSH* share)
-    : m_multi(multi), m_share(share), m_lookUps(lookUps), m_connectTimeoutMs(connectTimeoutMs)
+LookAhead::LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs, CURLSH* share,
+                     FetchedAs fetchedAs)
+    : m_multi(multi), m_share(share), m_lookUps(lookUps), m_connectTimeoutMs(connectTimeoutMs),
+      m_fetchedAs(std::move(fetchedAs))
 {}
 
 LookAhead::~LookAhead()
@@ -133,19 +134,15 @@ void LookAhead::setUpcoming(const QByteArrayList& addresses)
 {
     m_upcoming.clear();
     m_considered = 0;
-    if (m_lookUps > 0) {
-        for (const QByteArray& address : addresses) {
-            const std::optional<Host> host = hostOf(address);
-            m_upcoming.push_back({address, host ? host->key : QByteArray(), host && host->numeric});
-        }
-    }
+    if (m_lookUps > 0)
+        m_upcoming.assign(addresses.cbegin(), addresses.cend());
     if (!addresses.isEmpty())
         return;
     while (!m_inFlight.empty())
         drop(m_inFlight.begin());
     m_lookedUp.clear();
     m_fetched.clear();
-    m_missing.clear();
+    m_failed.clear();
     closeReady();
 }
 
@@ -164,9 +161,9 @@ void LookAhead::drop(std::list<Prepared>::iterator prepared)
     m_inFlight.erase(prepared);
 }
 
-void LookAhead::prepare(const Upcoming& upcoming, bool connect)
+void LookAhead::prepare(const QByteArray& fetched, bool connect)
 {
-    const std::optional<Host> host = hostOf(upcoming.address);
+    const std::optional<Host> host = hostOf(fetched);
     if (!host)
         return;
     Prepared& prepared = m_inFlight.emplace_back();
@@ -189,18 +186,15 @@ void LookAhead::prepare(const Upcoming& upcoming, bool connect)
         m_inFlight.pop_back();
 }
 
-QString LookAhead::startTurn(const QByteArray& address)
+bool LookAhead::startTurn(const QByteArray& address, const QByteArray& fetched)
 {
     if (m_lookUps <= 0)
-        return {};
-    QByteArray current;
-    if (!m_upcoming.empty() && m_upcoming.front().address == address) {
-        current = m_upcoming.front().host;
+        return false;
+    if (!m_upcoming.empty() && m_upcoming.front() == address) {
         m_upcoming.pop_front();
         m_considered -= m_considered > 0;
-    } else {
-        current = hostOf(address).value_or(Host()).key;
     }
+    const QByteArray current = hostOf(fetched).value_or(Host()).key;
     if (m_ready.isOpen() && m_readyFor != current)
         closeReady();
     if (!current.isEmpty())
@@ -214,27 +208,32 @@ QString LookAhead::startTurn(const QByteArray& address)
     }
 
     if (!m_upcoming.empty()) {
-        const Upcoming& next = m_upcoming.front();
+        const QByteArray nextFetched =
+            m_fetchedAs ? m_fetchedAs(m_upcoming.front()) : m_upcoming.front();
+        const QByteArray next = hostOf(nextFetched).value_or(Host()).key;
         const bool connecting = std::any_of(m_inFlight.begin(), m_inFlight.end(),
                                             [](const Prepared& p) { return p.connect; });
         // libcurl keeps the connection of a host fetched before: one opened now would be
-        // closed unused.
-        if (!next.host.isEmpty() && !m_fetched.contains(next.host) &&
-            !m_missing.contains(next.host) && !connecting && m_readyFor != next.host)
-            prepare(next, true);
+        // closed unused. A name that failed ahead is left to the download's own look-up.
+        if (!next.isEmpty() && !m_fetched.contains(next) && !m_failed.contains(next) &&
+            !connecting && m_readyFor != next)
+            prepare(nextFetched, true);
     }
     int lookingUp = int(std::count_if(m_inFlight.begin(), m_inFlight.end(),
                                       [](const Prepared& p) { return !p.connect; }));
     for (; m_considered < m_upcoming.size() && lookingUp < m_lookUps; ++m_considered) {
-        const Upcoming& upcoming = m_upcoming[m_considered];
-        if (upcoming.host.isEmpty() || upcoming.numeric || upcoming.host == current ||
-            m_lookedUp.contains(upcoming.host))
+        // Worked out now, not when the run began: a site may have asked for https since.
+        const QByteArray upcoming =
+            m_fetchedAs ? m_fetchedAs(m_upcoming[m_considered]) : m_upcoming[m_considered];
+        const std::optional<Host> host = hostOf(upcoming);
+        if (!host || host->numeric || host->key == current || m_lookedUp.contains(host->key))
             continue;
-        m_lookedUp << upcoming.host;
+        m_lookedUp.insert(host->key);
         prepare(upcoming, false);
         ++lookingUp;
     }
-    return m_missing.value(current);
+    // Once: the download's own look-up says what holds now, for the rows after it too.
+    return m_failed.remove(current);
 }
 
 void LookAhead::offerPrepared(CURL* handle)
@@ -290,10 +289,9 @@ bool LookAhead::finished(CURL* handle, CURLcode result)
                      [handle](const Prepared& p) { return p.handle.get() == handle; });
     if (prepared == m_inFlight.end())
         return false;
-    // A name that does not exist is not asked for again in this run: its rows fail with the
-    // same reason.
+    // Asked again at its turn: a DNS server that did not answer now may answer then.
     if (result == CURLE_COULDNT_RESOLVE_HOST)
-        m_missing.insert(prepared->host, reasonFor(result, handle));
+        m_failed.insert(prepared->host);
     curl_socket_t connected = CURL_SOCKET_BAD;
     if (prepared->connect && result == CURLE_OK &&
         curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &connected) == CURLE_OK &&

@@ -6,15 +6,14 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
-#include <QHash>
 #include <QSet>
-#include <QString>
 
 #include "handles.h"
 
 #include <curl/curl.h>
 
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <vector>
@@ -22,21 +21,28 @@
 class LookAhead
 {
 public:
+    // The address a page will really be fetched at (https when the site asked for it), asked
+    // when the page is prepared, so that what was learnt meanwhile counts.
+    using FetchedAs = std::function<QByteArray(const QByteArray& address)>;
+
     // Works on the download service's multi handle, whose DNS cache the downloads use.
     // `lookUps`: how many names may be looked up at once; 0 prepares nothing.
-    LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs, CURLSH* share = nullptr);
+    LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs, CURLSH* share = nullptr,
+              FetchedAs fetchedAs = {});
     ~LookAhead();
     LookAhead(const LookAhead&) = delete;
     LookAhead& operator=(const LookAhead&) = delete;
 
-    // The addresses the next downloads will ask for, in their order. An empty list closes
+    // The addresses of the next downloads as listed, in their order. An empty list closes
     // every prepared connection and abandons every look-up.
     void setUpcoming(const QByteArrayList& addresses);
 
-    // The turn of `address` has come, whether or not its download can begin: gets the pages
-    // after it ready. Returns why the page cannot be fetched when that is known already (its
-    // host name was looked up in this run and does not exist), or an empty text.
-    QString startTurn(const QByteArray& address);
+    // The turn of `address` (as listed; fetched at `fetched`) has come, whether or not its
+    // download can begin: gets the pages after it ready. True at the first turn of a host whose
+    // name failed to be looked up ahead: the download looks it up afresh rather than take a
+    // failure that may have passed (libcurl does not tell a name that does not exist from a
+    // DNS server that did not answer).
+    bool startTurn(const QByteArray& address, const QByteArray& fetched);
 
     // Offers the download on `handle` the connection prepared for its host, which it takes if
     // it is alive.
@@ -66,15 +72,7 @@ public:
     bool takeHandedOver(curl_socket_t socket);
 
 private:
-    // An address to come, with its host worked out once: a run may hold thousands.
-    struct Upcoming
-    {
-        QByteArray address;
-        QByteArray host; // "scheme://host:port"; empty when it is no web address
-        bool numeric = false;
-    };
-
-    void prepare(const Upcoming& upcoming, bool connect);
+    void prepare(const QByteArray& fetched, bool connect);
     void drop(std::list<Prepared>::iterator prepared);
     void closeReady();
 
@@ -83,15 +81,16 @@ private:
     CURLSH* m_share;
     int m_lookUps;
     long m_connectTimeoutMs;
-    std::deque<Upcoming> m_upcoming;
+    FetchedAs m_fetchedAs;
+    std::deque<QByteArray> m_upcoming;
     // How many of the first upcoming addresses were already considered for a look-up.
     size_t m_considered = 0;
     std::list<Prepared> m_inFlight;
     // Hosts ("scheme://host:port") whose names were asked for; those fetched in this run, to
-    // which libcurl may still hold a connection; and those whose names do not exist, with why.
-    QByteArrayList m_lookedUp;
+    // which libcurl may still hold a connection; and those whose look-up ahead failed.
+    QSet<QByteArray> m_lookedUp;
     QSet<QByteArray> m_fetched;
-    QHash<QByteArray, QString> m_missing;
+    QSet<QByteArray> m_failed;
     // The connection opened for the next page's host, once it is up.
     QByteArray m_readyFor;
     FileDescriptor m_ready;

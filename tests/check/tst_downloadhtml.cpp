@@ -6,6 +6,7 @@
 #include "strip.h"
 #include "testserver.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
@@ -18,6 +19,7 @@
 #include <zstd.h>
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 namespace {
@@ -490,25 +492,28 @@ private Q_SLOTS:
     // in the same turn, and the redirect is forgotten.
     void rememberedRedirectFallsBackWhenHttpsFails()
     {
+        QTemporaryDir memory;
         auto secure = std::make_unique<TestServer>(true);
         serve("/page", 200, GoodPage.toStdString(), "text/html", *secure);
         secure->start();
         TestServer plain;
         std::atomic<int> asked{0};
-        const std::string moved = "https://localhost:" + std::to_string(secure->port()) + "/page";
         plain.http().Get("/page", [&](const httplib::Request&, httplib::Response& res) {
             if (++asked == 1) {
                 res.status = 301;
-                res.set_header("Location", moved);
+                res.set_header("Location", "https://localhost/page");
             } else {
                 res.set_content(GoodPage.toStdString(), "text/html");
             }
         });
         plain.start();
-        const QByteArray address = "http://localhost:" + QByteArray::number(plain.port()) + "/page";
-        QTemporaryDir memory;
+        // The same site: the default ports of both schemes, led to the test servers.
+        const QByteArray address = "http://localhost/page";
+        DownloadLimits limits = trustingTheTestCa(memory.path());
+        limits.connectTo = {"localhost:80:127.0.0.1:" + QByteArray::number(plain.port()),
+                            "localhost:443:127.0.0.1:" + QByteArray::number(secure->port())};
         const auto fetch = [&] {
-            CurlDownloadService service(trustingTheTestCa(memory.path()));
+            CurlDownloadService service(limits);
             return [&] {
                 PageFetcher fetcher(service, tempFile());
                 return fetchNow(fetcher, address);
@@ -522,6 +527,98 @@ private Q_SLOTS:
         QCOMPARE(asked.load(), 2);
         QCOMPARE(fetch(), ReduceHtml(GoodPage));
         QCOMPARE(asked.load(), 3);
+    }
+
+    // What is remembered of sites never gives another page than the listed address gives now.
+    // Each row teaches the memory, then fetches an address whose plain http server gives the
+    // page (its first answer at /moved, /pw and /gone is a permanent redirect to https).
+    void memoryGivesWhatTheListedAddressGives_data()
+    {
+        QTest::addColumn<QByteArrayList>("teach");
+        QTest::addColumn<bool>("restart");
+        QTest::addColumn<int>("hoursLater");
+        QTest::addColumn<QByteArray>("address");
+        const QByteArray sts = "https://localhost/sts", page = "http://localhost/page";
+        QTest::newRow("max-age=0 as the only entry")
+            << QByteArrayList{sts, sts + "0"} << true << 0 << page;
+        QTest::newRow("expiry while open") << QByteArrayList{sts} << false << 2 << page;
+        const std::pair<const char*, QByteArray> redirects[] = {
+            {"another port", "http://localhost/moved"},
+            {"a password", "http://me:pw@localhost/pw"},
+            {"a remembered https answering 404", "http://localhost/gone"}};
+        for (const auto& [row, address] : redirects)
+            QTest::newRow(row) << QByteArrayList{address} << true << 0 << address;
+    }
+
+    void memoryGivesWhatTheListedAddressGives()
+    {
+        QFETCH(QByteArrayList, teach);
+        QFETCH(bool, restart);
+        QFETCH(int, hoursLater);
+        QFETCH(QByteArray, address);
+        const std::string plainPage = "<html><body><p>The page over plain http</p></body></html>";
+        TestServer plain, secure(true);
+        std::mutex lock;
+        std::map<std::string, int> asked;
+        const auto count = [&](const std::string& what) {
+            std::lock_guard guard(lock);
+            return ++asked[what];
+        };
+        plain.http().Get(R"(/(\w+))", [&](const httplib::Request& req, httplib::Response& res) {
+            const std::map<std::string, std::string> moves = {
+                {"moved", "https://localhost:8443/moved"}, // another port
+                {"pw", "https://me:pw@localhost/pw"},
+                {"gone", "https://localhost/gone"}};
+            const auto move = moves.find(req.matches[1]);
+            if (move != moves.end() && count("plain " + move->first) == 1)
+                res.set_redirect(move->second, 301);
+            else
+                res.set_content(plainPage, "text/html");
+        });
+        secure.http().Get(R"(/(\w+))", [&](const httplib::Request& req, httplib::Response& res) {
+            if (req.matches[1].str().starts_with("sts"))
+                res.set_header("Strict-Transport-Security",
+                               req.matches[1] == "sts0" ? "max-age=0" : "max-age=3600");
+            if (req.matches[1] == "gone" && count("secure gone") > 1)
+                res.status = 404;
+            res.set_content(GoodPage.toStdString(), "text/html");
+        });
+        plain.start();
+        secure.start();
+        QTemporaryDir memory;
+        DownloadLimits limits = trustingTheTestCa(memory.path());
+        const QByteArray to = ":127.0.0.1:";
+        limits.connectTo = {"localhost:80" + to + QByteArray::number(plain.port()),
+                            "localhost:443" + to + QByteArray::number(secure.port()),
+                            "localhost:8443" + to + QByteArray::number(secure.port())};
+        qint64 later = 0;
+        limits.clock = [&later] { return QDateTime::currentSecsSinceEpoch() + later; };
+        auto service = std::make_unique<CurlDownloadService>(limits);
+        for (const QByteArray& taught : teach)
+            QVERIFY(downloadNow(*service, taught, tempFile()));
+        if (restart) {
+            service.reset();
+            service = std::make_unique<CurlDownloadService>(limits);
+        }
+        later = hoursLater * 3600;
+        PageFetcher fetcher(*service, tempFile());
+        QCOMPARE(fetchNow(fetcher, address), ReduceHtml(QByteArray::fromStdString(plainPage)));
+    }
+
+    // A name whose look-up ahead fails (an empty label fails inside the C library, no query
+    // sent) and that resolves at its turn (here through the downloads' connect-to) is fetched.
+    void nameThatFailedAheadIsLookedUpAgainAtItsTurn()
+    {
+        DownloadLimits limits;
+        limits.connectTo = {"flaky..test:80:127.0.0.1:" + QByteArray::number(m_server.port())};
+        CurlDownloadService service(limits);
+        PageFetcher fetcher(service, tempFile());
+        m_stallMs = 200;
+        fetcher.lookAhead({m_server.url("/stall"), "http://flaky..test/good"});
+        QCOMPARE(fetchNow(fetcher, m_server.url("/stall")), ReduceHtml(GoodPage));
+        m_stallMs = 0;
+        QCOMPARE(fetchNow(fetcher, "http://flaky..test/good"), ReduceHtml(GoodPage));
+        fetcher.lookAhead({});
     }
 
     void unreadableDownloadIsAFetchFailure()
