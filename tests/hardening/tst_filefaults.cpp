@@ -7,6 +7,7 @@
 #include "childprocess.h"
 #include "downloadhtml.h"
 #include "fetchnow.h"
+#include "httpsmemory.h"
 #include "lifecycle.h"
 #include "mainwindow.h"
 #include "messageboxanswerer.h"
@@ -190,6 +191,15 @@ const ChildBody firstStart("first start", [](const QStringList& args) {
     const LoadOutcome outcome = startUpWatchList(list, file);
     return report({QByteArray::number(int(outcome)) + ' ' + list.cell(1, 0) + ' ' +
                    QByteArray::number(list.Rows())});
+});
+
+// The memory of https sites saved when the disk takes only 16 bytes more. Argument: its folder.
+const ChildBody rememberOnAFullDisk("remember on a full disk", [](const QStringList& args) {
+    fileSizeLimit();
+    HttpsMemory memory(args.value(0));
+    memory.rememberRedirect("http://new.example/page", "https://new.example/page");
+    memory.save();
+    return report({});
 });
 
 // What a child reported, or nothing when it did not end normally (a crash shows up here).
@@ -456,6 +466,16 @@ private Q_SLOTS:
         QCOMPARE(report, QByteArray::number(int(LoadOutcome::DefaultNotWritten)) + ' ' +
                              DefaultSiteAddress + " 2");
         QCOMPARE(snapshot(m_dir), before);
+    }
+
+    // The cache of https sites on a disk that is as good as full: the memory it had stays
+    // whole, never a file the disk cut short.
+    void httpsMemoryOnAFullDisk()
+    {
+        const QByteArray old = "http://old.example/page https://old.example/page 4102444800\n";
+        QVERIFY(writeFile(m_dir + "/https-redirects.txt", old));
+        QCOMPARE(reportFromChild(rememberOnAFullDisk, {m_dir}, false), QByteArray());
+        QCOMPARE(readFile(m_dir + "/https-redirects.txt"), old);
     }
 
     // A logout (here its end signal) cannot write the list: the sites added since it was last
