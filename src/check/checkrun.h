@@ -21,6 +21,17 @@ inline const QString DoneStatusText = QStringLiteral(" Status:  Done");
 // Followed by why, in a few words: shown for as long as the list on disk lags behind the grid.
 inline const QString NotSavedStatusText = QStringLiteral("Status: Not saved: ");
 
+// How far a run has come, and how many of the rows checked so far got each mark that asks the
+// user to look.
+struct CheckProgress
+{
+    int sites = 0; // the site rows the run goes over
+    int checked = 0;
+    int changed = 0;  // "Yes"
+    int notFound = 0; // "Not Found"
+    int errors = 0;   // "Error"
+};
+
 // What the check run needs of the window that shows it.
 class CheckRunHost
 {
@@ -59,6 +70,7 @@ public:
     void stop();
 
     bool isRunning() const { return m_running; }
+    const CheckProgress& progress() const { return m_progress; }
 
 Q_SIGNALS:
     // `row` holds what its page says now.
@@ -85,6 +97,7 @@ private:
     bool m_saves = false;
     int m_row = 0;
     int m_rows = 0;
+    CheckProgress m_progress;
 };
 
 // What check runs fetch pages with and stamp their visits with: made where the program starts,

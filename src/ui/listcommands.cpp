@@ -123,6 +123,7 @@ void ListCommands::goLookCommand()
     connect(m_run.get(), &CheckRun::finished, this, &ListCommands::runEnded);
     connect(m_run.get(), &CheckRun::stopped, this, &ListCommands::runEnded);
     m_run->VisitALL();
+    Q_EMIT runStarted(*m_run);
 }
 
 void ListCommands::stopRun()

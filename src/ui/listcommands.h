@@ -70,6 +70,8 @@ Q_SIGNALS:
     void saved(SaveOutcome outcome);
     // Another program's edit of the list was taken.
     void readAgain();
+    // A check run has started and says from now on how it goes; it lives until the next starts.
+    void runStarted(const CheckRun& run);
     // The check run has ended and saved what it found; the commands that waited still wait.
     void runEnded();
 
