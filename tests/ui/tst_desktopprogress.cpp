@@ -53,7 +53,7 @@ class TestDesktopProgress : public QObject
     QTemporaryDir m_dir;
     StandInDesktop m_desktop;
 
-    // What each connection sent before this has arrived and been handled.
+    // What Korvane sent before this has arrived and been handled, and what it was answered.
     static void roundTrip()
     {
         QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
@@ -148,9 +148,8 @@ private Q_SLOTS:
 
         window.findChild<QAction*>("golook")->trigger();
         QVERIFY(waitForCheckRun(window));
-        QTRY_VERIFY(m_desktop.progress.endsWith("hidden"));
-        QCOMPARE(m_desktop.progress.join(' '), progress);
         roundTrip();
+        QCOMPARE(m_desktop.progress.join(' '), progress);
         QCOMPARE(m_desktop.notices, notice ? QStringList{"Korvane checked 3 websites\nYes "
                                                          "(changed): 1\nNot Found: 1\nError: 1"}
                                            : QStringList{});
