@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Starts Korvane: the end signals, the application object, the claim on the list, the main
-// window with what it checks pages with, the event loop.
+// window with what it checks pages with, the desktop's view of its runs, the event loop.
 #include "alreadyopen.h"
 #include "checkrun.h"
 #include "datadirectory.h"
 #include "datetimetext.h"
+#include "desktopprogress.h"
 #include "downloadhtml.h"
 #include "endsignals.h"
 #include "korvaneversion.h"
@@ -67,12 +68,14 @@ int main(int argc, char* argv[])
     checkTools.now = nowAsGeneralDateTimeText;
 
     MainWindow window(dataDirectory, std::make_unique<XdgOpener>(), std::move(checkTools));
-    QObject::connect(&instance, &SingleInstance::anotherStartAsked, &window, [&window] {
-        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
-        window.show();
-        window.raise();
-        window.activateWindow();
-    });
+    QObject::connect(&instance, &SingleInstance::anotherStartAsked, &window,
+                     &MainWindow::bringForward);
+    // A dialog of Korvane's in front counts as being there: the run's end shows behind it.
+    DesktopProgress desktop(QGuiApplication::desktopFileName(),
+                            [] { return QApplication::activeWindow() != nullptr; });
+    QObject::connect(&window, &MainWindow::checkRunStarted, &desktop, &DesktopProgress::follow);
+    QObject::connect(&desktop, &DesktopProgress::noticeActivated, &window,
+                     &MainWindow::bringForward);
     QObject::connect(&endSignals, &EndSignals::endRequested, &window, &MainWindow::endOnRequest);
     // At once, out of any dialog that is open: no further handler runs.
     QObject::connect(&window, &MainWindow::finished, &app, [] { QCoreApplication::exit(0); });

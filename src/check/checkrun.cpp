@@ -70,6 +70,8 @@ void CheckRun::startPass(qint16 totalurls, bool saves)
     m_saveWaits = false;
     // The marks are this run's from here on: none of an earlier run comes back with a row.
     m_list.forgetMarks();
+    m_progress = {};
+    m_progress.sites = std::max(m_rows - 1, 0);
     // The hosts of the rows to come get ready while the pages before them download.
     QByteArrayList addresses;
     for (int row = 1; row < m_rows; ++row) {
@@ -154,13 +156,16 @@ void CheckRun::pageFetched(int row, double stored, std::optional<QByteArray> tex
     // Cells are written where they are: the current cell and the selection are the user's.
     m_list.setCell(row, WatchList::LastVisitedColumn, m_now());
     m_list.setMarkNote(row, length < 1 ? m_fetcher.errorString() : lengthNote(stored, length));
+    ++m_progress.checked;
     if (length != stored) {
+        ++(length < 1 ? m_progress.notFound : m_progress.changed);
         m_list.setCell(row, WatchList::UpdatedColumn, length < 1 ? "Not Found" : "Yes");
         m_list.setBold(row, WatchList::UpdatedColumn, true);
         // A one-character page is never stored, so it shows "Yes" on every run.
         if (length > 1)
             m_list.setCell(row, WatchList::LengthColumn, QByteArray::number(qint64(length)));
     } else {
+        m_progress.errors += length < 1;
         m_list.setCell(row, WatchList::UpdatedColumn, length < 1 ? "Error" : "No");
         m_list.setBold(row, WatchList::UpdatedColumn, length < 1);
     }

@@ -24,6 +24,17 @@ inline const QString NotSavedStatusText = QStringLiteral("Status: Not saved: ");
 inline const QString WritingStatusText =
     QStringLiteral(" Status:  Another program writes the list");
 
+// How far a run has come, and how many of the rows checked so far got each mark that asks the
+// user to look.
+struct CheckProgress
+{
+    int sites = 0; // the site rows the run goes over
+    int checked = 0;
+    int changed = 0;  // "Yes"
+    int notFound = 0; // "Not Found"
+    int errors = 0;   // "Error"
+};
+
 // What the check run needs of the window that shows it.
 class CheckRunHost
 {
@@ -65,6 +76,7 @@ public:
     // The run's save found another program writing the list: it is still to be done, once the
     // file has settled.
     bool saveWaits() const { return m_saveWaits; }
+    const CheckProgress& progress() const { return m_progress; }
 
 Q_SIGNALS:
     // `row` holds what its page says now.
@@ -92,6 +104,7 @@ private:
     bool m_saveWaits = false;
     int m_row = 0;
     int m_rows = 0;
+    CheckProgress m_progress;
 };
 
 // What check runs fetch pages with and stamp their visits with: made where the program starts,

@@ -134,6 +134,7 @@ void ListCommands::goLookCommand()
     connect(m_run.get(), &CheckRun::finished, this, &ListCommands::afterRun);
     connect(m_run.get(), &CheckRun::stopped, this, &ListCommands::afterRun);
     m_run->VisitALL();
+    Q_EMIT runStarted(*m_run);
 }
 
 void ListCommands::afterRun()

@@ -73,6 +73,8 @@ Q_SIGNALS:
     // The file that another program was writing has settled (saved(FileUnsettled) said it was
     // being written).
     void fileSettled();
+    // A check run has started and says from now on how it goes; it lives until the next starts.
+    void runStarted(const CheckRun& run);
     // The check run has ended and saved what it found; the commands that waited still wait.
     void runEnded();
 

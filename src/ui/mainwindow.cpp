@@ -45,6 +45,7 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     connect(m_commands.get(), &ListCommands::saved, this, &MainWindow::showSaveOutcome);
     connect(m_commands.get(), &ListCommands::readAgain, this, &MainWindow::showReadAgain);
     connect(m_commands.get(), &ListCommands::fileSettled, this, &MainWindow::showFileSettled);
+    connect(m_commands.get(), &ListCommands::runStarted, this, &MainWindow::checkRunStarted);
     connect(m_commands.get(), &ListCommands::runEnded, this, [this] {
         m_grid->setCheckingRow(0);
         m_end.runEnded([this] { m_commands->carryOutWaiting(); });
@@ -210,6 +211,14 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->accept();
     else
         event->ignore();
+}
+
+void MainWindow::bringForward()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void MainWindow::endOnRequest()

@@ -55,7 +55,13 @@ public:
     // again; tests, which write at once, make it short.
     void setOutsideEditSettleTime(int ms) { m_commands->setOutsideEditSettleTime(ms); }
 
+    // Out of the task bar, in front of the other windows and given the keyboard: the user asked
+    // for Korvane from elsewhere.
+    void bringForward();
+
 Q_SIGNALS:
+    // A check run has started; it says how it goes with its own signals until it ends.
+    void checkRunStarted(const CheckRun& run);
     // Shut-down is over: the list is saved (or the user chose to close without saving) and the
     // dialogs are closed. Whoever started the program ends it now.
     void finished();

@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: MIT
+// A check run's progress on the task-bar entry and its notice, over the session D-Bus.
+#include "desktopprogress.h"
+
+#include "checkrun.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QVariantMap>
+
+#include <utility>
+
+namespace {
+
+// The launcher-entry signal that KDE Plasma's task manager, Ubuntu's dock and most docks read,
+// from any object path; the path names whose it is for those who watch the bus.
+const QString LauncherPath = QStringLiteral("/com/korvane/Korvane/LauncherEntry");
+const QString LauncherInterface = QStringLiteral("com.canonical.Unity.LauncherEntry");
+
+const QString NotificationsService = QStringLiteral("org.freedesktop.Notifications");
+const QString NotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString NotificationsInterface = QStringLiteral("org.freedesktop.Notifications");
+// The action a notification service runs when the notice itself is clicked.
+const QString DefaultAction = QStringLiteral("default");
+
+// A dock draws a bar a few dozen pixels wide: a step of less than this does not show, and a
+// list of thousands of rows would otherwise send a signal for each.
+constexpr double SmallestStep = 0.01;
+
+} // namespace
+
+DesktopProgress::DesktopProgress(QString desktopEntry, std::function<bool()> userIsHere,
+                                 QObject* parent)
+    : QObject(parent), m_desktopEntry(std::move(desktopEntry)), m_userIsHere(std::move(userIsHere))
+{}
+
+DesktopProgress::~DesktopProgress()
+{
+    hideProgress();
+}
+
+void DesktopProgress::follow(const CheckRun& run)
+{
+    m_runTime.start();
+    m_shown = false;
+    showProgress(run.progress());
+    connect(&run, &CheckRun::rowChecked, this, [this, &run] { showProgress(run.progress()); });
+    connect(&run, &CheckRun::finished, this, [this, &run] {
+        hideProgress();
+        tellEnd(run.progress());
+    });
+    // A run stops only when Korvane is asked to end: the user is on the way out already.
+    connect(&run, &CheckRun::stopped, this, &DesktopProgress::hideProgress);
+}
+
+void DesktopProgress::showProgress(const CheckProgress& progress)
+{
+    const double part = progress.sites > 0 ? double(progress.checked) / progress.sites : 1.0;
+    if (m_shown && part < 1.0 && part - m_shownProgress < SmallestStep)
+        return;
+    m_shown = true;
+    m_shownProgress = part;
+    sendLauncherEntry(
+        {{QStringLiteral("progress"), part}, {QStringLiteral("progress-visible"), true}});
+}
+
+void DesktopProgress::hideProgress()
+{
+    if (!std::exchange(m_shown, false))
+        return;
+    sendLauncherEntry({{QStringLiteral("progress-visible"), false}});
+}
+
+void DesktopProgress::sendLauncherEntry(const QVariantMap& properties)
+{
+    // A signal that no dock listens to is dropped by the bus; without a bus nothing is sent.
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage update =
+        QDBusMessage::createSignal(LauncherPath, LauncherInterface, QStringLiteral("Update"));
+    update << QStringLiteral("application://%1.desktop").arg(m_desktopEntry) << properties;
+    bus.send(update);
+}
+
+void DesktopProgress::tellEnd(const CheckProgress& progress)
+{
+    if (m_runTime.elapsed() < m_noticeAfter.count() || (m_userIsHere && m_userIsHere()))
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    if (!std::exchange(m_listensForActions, true))
+        bus.connect(NotificationsService, NotificationsPath, NotificationsInterface,
+                    QStringLiteral("ActionInvoked"), this,
+                    SLOT(notificationActionInvoked(uint, QString)));
+
+    const QString summary = progress.sites == 1
+                                ? tr("Korvane checked 1 website")
+                                : tr("Korvane checked %1 websites").arg(progress.sites);
+    const QString body = tr("Yes (changed): %1\nNot Found: %2\nError: %3")
+                             .arg(progress.changed)
+                             .arg(progress.notFound)
+                             .arg(progress.errors);
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        NotificationsService, NotificationsPath, NotificationsInterface, QStringLiteral("Notify"));
+    notify << QStringLiteral("Korvane") << m_noticeId << m_desktopEntry << summary << body
+           << QStringList{DefaultAction, tr("Show Korvane")}
+           << QVariantMap{{QStringLiteral("desktop-entry"), m_desktopEntry}} << -1;
+    // Never waits: a service that is not there answers with an error, which is no news to
+    // anyone, and a slow one must not hold up the window.
+    auto* reply = new QDBusPendingCallWatcher(bus.asyncCall(notify), this);
+    connect(reply, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+        const QDBusPendingReply<uint> id = *call;
+        if (id.isValid())
+            m_noticeId = id.value();
+        call->deleteLater();
+    });
+}
+
+void DesktopProgress::notificationActionInvoked(uint id, const QString& action)
+{
+    // The service tells every program of every action: only a click on this notice is ours.
+    if (id != 0 && id == m_noticeId && action == DefaultAction)
+        Q_EMIT noticeActivated();
+}
