@@ -24,7 +24,8 @@ command -v debootstrap >/dev/null || fail "cannot run: no debootstrap"
 cache=${KORVANE_CHROOT_CACHE:-/var/cache/korvane-ci}
 release=${KORVANE_CI_RELEASE:-trixie}
 base=$cache/$release-minbase
-mkdir -p "$cache/apt-archives/partial"
+# One folder of downloaded packages per release, so that runs on two releases can share CACHE.
+mkdir -p "$cache/apt-archives-$release/partial"
 if [ ! -e "$base/.complete" ]; then
   rm -rf "$base.new"
   debootstrap --variant=minbase --include=git,make,ca-certificates "$release" "$base.new" \
@@ -54,7 +55,7 @@ mountIn -t sysfs sysfs /sys
 mountIn --bind /dev /dev
 mountIn --bind /dev/pts /dev/pts
 mountIn -t tmpfs tmpfs /dev/shm
-mountIn --bind "$cache/apt-archives" /var/cache/apt/archives
+mountIn --bind "$cache/apt-archives-$release" /var/cache/apt/archives
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 
 # The tracked files as they stand, as a fresh clone would have them.
