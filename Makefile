@@ -79,7 +79,8 @@ fuzz:
 # through dpkg-buildpackage, unsigned, from a copy of the tracked files: the checkout gets none of
 # the build's files, and nothing untracked goes into the source package. The same commit gives
 # the same bytes: every time in the packages is the last commit's (outside a git checkout the
-# changelog's, as dpkg-buildpackage takes it). A SOURCE_DATE_EPOCH given from outside wins.
+# changelog's, as dpkg-buildpackage takes it), as the copies are newer and dpkg clamps the
+# times of newer files to it. A SOURCE_DATE_EPOCH given from outside wins.
 package: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
 package:
 	./scripts/install-deps.sh package
@@ -87,7 +88,7 @@ package:
 	mkdir -p $(PACKAGE_DIR)/korvane
 	if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then git ls-files -z; \
 	else find . -path './build*' -prune -o -path ./.git -prune -o -type f -print0; fi | \
-		tar -c --null -T - | tar -x -C $(PACKAGE_DIR)/korvane
+		tar -c --null -T - | tar -x --touch -C $(PACKAGE_DIR)/korvane
 	cd $(PACKAGE_DIR)/korvane && dpkg-buildpackage -us -uc -J$(JOBS)
 	rm -rf $(PACKAGE_DIR)/korvane
 	@ls $(PACKAGE_DIR)/korvane_*.dsc $(PACKAGE_DIR)/korvane_*_amd64.deb
