@@ -74,22 +74,24 @@ fuzz:
 		-DKORVANE_FUZZ_SECONDS=$(FUZZ_SECONDS)
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target run-fuzzers
 
-# The Debian package, korvane_<version>_amd64.deb in PACKAGE_DIR, built with Debian's own
-# compiler and linker flags (hardening included) and without the tests. The same commit gives
-# the same bytes: every time in the package (file times included) is the last commit's, and
-# outside a git checkout the changelog's. A SOURCE_DATE_EPOCH given from outside wins.
-package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
-package: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || \
-	dpkg-parsechangelog -l packaging/changelog -S Timestamp)
+# The Debian source package (korvane_<version>.dsc, .tar.xz) and the binary packages
+# (korvane_<version>_amd64.deb and its debug symbols) in PACKAGE_DIR, built by debian/rules
+# through dpkg-buildpackage, unsigned, from a copy of the tracked files: the checkout gets none of
+# the build's files, and nothing untracked goes into the source package. The same commit gives
+# the same bytes: every time in the packages is the last commit's (outside a git checkout the
+# changelog's, as dpkg-buildpackage takes it), as the copies are newer and dpkg clamps the
+# times of newer files to it. A SOURCE_DATE_EPOCH given from outside wins.
+package: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
 package:
 	./scripts/install-deps.sh package
-	cmake -S . -B $(PACKAGE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=None -DBUILD_TESTING=OFF \
-		-DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
-		-DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
-	cmake --build $(PACKAGE_DIR) -j $(JOBS)
-	rm -f $(PACKAGE_DIR)/korvane_*.deb
-	cd $(PACKAGE_DIR) && cpack -G DEB
-	@ls $(PACKAGE_DIR)/korvane_*.deb
+	rm -rf $(PACKAGE_DIR)
+	mkdir -p $(PACKAGE_DIR)/korvane
+	if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then git ls-files -z; \
+	else find . -path './build*' -prune -o -path ./.git -prune -o -type f -print0; fi | \
+		tar -c --null -T - | tar -x --touch -C $(PACKAGE_DIR)/korvane
+	cd $(PACKAGE_DIR)/korvane && dpkg-buildpackage -us -uc -J$(JOBS)
+	rm -rf $(PACKAGE_DIR)/korvane
+	@ls $(PACKAGE_DIR)/korvane_*.dsc $(PACKAGE_DIR)/korvane_*_amd64.deb
 
 clean:
 	rm -rf $(BUILD_DIR) $(BENCH_DIR) $(SANITIZE_DIR) $(FUZZ_DIR) $(PACKAGE_DIR)

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Checks the built Debian package as a desktop meets it: lintian, the menu entry, the AppStream
 # metadata, and the unpacked program started offscreen with a home of its own, where it must
-# come up with a per-user list and answer a second start.
+# come up with a per-user list and answer a second start. lintian --pedantic looks at the
+# source package too, through the .changes that dpkg-buildpackage left beside the .deb.
 # Usage: scripts/check-package.sh [korvane_<version>_amd64.deb]  (default: the one in build-package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +15,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 recommends=$(dpkg-deb -f "$deb" Recommends)
 echo "Depends: $depends"
 echo "Recommends: $recommends"
-lintian --fail-on error,warning "$deb"
+changes=${deb%.deb}.changes
+[ -e "$changes" ] || changes=$deb
+lintian --pedantic --display-info --fail-on error,warning "$changes"
 
 # What the program needs beyond its libraries is required, the rest recommended, and every name
 # is one that apt knows: a misspelt Recommends installs nothing and says nothing.
@@ -27,8 +30,13 @@ done
 engine=$(dpkg-query -S '*/qt6/plugins/iconengines/libqsvgicon.so' | cut -d: -f1)
 names "$depends" | grep -qx "$engine" || fail "Depends lacks $engine, the SVG icon engine"
 names "$recommends" | grep -qx qt6-wayland || fail "Recommends lacks qt6-wayland"
-for name in $(names "$depends") $(names "$recommends"); do
-  apt-cache show --no-all-versions "$name" >/dev/null 2>&1 || fail "apt knows no package $name"
+# Of alternatives (a | b) one is enough: the other may be another release's name.
+for group in $(sed 's/([^)]*)//g; s/,/\n/g' <<<"$depends, $recommends" | tr -d ' '); do
+  known=
+  for name in ${group//|/ }; do
+    apt-cache show --no-all-versions "$name" >/dev/null 2>&1 && known=$name
+  done
+  [ -n "$known" ] || fail "apt knows no package $group"
 done
 
 root=$(mktemp -d)

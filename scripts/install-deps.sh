@@ -10,7 +10,8 @@
 #   bench    also Google Benchmark and the curl command the benchmarks compare against
 #   latency  also nginx, dnsmasq and iproute2, for the latency benchmark's far-away hosts
 #   fuzz     also clang and its libFuzzer and sanitizer runtimes
-#   package  also git (the package's date), lintian and the menu and metadata checkers
+#   package  also git (the package's date), debhelper, lintian and the menu and metadata
+#            checkers
 #   chroot   also debootstrap, which makes the fresh Debian 13 system CI builds and tests in
 #   all      every one of the above, clang-format, and what scripts/screenshot.sh uses
 set -euo pipefail
@@ -30,7 +31,7 @@ bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev cur
 latency=("${bench[@]}" nginx dnsmasq-base iproute2 openssl)
 # libclang-rt-dev is the sanitizer and libFuzzer runtimes of the release's own clang.
 fuzz=("${run[@]}" clang libclang-rt-dev)
-package=("${run[@]}" git dpkg-dev lintian desktop-file-utils appstream)
+package=("${run[@]}" git dpkg-dev debhelper lintian desktop-file-utils appstream)
 chroot=(debootstrap)
 # shellcheck disable=SC2034 # read by name below
 all=("${test[@]}" "${bench[@]}" "${latency[@]}" "${fuzz[@]}" "${package[@]}" "${chroot[@]}"
@@ -60,9 +61,20 @@ done
 
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
 sudo=()
-[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    # A Debian installed with a root password has no sudo: say what to run as root, and stop.
+    cat >&2 <<EOF
+install-deps: these Debian packages are missing: ${missing[*]}
+Neither root nor sudo is at hand. Run this once, with root's password, then the same command again:
+  su -c 'apt-get update && apt-get install --no-install-recommends ${missing[*]}'
+EOF
+    exit 1
+  fi
+  sudo=(sudo)
+fi
+echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=300 update -qq
 "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=300 install -y -qq --no-install-recommends "${missing[@]}"
