@@ -301,7 +301,7 @@ bool CurlDownloadService::applyOptions(CURL* h, const QByteArray& address)
         set(CURLOPT_DNS_CACHE_TIMEOUT, 0L);
     // A site's wish for https is kept like the other protections.
     if (applied) {
-        const auto [option, code] = m_https->useFor(h, address, d.hsts);
+        const auto [option, code] = m_https->useFor(h, d.url, d.hsts);
         applied = !refused(option, code);
     }
     if (!applied)

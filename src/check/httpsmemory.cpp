@@ -232,7 +232,7 @@ void HttpsMemory::forgetRedirect(const QByteArray& from)
     m_changed = m_redirects.remove(from) > 0 || m_changed;
 }
 
-std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const QByteArray& address,
+std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const WebAddress& url,
                                                     Transfer& transfer)
 {
     load();
@@ -242,7 +242,7 @@ std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const QByteArr
     if (!m_hsts.isEmpty()) {
         // The host and the domains above it, whose includeSubDomains libcurl applies: a few
         // look-ups, whatever the memory holds.
-        const QByteArray host = addressPart(parseWebAddress(address), CURLUPART_HOST).toLower();
+        const QByteArray host = addressPart(url, CURLUPART_HOST).toLower();
         for (qsizetype from = 0; from >= 0 && from < host.size();) {
             if (liveHsts(host.mid(from)))
                 transfer.toHand << host.mid(from);
