@@ -36,11 +36,9 @@ CheckRun::CheckRun(WatchList& list, WatchListFile& file, PageFetcher& fetcher, C
 
 CheckRun::~CheckRun()
 {
-    // A page still under way must not come back to a run that is gone.
-    if (m_running) {
-        m_fetcher.cancel();
+    // The page under way goes with m_fetch; what was prepared for the pages after it goes now.
+    if (m_running)
         m_fetcher.lookAhead({});
-    }
 }
 
 void CheckRun::VisitALL()
@@ -90,7 +88,7 @@ void CheckRun::stop()
     if (!m_running || m_stopping)
         return;
     m_stopping = true;
-    m_fetcher.cancel();
+    m_fetch.cancel();
     QMetaObject::invokeMethod(this, &CheckRun::endPass, Qt::QueuedConnection);
 }
 
@@ -114,7 +112,7 @@ void CheckRun::checkNextRow()
         stored = 0;
 
     m_host.checkingRow(row);
-    m_fetcher.FetchPageText(address, [this, row, stored](std::optional<QByteArray> text) {
+    m_fetch = m_fetcher.FetchPageText(address, [this, row, stored](std::optional<QByteArray> text) {
         pageFetched(row, stored, std::move(text));
     });
 }

@@ -42,7 +42,8 @@ public:
     virtual ~CheckRunHost() = default;
     virtual void setStatusText(const QString& text) = 0;
     virtual void setBusyPointer(bool busy) = 0;
-    // Paints the window now, before the first page is fetched.
+    // Paints the window at once, as the run starts: the status line and the busy pointer show
+    // without waiting for the event loop, which then fetches the pages.
     virtual void repaintNow() = 0;
     // The run is about to fetch the page of `row`: a window shows where the run is.
     virtual void checkingRow(int row) { Q_UNUSED(row); }
@@ -105,6 +106,8 @@ private:
     int m_row = 0;
     int m_rows = 0;
     CheckProgress m_progress;
+    // The page under way: it goes with the run, so no page comes back to a run that is gone.
+    DownloadHandle m_fetch;
 };
 
 // What check runs fetch pages with and stamp their visits with: made where the program starts,

@@ -2,28 +2,13 @@
 // The words for why a page could not be fetched.
 #include "fetchfailure.h"
 
+#include "webaddress.h"
+
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <memory>
 
-// The address as a log line shows it: a password in it (user:password@host) becomes "***",
-// since logs are pasted into bug reports.
-QByteArray forLog(const QByteArray& address)
-{
-    const qsizetype schemeEnd = address.indexOf("://");
-    const qsizetype from = schemeEnd < 0 ? 0 : schemeEnd + 3;
-    qsizetype authorityEnd = from;
-    while (authorityEnd < address.size() && !QByteArrayView("/?#").contains(address[authorityEnd]))
-        ++authorityEnd;
-    const qsizetype at = address.lastIndexOf('@', authorityEnd - 1);
-    if (at < from)
-        return address;
-    const qsizetype colon = address.indexOf(':', from);
-    if (colon < 0 || colon > at)
-        return address;
-    return address.first(colon + 1) + "***" + address.sliced(at);
-}
+Q_LOGGING_CATEGORY(lcFetch, "korvane.fetch", QtWarningMsg)
 
 QString notKeptText(int error)
 {
@@ -71,19 +56,12 @@ namespace {
 
 // The host of the address the transfer last tried, which after a redirect is not the one asked
 // for.
-QString hostOf(CURL* handle)
+QString effectiveHost(CURL* handle)
 {
     const char* effective = nullptr;
     if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK || !effective)
         return {};
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
-    char* host = nullptr;
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, effective, 0) != CURLUE_OK ||
-        curl_url_get(url.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK)
-        return {};
-    const QString text = QString::fromUtf8(host);
-    curl_free(host);
-    return text;
+    return QString::fromUtf8(addressPart(parseWebAddress(effective), CURLUPART_HOST));
 }
 
 } // namespace
@@ -93,7 +71,7 @@ QString reasonFor(CURLcode code, CURL* handle)
 {
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
-        return QStringLiteral("No such host: %1").arg(hostOf(handle));
+        return QStringLiteral("No such host: %1").arg(effectiveHost(handle));
     case CURLE_COULDNT_RESOLVE_PROXY:
         return QStringLiteral("No such proxy host");
     case CURLE_COULDNT_CONNECT: {

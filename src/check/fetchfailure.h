@@ -4,12 +4,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <QString>
 
 #include <curl/curl.h>
 
-// The address as a log line shows it: a password in it (user:password@host) becomes "***".
-QByteArray forLog(const QByteArray& address);
+// Why a page could not be fetched, for a user who asks: QT_LOGGING_RULES="korvane.fetch=true".
+Q_DECLARE_LOGGING_CATEGORY(lcFetch)
 
 // The disk refused the page (errno `error`).
 QString notKeptText(int error);

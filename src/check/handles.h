@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Owners of the C handles the fetcher holds: each is released on every path out of the scope
-// or object that holds it, the failing ones included.
+// Owners of the C resources the fetcher holds (libcurl's handles, URLs, lists and strings, and
+// descriptors): each is released on every path out of the scope or object that holds it, the
+// failing ones included. Every curl resource has its owner here and nowhere else.
 #pragma once
 
 #include <curl/curl.h>
@@ -10,22 +11,19 @@
 
 #include <unistd.h>
 
-struct CurlEasyCleanup
+// Gives a libcurl resource back through the function libcurl has for it.
+template <auto release> struct CurlRelease
 {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct CurlMultiCleanup
-{
-    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
-};
-struct CurlShareCleanup
-{
-    void operator()(CURLSH* handle) const { curl_share_cleanup(handle); }
+    template <typename T> void operator()(T* resource) const { release(resource); }
 };
 
-using CurlEasy = std::unique_ptr<CURL, CurlEasyCleanup>;
-using CurlMulti = std::unique_ptr<CURLM, CurlMultiCleanup>;
-using CurlShare = std::unique_ptr<CURLSH, CurlShareCleanup>;
+using CurlEasy = std::unique_ptr<CURL, CurlRelease<curl_easy_cleanup>>;
+using CurlMulti = std::unique_ptr<CURLM, CurlRelease<curl_multi_cleanup>>;
+using CurlShare = std::unique_ptr<CURLSH, CurlRelease<curl_share_cleanup>>;
+using CurlUrl = std::unique_ptr<CURLU, CurlRelease<curl_url_cleanup>>;
+using CurlSlist = std::unique_ptr<curl_slist, CurlRelease<curl_slist_free_all>>;
+// What libcurl hands out as text (a part of a URL, an escaped string) goes back to it.
+using CurlString = std::unique_ptr<char, CurlRelease<curl_free>>;
 
 // A file or socket descriptor, closed when its owner goes. close() is there for the callers
 // that must know whether the close worked: a file's last write may only fail there.

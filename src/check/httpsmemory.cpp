@@ -37,16 +37,6 @@ void writeLines(const QString& path, const QByteArray& bytes)
     writeWholeFile(path, bytes);
 }
 
-QByteArray part(const WebAddress& url, CURLUPart which)
-{
-    char* text = nullptr;
-    if (!url || curl_url_get(url.get(), which, &text, 0) != CURLUE_OK)
-        return {};
-    QByteArray value(text);
-    curl_free(text);
-    return value;
-}
-
 // The seconds since the epoch of a time as libcurl writes it ("20260101 12:00:00", UTC, or
 // "unlimited"); -1 when it is none.
 qint64 secondsOf(const QByteArray& expire)
@@ -102,7 +92,7 @@ CURLSTScode writeHsts(CURL*, curl_hstsentry* entry, curl_index*, void* clientp)
 // The port as written, empty for the scheme's own: http://h/ and https://h/ name one site.
 QByteArray portOf(const WebAddress& url, const char* schemePort)
 {
-    const QByteArray port = part(url, CURLUPART_PORT);
+    const QByteArray port = addressPart(url, CURLUPART_PORT);
     return port == schemePort ? QByteArray() : port;
 }
 
@@ -205,13 +195,14 @@ QByteArray HttpsMemory::upgradedByHsts(const QByteArray& address)
     if (m_hsts.isEmpty())
         return address;
     const WebAddress url = parseWebAddress(address);
-    if (part(url, CURLUPART_SCHEME).toLower() != "http" || !underHsts(part(url, CURLUPART_HOST)))
+    if (addressPart(url, CURLUPART_SCHEME).toLower() != "http" ||
+        !underHsts(addressPart(url, CURLUPART_HOST)))
         return address;
     // As libcurl upgrades it: the scheme, and the default port with it.
     curl_url_set(url.get(), CURLUPART_SCHEME, "https", 0);
-    if (part(url, CURLUPART_PORT) == "80")
+    if (addressPart(url, CURLUPART_PORT) == "80")
         curl_url_set(url.get(), CURLUPART_PORT, nullptr, 0);
-    const QByteArray upgraded = part(url, CURLUPART_URL);
+    const QByteArray upgraded = addressPart(url, CURLUPART_URL);
     return upgraded.isEmpty() ? address : upgraded;
 }
 
@@ -221,15 +212,18 @@ void HttpsMemory::rememberRedirect(const QByteArray& from, const QByteArray& to)
     const WebAddress a = parseWebAddress(from);
     const WebAddress b = parseWebAddress(to);
     const auto secret = [](const WebAddress& url) {
-        return !part(url, CURLUPART_USER).isEmpty() || !part(url, CURLUPART_PASSWORD).isEmpty();
+        return !addressPart(url, CURLUPART_USER).isEmpty() ||
+               !addressPart(url, CURLUPART_PASSWORD).isEmpty();
     };
-    if (!a || !b || secret(a) || secret(b) || part(a, CURLUPART_SCHEME).toLower() != "http" ||
-        part(b, CURLUPART_SCHEME).toLower() != "https" ||
-        part(a, CURLUPART_HOST).toLower() != part(b, CURLUPART_HOST).toLower() ||
-        portOf(a, "80") != portOf(b, "443") || part(a, CURLUPART_PATH) != part(b, CURLUPART_PATH) ||
-        part(a, CURLUPART_QUERY) != part(b, CURLUPART_QUERY))
+    if (!a || !b || secret(a) || secret(b) ||
+        addressPart(a, CURLUPART_SCHEME).toLower() != "http" ||
+        addressPart(b, CURLUPART_SCHEME).toLower() != "https" ||
+        addressPart(a, CURLUPART_HOST).toLower() != addressPart(b, CURLUPART_HOST).toLower() ||
+        portOf(a, "80") != portOf(b, "443") ||
+        addressPart(a, CURLUPART_PATH) != addressPart(b, CURLUPART_PATH) ||
+        addressPart(a, CURLUPART_QUERY) != addressPart(b, CURLUPART_QUERY))
         return;
-    m_redirects.insert(from, {part(b, CURLUPART_URL), m_now() + RedirectDays * 24 * 3600});
+    m_redirects.insert(from, {addressPart(b, CURLUPART_URL), m_now() + RedirectDays * 24 * 3600});
     m_changed = true;
 }
 
@@ -238,7 +232,7 @@ void HttpsMemory::forgetRedirect(const QByteArray& from)
     m_changed = m_redirects.remove(from) > 0 || m_changed;
 }
 
-std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const QByteArray& address,
+std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const WebAddress& url,
                                                     Transfer& transfer)
 {
     load();
@@ -248,7 +242,7 @@ std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const QByteArr
     if (!m_hsts.isEmpty()) {
         // The host and the domains above it, whose includeSubDomains libcurl applies: a few
         // look-ups, whatever the memory holds.
-        const QByteArray host = part(parseWebAddress(address), CURLUPART_HOST).toLower();
+        const QByteArray host = addressPart(url, CURLUPART_HOST).toLower();
         for (qsizetype from = 0; from >= 0 && from < host.size();) {
             if (liveHsts(host.mid(from)))
                 transfer.toHand << host.mid(from);

@@ -12,6 +12,8 @@
 #include <QList>
 #include <QString>
 
+#include "webaddress.h"
+
 #include <curl/curl.h>
 
 #include <functional>
@@ -62,10 +64,10 @@ public:
         QList<QByteArray> handedBack;
     };
 
-    // Turns HSTS on for the transfer of `address` on `handle`. Gives the option libcurl refused
-    // with its code, or CURLE_OK: the transfer must not go ahead without them.
-    std::pair<CURLoption, CURLcode> useFor(CURL* handle, const QByteArray& address,
-                                           Transfer& transfer);
+    // Turns HSTS on for the transfer of `url`, parsed once for the transfer, on `handle`. Gives the
+    // option libcurl refused with its code, or CURLE_OK: the transfer must not go ahead without
+    // them.
+    std::pair<CURLoption, CURLcode> useFor(CURL* handle, const WebAddress& url, Transfer& transfer);
     // The transfer's handle is gone: an entry it was handed and did not hand back was dropped
     // by libcurl (the site sent max-age=0), and is dropped here too.
     void takeBack(Transfer& transfer);

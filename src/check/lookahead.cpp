@@ -24,22 +24,14 @@ struct Host
     bool numeric = false;
 };
 
-std::optional<Host> hostOf(const QByteArray& address)
+std::optional<Host> connectionHostOf(const QByteArray& address)
 {
     const WebAddress url = parseWebAddress(address);
     if (!url)
         return std::nullopt;
-    const auto part = [&url](CURLUPart which, unsigned flags = 0) {
-        char* text = nullptr;
-        if (curl_url_get(url.get(), which, &text, flags) != CURLUE_OK)
-            return QByteArray();
-        QByteArray value(text);
-        curl_free(text);
-        return value;
-    };
-    const QByteArray scheme = part(CURLUPART_SCHEME).toLower();
-    const QByteArray host = part(CURLUPART_HOST);
-    const QByteArray port = part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    const QByteArray scheme = addressPart(url, CURLUPART_SCHEME).toLower();
+    const QByteArray host = addressPart(url, CURLUPART_HOST);
+    const QByteArray port = addressPart(url, CURLUPART_PORT, CURLU_DEFAULT_PORT);
     if ((scheme != "http" && scheme != "https") || host.isEmpty() || port.isEmpty())
         return std::nullopt;
     Host result{scheme + "://" + host + ':' + port, "http://" + host + ':' + port + '/'};
@@ -119,6 +111,14 @@ int connectedForDownload(void* clientp, curl_socket_t socket, curlsocktype)
 
 } // namespace
 
+bool proxyConfigured()
+{
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    return false;
+}
+
 LookAhead::LookAhead(CURLM* multi, int lookUps, long connectTimeoutMs, CURLSH* share,
                      FetchedAs fetchedAs)
     : m_multi(multi), m_share(share), m_lookUps(lookUps), m_connectTimeoutMs(connectTimeoutMs),
@@ -163,7 +163,7 @@ void LookAhead::drop(std::list<Prepared>::iterator prepared)
 
 void LookAhead::prepare(const QByteArray& fetched, bool connect)
 {
-    const std::optional<Host> host = hostOf(fetched);
+    const std::optional<Host> host = connectionHostOf(fetched);
     if (!host)
         return;
     Prepared& prepared = m_inFlight.emplace_back();
@@ -194,7 +194,7 @@ bool LookAhead::startTurn(const QByteArray& address, const QByteArray& fetched)
         m_upcoming.pop_front();
         m_considered -= m_considered > 0;
     }
-    const QByteArray current = hostOf(fetched).value_or(Host()).key;
+    const QByteArray current = connectionHostOf(fetched).value_or(Host()).key;
     if (m_ready.isOpen() && m_readyFor != current)
         closeReady();
     if (!current.isEmpty())
@@ -210,7 +210,7 @@ bool LookAhead::startTurn(const QByteArray& address, const QByteArray& fetched)
     if (!m_upcoming.empty()) {
         const QByteArray nextFetched =
             m_fetchedAs ? m_fetchedAs(m_upcoming.front()) : m_upcoming.front();
-        const QByteArray next = hostOf(nextFetched).value_or(Host()).key;
+        const QByteArray next = connectionHostOf(nextFetched).value_or(Host()).key;
         const bool connecting = std::any_of(m_inFlight.begin(), m_inFlight.end(),
                                             [](const Prepared& p) { return p.connect; });
         // libcurl keeps the connection of a host fetched before: one opened now would be
@@ -225,7 +225,7 @@ bool LookAhead::startTurn(const QByteArray& address, const QByteArray& fetched)
         // Worked out now, not when the run began: a site may have asked for https since.
         const QByteArray upcoming =
             m_fetchedAs ? m_fetchedAs(m_upcoming[m_considered]) : m_upcoming[m_considered];
-        const std::optional<Host> host = hostOf(upcoming);
+        const std::optional<Host> host = connectionHostOf(upcoming);
         if (!host || host->numeric || host->key == current || m_lookedUp.contains(host->key))
             continue;
         m_lookedUp.insert(host->key);

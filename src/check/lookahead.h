@@ -18,6 +18,10 @@
 #include <memory>
 #include <vector>
 
+// libcurl reads the proxy variables itself; a page fetched through a proxy gains nothing from a
+// connection to its host, so a look-ahead then prepares nothing.
+bool proxyConfigured();
+
 class LookAhead
 {
 public:

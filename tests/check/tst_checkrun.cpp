@@ -30,25 +30,28 @@ public:
     bool offline = false;        // every download fails without reaching the network
     QByteArrayList addresses;
 
-    void download(const QByteArray& address, const QString& localFile, Done done) override
+    void lookAhead(const QByteArrayList& addresses) override { m_real.lookAhead(addresses); }
+
+protected:
+    void start(const QByteArray& address, const QString& localFile, Done end) override
     {
         addresses << address;
         if (beforeDownload)
             beforeDownload(address);
         if (address == claimWithoutFile || offline) {
-            done(!offline);
+            end(!offline);
             return;
         }
-        m_real.download(address, localFile, [this, done](bool downloaded) {
+        m_download = m_real.download(address, localFile, [this, end](bool downloaded) {
             setErrorString(m_real.errorString());
-            done(downloaded);
+            end(downloaded);
         });
     }
-    void cancel() override { m_real.cancel(); }
-    void lookAhead(const QByteArrayList& addresses) override { m_real.lookAhead(addresses); }
+    void cancel() override { m_download.cancel(); }
 
 private:
     DownloadService& m_real;
+    DownloadHandle m_download;
 };
 
 } // namespace

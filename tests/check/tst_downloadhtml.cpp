@@ -3,6 +3,7 @@
 #include "downloadhtml.h"
 #include "fetchnow.h"
 #include "korvaneversion.h"
+#include "responsegate.h"
 #include "strip.h"
 #include "testserver.h"
 
@@ -68,8 +69,9 @@ const QByteArray GoodPage = "<html><head><title>Fish</title></head>\r\n"
 // file it cannot read.
 class LyingDownloadService final : public DownloadService
 {
-public:
-    void download(const QByteArray&, const QString&, Done done) override { done(true); }
+protected:
+    void start(const QByteArray&, const QString&, Done end) override { end(true); }
+    void cancel() override {}
 };
 
 } // namespace
@@ -91,6 +93,7 @@ class TestDownloadHtml : public QObject
     TestServer m_closingRedirects;
     QTemporaryDir m_dir;
     std::atomic<int> m_stallMs{0};
+    ResponseGate m_gate;
     std::string m_lastUserAgent;
     std::mutex m_lock;
     std::vector<int> m_clientPorts;
@@ -183,6 +186,10 @@ private Q_SLOTS:
             "/echo-target", [](const httplib::Request& req, httplib::Response& res) {
                 res.set_content("<html><body><p>" + req.target + "</p></body></html>", "text/html");
             });
+        m_server.http().Get("/held", [this](const httplib::Request&, httplib::Response& res) {
+            m_gate.wait();
+            res.set_content(GoodPage.toStdString(), "text/html");
+        });
         m_server.http().Get("/whoami", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard lock(m_lock);
             m_lastUserAgent = req.get_header_value("User-Agent");
@@ -643,6 +650,30 @@ private Q_SLOTS:
         QCOMPARE(m_clientPorts.size(), size_t(3));
         QCOMPARE(m_clientPorts[1], m_clientPorts[0]);
         QCOMPARE(m_clientPorts[2], m_clientPorts[0]);
+    }
+
+    // A download given up while the server holds its page: its done never comes, no file is
+    // left, and a done already queued when it is given up is dropped.
+    void cancelledDownloadSaysNothingAndLeavesNoFile()
+    {
+        CurlDownloadService service;
+        int dones = 0;
+        DownloadHandle held =
+            service.download(m_server.url("/held"), tempFile(), [&](bool) { ++dones; });
+        QTRY_VERIFY(m_gate.isHolding());
+        held.cancel();
+        m_gate.release();
+        QTest::qWait(500);
+        m_gate.close();
+        QCOMPARE(dones, 0);
+        QVERIFY(!QFile::exists(tempFile()));
+        QVERIFY(!QFile::exists(tempFile() + ".part"));
+        // An address that fails at once: its done is queued before download() returns.
+        DownloadHandle queued =
+            service.download(m_server.url("/good") + '\0', tempFile(), [&](bool) { ++dones; });
+        queued.cancel();
+        QTest::qWait(100);
+        QCOMPARE(dones, 0);
     }
 
     void missingDirectoryFailsTheDownload()

@@ -223,19 +223,22 @@ public:
     explicit TimedDownloads(DownloadService& real) : m_real(real) {}
     QList<qint64> milliseconds;
 
-    void download(const QByteArray& address, const QString& localFile, Done done) override
+protected:
+    void start(const QByteArray& address, const QString& localFile, Done end) override
     {
         QElapsedTimer timer;
         timer.start();
-        m_real.download(address, localFile, [this, timer, done](bool downloaded) {
+        m_download = m_real.download(address, localFile, [this, timer, end](bool downloaded) {
             milliseconds << timer.elapsed();
             setErrorString(m_real.errorString());
-            done(downloaded);
+            end(downloaded);
         });
     }
+    void cancel() override { m_download.cancel(); }
 
 private:
     DownloadService& m_real;
+    DownloadHandle m_download;
 };
 
 } // namespace

@@ -14,12 +14,13 @@
 
 inline constexpr int FetchWaitLimitMs = 30'000;
 
-// Runs `start`, which gets a callback to call with the result, until that callback comes.
+// Runs `start`, which gets a callback to call with the result and returns the handle that keeps
+// the download going, until that callback comes.
 template <typename Result, typename Start> std::optional<Result> waitForResult(Start start)
 {
     QEventLoop loop;
     std::optional<Result> result;
-    start([&](Result got) {
+    const DownloadHandle download = start([&](Result got) {
         result = std::move(got);
         loop.quit();
     });
@@ -33,7 +34,8 @@ template <typename Result, typename Start> std::optional<Result> waitForResult(S
 inline bool downloadNow(DownloadService& service, const QByteArray& address,
                         const QString& localFile)
 {
-    return waitForResult<bool>([&](auto done) { service.download(address, localFile, done); })
+    return waitForResult<bool>(
+               [&](auto done) { return service.download(address, localFile, done); })
         .value_or(false);
 }
 
@@ -46,7 +48,7 @@ inline bool downloadNow(DownloadService&& service, const QByteArray& address,
 inline std::optional<QByteArray> fetchNow(PageFetcher& fetcher, const QByteArray& address)
 {
     return waitForResult<std::optional<QByteArray>>(
-               [&](auto done) { fetcher.FetchPageText(address, done); })
+               [&](auto done) { return fetcher.FetchPageText(address, done); })
         .value_or(QByteArray("(no answer in time)"));
 }
 

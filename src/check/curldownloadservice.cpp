@@ -1,0 +1,399 @@
+// SPDX-License-Identifier: MIT
+// The download service over libcurl: the transfer's options, its second tries and what it
+// learns of sites that want https.
+#include "curldownloadservice.h"
+
+#include "curlsockets.h"
+#include "fetchfailure.h"
+#include "httpsmemory.h"
+#include "korvaneversion.h"
+#include "lookahead.h"
+#include "response.h"
+#include "webaddress.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <mutex>
+#include <optional>
+
+namespace {
+
+constexpr char UserAgent[] = "Korvane/" KORVANE_VERSION;
+
+} // namespace
+
+// The download under way, and the transfer that fetches it (a second transfer follows when the
+// first could not use what was prepared, or when a remembered https address failed).
+struct CurlDownloadService::Download
+{
+    QByteArray address; // as the list has it
+    QByteArray fetched; // where it is fetched: https when the site asked for it
+    bool remembered = false;
+    bool fellBack = false;
+    bool freshLookUp = false; // the name failed ahead: the DNS cache has nothing to say
+    long upgrades = 0;        // redirects asked again at https, counted as redirects
+    ResponseBody body;
+    Done end;
+
+    QByteArray asked; // what the current transfer asks for
+    bool mayUsePrepared = false;
+    WebAddress url;
+    char errorText[CURL_ERROR_SIZE] = {};
+    FirstAnswer firstAnswer;
+    HttpsMemory::Transfer hsts;
+    // Last, so that it goes first: it uses the address, the buffers and the body above.
+    CurlEasy handle;
+};
+
+CurlDownloadService::CurlDownloadService(DownloadLimits limits) : m_limits(limits)
+{
+    static std::once_flag curlReady;
+    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    m_share.reset(curl_share_init());
+    m_multi.reset(curl_multi_init());
+    // Without its DNS cache the share would only hide the look-ahead's work from the downloads.
+    if (m_share &&
+        (curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK ||
+         curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) !=
+             CURLSHE_OK))
+        m_share.reset();
+    m_https = std::make_unique<HttpsMemory>(m_limits.httpsMemoryDirectory, m_limits.clock);
+    for (const QByteArray& entry : m_limits.connectTo) {
+        // The list's head stays the same once there is one.
+        curl_slist* list = curl_slist_append(m_connectTo.get(), entry.constData());
+        if (list && list != m_connectTo.get())
+            m_connectTo.reset(list);
+    }
+    // A multi handle that cannot be driven from the event loop would need polling: there is
+    // no download then.
+    m_sockets =
+        std::make_unique<CurlSockets>(m_multi.get(), [this](CURLMcode failed) { acted(failed); });
+    if (!m_sockets->isDriving()) {
+        m_sockets.reset();
+        m_multi.reset();
+    }
+    if (m_multi)
+        m_lookAhead = std::make_unique<LookAhead>(
+            m_multi.get(), proxyConfigured() ? 0 : m_limits.lookAheadHosts,
+            long(m_limits.connectTimeout.count()), m_share.get(),
+            [this](const QByteArray& address) { return m_https->addressToFetch(address); });
+}
+
+CurlDownloadService::~CurlDownloadService()
+{
+    cancel();
+    m_lookAhead.reset();
+    m_sockets.reset();
+    m_multi.reset();
+    m_https->save();
+}
+
+void CurlDownloadService::acted(CURLMcode failed)
+{
+    if (failed != CURLM_OK && m_current) {
+        curl_multi_remove_handle(m_multi.get(), m_current->handle.get());
+        fail(m_current->asked, QString::fromUtf8(curl_multi_strerror(failed)));
+        finish(false);
+        return;
+    }
+    // The multi handle also runs the look-ups and the connection prepared ahead.
+    std::optional<CURLcode> ended;
+    int left = 0;
+    while (const CURLMsg* message = curl_multi_info_read(m_multi.get(), &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        if (m_current && message->easy_handle == m_current->handle.get())
+            ended = message->data.result;
+        else if (m_lookAhead)
+            m_lookAhead->finished(message->easy_handle, message->data.result);
+    }
+    if (ended)
+        transferEnded(*ended);
+}
+
+void CurlDownloadService::lookAhead(const QByteArrayList& addresses)
+{
+    // The look-ahead gets ready for the address each page will really be fetched at, which it
+    // asks for when the page's turn comes near.
+    if (m_lookAhead)
+        m_lookAhead->setUpcoming(addresses);
+    if (addresses.isEmpty())
+        m_https->save();
+}
+
+void CurlDownloadService::start(const QByteArray& address, const QString& localFile, Done end)
+{
+    cancel();
+    setErrorString({});
+    if (!m_multi) {
+        setErrorString(QStringLiteral("Out of memory"));
+        end(false);
+        return;
+    }
+    // A site that asked for https, or moved there for good, is fetched there at once.
+    bool remembered = false;
+    const QByteArray fetched = m_https->addressToFetch(address, &remembered);
+    if (fetched != address)
+        qCInfo(lcFetch, "%s: fetched as %s", forLog(address).constData(),
+               forLog(fetched).constData());
+    // Every page takes its turn, also one whose download cannot begin, so that the pages after
+    // it still get ready.
+    const bool freshLookUp = m_lookAhead && m_lookAhead->startTurn(address, fetched);
+    // A NUL byte (a damaged list) would cut the address short: fetch nothing rather than
+    // another page.
+    if (address.contains('\0')) {
+        setErrorString(QStringLiteral("Not a valid address"));
+        end(false);
+        return;
+    }
+
+    auto current = std::make_unique<Download>();
+    current->address = address;
+    current->fetched = fetched;
+    current->remembered = remembered;
+    current->freshLookUp = freshLookUp;
+    current->end = std::move(end);
+    if (!current->body.open(localFile, m_limits.maxBodyBytes)) {
+        fail(address, notKeptText(errno), current->body.partial.constData());
+        current->end(false);
+        return;
+    }
+    m_current = std::move(current);
+    if (!startTransfer(fetched, true))
+        finish(false);
+}
+
+void CurlDownloadService::cancel()
+{
+    if (!m_current)
+        return;
+    const std::unique_ptr<Download> current = std::move(m_current);
+    if (current->handle)
+        curl_multi_remove_handle(m_multi.get(), current->handle.get());
+    fail(current->address, QStringLiteral("Given up: Korvane is ending"));
+    current->body.discard();
+}
+
+void CurlDownloadService::finish(bool kept)
+{
+    endTransfer();
+    const std::unique_ptr<Download> current = std::move(m_current);
+    ResponseBody& body = current->body;
+    if (!body.close())
+        kept = false;
+    if (body.tooLarge)
+        fail(current->address,
+             QStringLiteral("The page is larger than %1").arg(sizeText(body.limit)));
+    else if (body.error)
+        fail(current->address, notKeptText(body.error));
+    if (kept && !body.keep()) {
+        fail(current->address, notKeptText(errno), body.target.constData());
+        kept = false;
+    }
+    if (!kept)
+        body.discard();
+    current->end(kept);
+}
+
+void CurlDownloadService::fail(const QByteArray& address, QString why, const char* detail)
+{
+    // The first reason is the one that counts: a body over the limit makes libcurl report a
+    // write error too.
+    if (!errorString().isEmpty())
+        return;
+    if (detail && *detail)
+        qCInfo(lcFetch, "%s: %s (%s)", forLog(address).constData(), qUtf8Printable(why), detail);
+    else
+        qCInfo(lcFetch, "%s: %s", forLog(address).constData(), qUtf8Printable(why));
+    setErrorString(std::move(why));
+}
+
+bool CurlDownloadService::startTransfer(const QByteArray& address, bool mayUsePrepared)
+{
+    Download& d = *m_current;
+    d.asked = address;
+    d.mayUsePrepared = mayUsePrepared;
+    d.firstAnswer = {};
+    d.errorText[0] = 0;
+    CURLUcode code = CURLUE_OK;
+    d.url = parseWebAddress(address, &code);
+    if (!d.url) {
+        fail(address, QStringLiteral("Not a valid address"), curl_url_strerror(code));
+        return false;
+    }
+
+    // A fresh handle for every page: a handle that met a failure keeps some of it (libcurl 7.88
+    // then refuses options on it after a reset), and one page's failure must never reach the
+    // next. Connections and name look-ups live in the multi handle and are still reused.
+    d.handle.reset(curl_easy_init());
+    if (!d.handle) {
+        fail(address, QStringLiteral("Out of memory"));
+        return false;
+    }
+    if (!applyOptions(d.handle.get(), address)) {
+        // The refused option has been logged already.
+        setErrorString(QStringLiteral("This computer's libcurl cannot fetch pages safely"));
+        return false;
+    }
+    // The pages after this one get ready while it downloads; this one may take the connection
+    // opened for it while the page before downloaded.
+    if (mayUsePrepared && m_lookAhead)
+        m_lookAhead->offerPrepared(d.handle.get());
+
+    if (const CURLMcode added = curl_multi_add_handle(m_multi.get(), d.handle.get());
+        added != CURLM_OK) {
+        fail(address, QString::fromUtf8(curl_multi_strerror(added)));
+        return false;
+    }
+    return true;
+}
+
+bool CurlDownloadService::applyOptions(CURL* h, const QByteArray& address)
+{
+    Download& d = *m_current;
+    // The options that protect (schemes, certificates, limits, the body's way to its file) are
+    // what the download relies on: one that this libcurl refuses fails the download rather than
+    // letting it go ahead without. Those that only tune its pace are tried and let go.
+    bool applied = true;
+    const auto refused = [&](CURLoption option, CURLcode code) {
+        if (code != CURLE_OK) {
+            const curl_easyoption* known = curl_easy_option_by_id(option);
+            qCInfo(lcFetch, "%s: libcurl refused option %s: %s", forLog(address).constData(),
+                   known ? known->name : "?", curl_easy_strerror(code));
+        }
+        return code != CURLE_OK;
+    };
+    const auto trySet = [&](CURLoption option, auto value) {
+        return !refused(option, curl_easy_setopt(h, option, value));
+    };
+    const auto set = [&](CURLoption option, auto value) {
+        if (applied)
+            applied = trySet(option, value);
+    };
+    set(CURLOPT_ERRORBUFFER, static_cast<char*>(d.errorText));
+    set(CURLOPT_CURLU, d.url.get());
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_FOLLOWLOCATION, 1L);
+    set(CURLOPT_MAXREDIRS, m_limits.maxRedirects);
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    set(CURLOPT_ACCEPT_ENCODING, "");
+    set(CURLOPT_FAILONERROR, 1L);
+    set(CURLOPT_CONNECTTIMEOUT_MS, long(m_limits.connectTimeout.count()));
+    set(CURLOPT_TIMEOUT_MS, long(m_limits.transferTimeout.count()));
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_TIME, long(m_limits.stallTime.count()));
+    set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_limits.maxBodyBytes));
+    set(CURLOPT_USERAGENT, UserAgent);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_WRITEFUNCTION, ResponseBody::write);
+    set(CURLOPT_WRITEDATA, &d.body);
+    set(CURLOPT_HEADERFUNCTION, FirstAnswer::read);
+    set(CURLOPT_HEADERDATA, &d.firstAnswer);
+    if (!m_limits.trustedCertificates.isEmpty())
+        set(CURLOPT_CAINFO, QFile::encodeName(m_limits.trustedCertificates).constData());
+    if (m_connectTo)
+        set(CURLOPT_CONNECT_TO, m_connectTo.get());
+    // A name whose look-up failed ahead is asked again, whatever the cache kept of it.
+    if (d.freshLookUp)
+        set(CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+    // A site's wish for https is kept like the other protections.
+    if (applied) {
+        const auto [option, code] = m_https->useFor(h, d.url, d.hsts);
+        applied = !refused(option, code);
+    }
+    if (!applied)
+        return false;
+    // Larger pieces than the default 16 KiB: fewer callbacks and fewer writes per page.
+    trySet(CURLOPT_BUFFERSIZE, 256L * 1024);
+    // A download given up while its host name is still being looked up does not wait for the
+    // look-up to end: the program is ending, and the look-up may hang for many seconds.
+    trySet(CURLOPT_QUICK_EXIT, 1L);
+    if (m_share)
+        trySet(CURLOPT_SHARE, m_share.get());
+    return true;
+}
+
+void CurlDownloadService::endTransfer()
+{
+    Download& d = *m_current;
+    if (!d.handle)
+        return;
+    curl_multi_remove_handle(m_multi.get(), d.handle.get());
+    d.handle.reset();
+    m_https->takeBack(d.hsts);
+}
+
+void CurlDownloadService::transferEnded(CURLcode result)
+{
+    Download& d = *m_current;
+    Transfer outcome = judge(result);
+    long status = 0;
+    curl_easy_getinfo(d.handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    const QByteArray upgraded = d.hsts.upgraded;
+    endTransfer();
+    if (outcome == Transfer::Upgrade) {
+        if (++d.upgrades <= m_limits.maxRedirects && d.body.restart() &&
+            startTransfer(upgraded, false))
+            return;
+        fail(d.address, reasonFor(CURLE_TOO_MANY_REDIRECTS, nullptr));
+        outcome = Transfer::Failed;
+    }
+    if (outcome == Transfer::Again) {
+        if (startTransfer(d.fetched, false))
+            return;
+        outcome = Transfer::Failed;
+    }
+    const bool page = outcome == Transfer::Done && status >= 200 && status <= 299;
+    if (!page && d.remembered && !d.fellBack && !d.body.failed) {
+        // The https address of a remembered redirect did not give the page: it is fetched where
+        // the list says, and the redirect is forgotten. A site under HSTS gets no such second
+        // try: that is what HSTS is for.
+        qCInfo(lcFetch, "%s: %s failed, fetched as listed", forLog(d.address).constData(),
+               forLog(d.fetched).constData());
+        m_https->forgetRedirect(d.address);
+        setErrorString({});
+        d.fellBack = true;
+        if (d.body.restart() && startTransfer(d.address, false))
+            return;
+    }
+    finish(outcome == Transfer::Done);
+}
+
+CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
+{
+    Download& d = *m_current;
+    CURL* h = d.handle.get();
+    const QByteArray& address = d.asked;
+    if (result != CURLE_OK && d.mayUsePrepared && m_lookAhead &&
+        m_lookAhead->usedPreparedConnection() &&
+        (result == CURLE_GOT_NOTHING || result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR)) {
+        // The server closed the prepared connection just as the request went out: the page is
+        // fetched on a connection of its own, exactly as without preparing.
+        long headerBytes = 0;
+        curl_easy_getinfo(h, CURLINFO_HEADER_SIZE, &headerBytes);
+        if (headerBytes == 0 && d.body.written == 0)
+            return Transfer::Again;
+    }
+    if (result == CURLE_ABORTED_BY_CALLBACK && !d.hsts.upgraded.isEmpty())
+        return Transfer::Upgrade;
+    if (result != CURLE_OK) {
+        // The body's own failure (too large, a full disk) is told by finish(), which knows it.
+        if (result == CURLE_FILESIZE_EXCEEDED)
+            fail(address,
+                 QStringLiteral("The page is larger than %1").arg(sizeText(m_limits.maxBodyBytes)));
+        else if (result != CURLE_WRITE_ERROR || !d.body.failed)
+            fail(address, reasonFor(result, h), d.errorText[0] ? d.errorText : nullptr);
+        return Transfer::Failed;
+    }
+    if (d.firstAnswer.status == 301 || d.firstAnswer.status == 308) {
+        // Where the redirect pointed, made whole against the address asked for.
+        if (curl_url_set(d.url.get(), CURLUPART_URL, d.firstAnswer.location.constData(),
+                         CURLU_URLENCODE) == CURLUE_OK)
+            if (const QByteArray target = addressPart(d.url, CURLUPART_URL); !target.isEmpty())
+                m_https->rememberRedirect(address, target);
+    }
+    return Transfer::Done;
+}

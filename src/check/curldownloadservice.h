@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: MIT
+// The download service over libcurl: one transfer at a time on a shared multi handle, with the
+// policy around it (the options that protect, a second try, the https memory).
+#pragma once
+
+#include "downloadservice.h"
+#include "handles.h"
+
+#include <memory>
+
+class CurlSockets;
+class HttpsMemory;
+class LookAhead;
+
+// HTTP and HTTPS only (redirects included), certificates verified, bodies decoded, statuses of
+// 400 and above failed. Each download has a handle of its own on one multi handle, which keeps
+// the connections and name look-ups from one page to the next. Why a download failed is kept in
+// errorString() and logged under "korvane.fetch" (off unless QT_LOGGING_RULES turns it on).
+class CurlDownloadService final : public DownloadService
+{
+public:
+    explicit CurlDownloadService(DownloadLimits limits = {});
+    ~CurlDownloadService() override;
+    CurlDownloadService(const CurlDownloadService&) = delete;
+    CurlDownloadService& operator=(const CurlDownloadService&) = delete;
+
+    void lookAhead(const QByteArrayList& addresses) override;
+
+protected:
+    void start(const QByteArray& address, const QString& localFile, Done end) override;
+    void cancel() override;
+
+private:
+    struct Download;
+    enum class Transfer
+    {
+        Done,
+        Failed,
+        // The connection prepared ahead died before any answer: the page is fetched afresh.
+        Again,
+        // A redirect led to an http address whose host asked for https: asked there instead.
+        Upgrade,
+    };
+    // False when the transfer could not begin; why is in errorString().
+    bool startTransfer(const QByteArray& address, bool mayUsePrepared);
+    bool applyOptions(CURL* handle, const QByteArray& address);
+    void acted(CURLMcode failed);
+    void transferEnded(CURLcode result);
+    // The transfer's handle goes, and libcurl hands back what it learnt of HSTS.
+    void endTransfer();
+    Transfer judge(CURLcode result);
+    void finish(bool kept);
+    void fail(const QByteArray& address, QString why, const char* detail = nullptr);
+
+    DownloadLimits m_limits;
+    // TLS sessions and name look-ups, shared by every page of every run while Korvane is open:
+    // a site visited again resumes its TLS session. It outlives the multi handle that uses it.
+    CurlShare m_share;
+    CurlMulti m_multi;
+    std::unique_ptr<CurlSockets> m_sockets;
+    std::unique_ptr<HttpsMemory> m_https;
+    CurlSlist m_connectTo;
+    std::unique_ptr<LookAhead> m_lookAhead;
+    std::unique_ptr<Download> m_current;
+};
