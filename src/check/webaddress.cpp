@@ -2,6 +2,8 @@
 // Parsing a page's address with libcurl's URL parser, and taking its parts.
 #include "webaddress.h"
 
+#include <algorithm>
+
 WebAddress parseWebAddress(const QByteArray& address, CURLUcode* error)
 {
     QByteArray escaped = address;
@@ -26,11 +28,32 @@ QByteArray addressPart(const WebAddress& url, CURLUPart which, unsigned flags)
     return QByteArray(owned.get());
 }
 
+namespace {
+
+// An address the parser cannot read may hold a password all the same: everything before the
+// last "@" of what looks like its host goes.
+QByteArray withoutUserPart(const QByteArray& address)
+{
+    const qsizetype scheme = address.indexOf("://");
+    const qsizetype start = scheme < 0 ? 0 : scheme + 3;
+    qsizetype end = address.size();
+    for (const char c : {'/', '?', '#'})
+        if (const qsizetype at = address.indexOf(c, start); at >= 0)
+            end = std::min(end, at);
+    const qsizetype at = end > start ? address.lastIndexOf('@', end - 1) : -1;
+    return at < start ? address : address.first(start) + "***" + address.sliced(at);
+}
+
+} // namespace
+
 QByteArray forLog(const QByteArray& address)
 {
     // The parser finds the password as the download would; it is then masked where it stands,
     // so that the rest of the line shows the address exactly as the list has it.
-    const QByteArray password = addressPart(parseWebAddress(address), CURLUPART_PASSWORD);
+    const WebAddress parsed = parseWebAddress(address);
+    if (!parsed)
+        return withoutUserPart(address);
+    const QByteArray password = addressPart(parsed, CURLUPART_PASSWORD);
     if (password.isEmpty())
         return address;
     QByteArray written = ':' + password + '@';
@@ -41,6 +64,6 @@ QByteArray forLog(const QByteArray& address)
         at = address.indexOf(written);
     }
     if (at < 0)
-        return address;
+        return withoutUserPart(address);
     return address.first(at + 1) + "***" + address.sliced(at + written.size() - 1);
 }
