@@ -6,7 +6,8 @@
 
 ClickArea::ClickArea(QWidget* parent) : QAbstractButton(parent)
 {
-    // Reached by mouse, menu or screen reader, as before; a focus frame would have nowhere to show.
+    // Reached by mouse, the menus' items or a screen reader, not by Tab: the area is part of a
+    // picture, where a focus frame would have nowhere to show.
     setFocusPolicy(Qt::NoFocus);
     setCursor(Qt::PointingHandCursor);
 }

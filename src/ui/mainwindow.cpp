@@ -291,8 +291,8 @@ void MainWindow::setStatusText(const QString& text)
 
 void MainWindow::setBusyPointer(bool busy)
 {
-    // Over the whole program, drawn buttons and dialogs included: nothing answers until the
-    // run ends.
+    // Over the whole program, drawn buttons and dialogs included: the window still answers
+    // during a run, but what changes the list waits for its end, and the pointer says so.
     if (busy)
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     else
