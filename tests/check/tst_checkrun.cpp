@@ -5,6 +5,7 @@
 #include "checkrunfixtures.h"
 #include "downloadhtml.h"
 #include "fetchnow.h"
+#include "responsegate.h"
 #include "strip.h"
 #include "testserver.h"
 #include "watchlist.h"
@@ -12,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -64,6 +66,8 @@ class TestCheckRun : public QObject
     std::mutex m_lock;
     std::map<std::string, std::string> m_pages; // path -> body; a missing path is a 404
     QTemporaryDir m_dir;
+    // Holds the page at /held until the test lets it through.
+    ResponseGate m_gate;
 
     void setPage(const std::string& path, const std::string& body)
     {
@@ -123,6 +127,8 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         m_server.http().Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+            if (req.path == "/held")
+                m_gate.wait();
             std::lock_guard lock(m_lock);
             const auto page = m_pages.find(req.path);
             if (page == m_pages.end()) {
@@ -271,6 +277,33 @@ private Q_SLOTS:
         const QByteArray expected =
             site("/a") + "\r\n" + Now + "\r\n30\r\n" + site("/gone") + "\r\n" + Now + "\r\n44\r\n";
         QCOMPARE(run->host.fileWhenIdle, expected);
+    }
+
+    // An end comes while the second page downloads: the run stops at that page, whatever the
+    // page does later, keeps what the first one found, and saves.
+    void stopEndsTheRunAtItsPage()
+    {
+        setPage("/a", pageOfTextLength(30));
+        setPage("/held", pageOfTextLength(40));
+        WatchList list;
+        fillList(list, {{"/a", "10"}, {"/held", "20"}, {"/c", "30"}});
+        auto r = newRun();
+        CheckRun run(list, r->file, r->fetcher, r->host, [] { return Now; });
+        QSignalSpy finished(&run, &CheckRun::finished), stopped(&run, &CheckRun::stopped);
+        m_gate.close();
+        run.VisitALL();
+        QTRY_VERIFY(m_gate.isHolding());
+        run.stop();
+        m_gate.release();
+        QVERIFY(stopped.wait());
+        QTest::qWait(50); // the page that was let through must come to nothing
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(r->downloads.addresses.size(), 2);
+        QCOMPARE(list.cell(1, WatchList::UpdatedColumn), "Yes");
+        for (int row = 2; row <= 3; ++row)
+            QCOMPARE(list.cell(row, WatchList::UpdatedColumn), "");
+        QCOMPARE(r->host.fileWhenIdle, site("/a") + "\r\n" + Now + "\r\n30\r\n" + site("/held") +
+                                           "\r\n\r\n20\r\n" + site("/c") + "\r\n\r\n30\r\n");
     }
 
     void everyMarkIsClearedBeforeTheFirstFetch()
