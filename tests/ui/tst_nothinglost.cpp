@@ -539,6 +539,10 @@ struct PressDuringRun final : Step
         RC_PRE(!m.readOnly && m.served() > 0 && m.rows.size() < MostRows);
         holdAt = *anyIn(1, m.served() + 1);
     }
+    void checkPreconditions(const Model& m) const override
+    {
+        RC_PRE(!m.readOnly && holdAt <= m.served() && m.rows.size() < MostRows);
+    }
     void apply(Model& m) const override
     {
         m.checkAll();
@@ -657,6 +661,11 @@ struct GoLook final : Step
         }
         outsideEdit = outsideEdit && held && OutsideWrite::possible(m);
         removeWhileHeld = removeWhileHeld && !outsideEdit;
+    }
+    void checkPreconditions(const Model& m) const override
+    {
+        RC_PRE(!m.readOnly && (!held || holdAt <= m.served()));
+        RC_PRE(!outsideEdit || OutsideWrite::possible(m));
     }
     std::vector<Row> outsideList(const Model& m) const { return outside.theirs(m); }
     void apply(Model& m) const override
