@@ -292,12 +292,17 @@ void WatchListFile::knowOnDisk(QByteArray bytes, bool read)
 
 namespace {
 
-// True when the file's last change (its status change time, which no program can set back) is
-// less than `settleMs` ago by this computer's clock.
-bool changedLately(const struct stat& st, int settleMs)
+// How long ago the file last changed, in milliseconds by this computer's clock: its status
+// change time, which no program can set back.
+qint64 msSinceChange(const struct stat& st)
 {
     const qint64 changed = qint64(st.st_ctim.tv_sec) * 1000 + st.st_ctim.tv_nsec / 1000000;
-    const qint64 age = QDateTime::currentMSecsSinceEpoch() - changed;
+    return QDateTime::currentMSecsSinceEpoch() - changed;
+}
+
+bool changedLately(const struct stat& st, int settleMs)
+{
+    const qint64 age = msSinceChange(st);
     return age >= 0 && age < settleMs;
 }
 
@@ -342,8 +347,7 @@ int WatchListFile::msUntilSettled() const
     {};
     if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
         return m_settleMs;
-    const qint64 changed = qint64(st.st_ctim.tv_sec) * 1000 + st.st_ctim.tv_nsec / 1000000;
-    const qint64 left = changed + m_settleMs - QDateTime::currentMSecsSinceEpoch();
+    const qint64 left = m_settleMs - msSinceChange(st);
     // A file that stays empty or binary is looked at again now and then, not all the time.
     return left > 0 && left <= m_settleMs ? int(left) + 1 : std::max(m_settleMs, 1);
 }
