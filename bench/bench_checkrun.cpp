@@ -7,7 +7,7 @@
 #include "checkrun.h"
 #include "downloadhtml.h"
 #include "httpsmemory.h"
-#include "pagetext.h"
+#include "pageserver.h"
 #include "strip.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
@@ -34,191 +34,11 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
-
 namespace {
 
 using namespace benchtext;
+using namespace benchpages;
 using namespace std::chrono_literals;
-
-constexpr int PageCount = 1000;
-
-// A news-site page of 20 to 60 KB: mostly markup with long attribute lists, some scripts and
-// comparatively little text, different for every address.
-std::string page(int index)
-{
-    Random random(0x636865636bULL + std::uint64_t(index) * 7919);
-    const size_t size = size_t(20'000 + random.below(40'001));
-    std::string out;
-    out.reserve(size + 4096);
-    out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n  <meta charset=\"utf-8\">\n"
-           "  <title>Local News &amp; Weather, edition " +
-           std::to_string(index) + "</title>\n</head>\n<body class=\"home\">";
-    int id = 0;
-    while (out.size() < size) {
-        ++id;
-        switch (random.below(8)) {
-        case 0:
-        case 1:
-            appendIndent(out, random);
-            out += "<div class=\"card card--featured col-md-4 js-track\" id=\"item-" +
-                   std::to_string(id) + "\" data-component=\"teaser\"><span class=\"label\">";
-            out += random.pick(Words);
-            out += "</span></div>";
-            break;
-        case 2:
-        case 3:
-            appendIndent(out, random);
-            out += "<li class=\"nav__item\"><a class=\"nav__link\" href=\"/news/2024/";
-            out += random.pick(Words);
-            out += '-';
-            out += std::to_string(id);
-            out += ".html?ref=home&amp;utm_source=feed\">";
-            appendSentence(out, random, int(1 + random.below(5)));
-            out += "</a></li>";
-            break;
-        case 4:
-        case 5:
-            appendIndent(out, random);
-            out += "<p class=\"article__body\">";
-            appendSentence(out, random, int(8 + random.below(30)));
-            out += ' ';
-            appendSentence(out, random, int(8 + random.below(30)));
-            out += "</p>";
-            break;
-        case 6: {
-            appendIndent(out, random);
-            out += "<script>";
-            const int lines = int(3 + random.below(10));
-            for (int i = 0; i < lines; ++i) {
-                appendIndent(out, random);
-                out += "if (window.dataLayer && items.length > " +
-                       std::to_string(random.below(50)) +
-                       ") { dataLayer.push({event: \"view\", id: " + std::to_string(id) + "}); }";
-            }
-            appendIndent(out, random);
-            out += "</script>";
-            break;
-        }
-        default:
-            appendIndent(out, random);
-            out += "<img src=\"/static/images/" + std::to_string(id) +
-                   "/teaser-640x360.jpg\" alt=\"\" loading=\"lazy\" width=\"640\" height=\"360\">";
-            break;
-        }
-    }
-    out.resize(size - 16);
-    out += "</body></html>\n";
-    // A good page never holds the not-found marker the fetcher looks for.
-    for (size_t at = out.find("404"); at != std::string::npos; at = out.find("404", at))
-        out[at + 1] = '1';
-    return out;
-}
-
-// An HTTP server on 127.0.0.1, on a port of the system's choosing, answering from a thread of
-// its own from start() until it goes.
-class LoopbackServer
-{
-public:
-    LoopbackServer() = default;
-    LoopbackServer(const LoopbackServer&) = delete;
-    LoopbackServer& operator=(const LoopbackServer&) = delete;
-    ~LoopbackServer()
-    {
-        if (!m_thread.joinable())
-            return;
-        m_http.stop();
-        m_thread.join();
-    }
-
-    httplib::Server& http() { return m_http; }
-    int port() const { return m_port; }
-
-    // Returns once the server answers: stop() before the listen loop runs would leave join()
-    // waiting for ever.
-    void start()
-    {
-        m_port = m_http.bind_to_any_port("127.0.0.1");
-        if (m_port <= 0)
-            throw std::runtime_error("cannot bind to 127.0.0.1");
-        m_thread = std::thread([this] { m_http.listen_after_bind(); });
-        while (!m_http.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-
-private:
-    httplib::Server m_http;
-    std::thread m_thread;
-    int m_port = -1;
-};
-
-// The pages on 127.0.0.1, on a port of the system's choosing. The server keeps a connection
-// open for as many requests as a client sends on it, and sends every response at once, as
-// common web servers do; the bodies go out as they are, because this library would compress
-// them per request at its slowest setting and the figures would measure that instead.
-class PageServer
-{
-public:
-    PageServer()
-    {
-        m_pages.reserve(PageCount);
-        for (int i = 0; i < PageCount; ++i) {
-            m_pages.push_back(page(i));
-            m_totalBytes += std::int64_t(m_pages.back().size());
-        }
-        m_server.http().set_keep_alive_max_count(100'000);
-        m_server.http().set_tcp_nodelay(true);
-        m_server.http().Get(R"(/page/(\d+))",
-                            [this](const httplib::Request& request, httplib::Response& response) {
-                                const size_t index = std::stoul(request.matches[1].str());
-                                if (index >= m_pages.size()) {
-                                    response.status = 404;
-                                    return;
-                                }
-                                const std::string& body = m_pages[index];
-                                response.set_content_provider(
-                                    body.size(), "text/html; charset=utf-8",
-                                    [&body](size_t offset, size_t length, httplib::DataSink& sink) {
-                                        return sink.write(body.data() + offset, length);
-                                    });
-                            });
-        m_server.start();
-    }
-    PageServer(const PageServer&) = delete;
-    PageServer& operator=(const PageServer&) = delete;
-
-    // The address as a watch list row holds it: no scheme.
-    QByteArray address(int index) const
-    {
-        return "127.0.0.1:" + QByteArray::number(m_server.port()) + "/page/" +
-               QByteArray::number(index);
-    }
-    std::int64_t totalBytes() const { return m_totalBytes; }
-    const std::vector<std::string>& pages() const { return m_pages; }
-
-private:
-    std::vector<std::string> m_pages;
-    std::int64_t m_totalBytes = 0;
-    LoopbackServer m_server;
-};
-
-PageServer& server()
-{
-    static PageServer instance;
-    return instance;
-}
-
-QTemporaryDir& workDirectory()
-{
-    // On the real disk, like the program's data directory, never in memory.
-    static QTemporaryDir dir(QDir::temp().filePath(QStringLiteral("bench_checkrun-XXXXXX")));
-    return dir;
-}
 
 class WindowLikeHost final : public CheckRunHost
 {
@@ -239,55 +59,6 @@ void runInEventLoop(CheckRun& run, bool wholeRun, qint16 totalurls)
     else
         run.VisitURLlist(totalurls);
     loop.exec();
-}
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The curl tool, given every address in one configuration file, fetching them in turn over the
-// connection it keeps open; the bodies go to /dev/null. Returns the seconds it took, or a
-// negative number when it failed.
-double runCurl()
-{
-    static const QByteArray config = [] {
-        const QString path = workDirectory().filePath(QStringLiteral("curl.config"));
-        QByteArray text;
-        for (int i = 0; i < PageCount; ++i)
-            text += "url = \"http://" + server().address(i) + "\"\noutput = \"/dev/null\"\n";
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush())
-            return QByteArray();
-        return QFile::encodeName(path);
-    }();
-    if (config.isEmpty())
-        return -1;
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    char curl[] = "curl";
-    char silent[] = "--silent";
-    char showError[] = "--show-error";
-    char fail[] = "--fail";
-    char configOption[] = "--config";
-    char* argv[] = {curl,   silent,       showError,
-                    fail,   configOption, const_cast<char*>(config.constData()),
-                    nullptr};
-
-    const auto start = Clock::now();
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, "curl", &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return secondsSince(start);
 }
 
 void curlTool(benchmark::State& state)
@@ -346,13 +117,6 @@ bool everyPageRead(const WatchList& list)
         if (list.cell(row, WatchList::UpdatedColumn) != "Yes")
             return false;
     return true;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Our run from the first download to the end (a new download service, as at the first "Go

@@ -1,0 +1,259 @@
+// SPDX-License-Identifier: MIT
+// The program as the user meets it, in an offscreen window: a click on Go Look! over a
+// thousand pages until the list is saved, beside the curl tool over the same pages; a close
+// that saves a full list of 32,766 sites; and the peak memory of the real program kept open on
+// that list and then ended.
+#include "checkrun.h"
+#include "clickarea.h"
+#include "downloadhtml.h"
+#include "mainwindow.h"
+#include "pageserver.h"
+#include "urlopener.h"
+#include "watchlist.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QProcessEnvironment>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/resource.h>
+
+namespace {
+
+using namespace benchpages;
+
+constexpr int FullList = 32'766;
+
+// Where the program under test is, and where its memory figure comes from.
+QString programPath;
+
+class NoBrowser final : public UrlOpener
+{
+public:
+    void open(const QByteArray&) override {}
+};
+
+CheckTools tools(const QString& dataDirectory)
+{
+    CheckTools made;
+    made.downloads = std::make_unique<CurlDownloadService>();
+    made.fetcher =
+        std::make_unique<PageFetcher>(*made.downloads, temporaryDownloadPath(dataDirectory));
+    return made;
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A list of `sites` records; the addresses are the served pages' for the first PageCount.
+QByteArray listBytes(int sites)
+{
+    QByteArray bytes;
+    for (int i = 0; i < sites; ++i) {
+        bytes += i < PageCount ? server().address(i)
+                               : "www.site" + QByteArray::number(i) + ".example/news/";
+        bytes += "\r\n01/03/2026 08:00:00\r\n1\r\n";
+    }
+    return bytes;
+}
+
+// Handles events until `done` or the limit; false on the limit.
+template <typename Done> bool handleEventsUntil(Done done, int limitMs = 120'000)
+{
+    const QDeadlineTimer deadline(limitMs);
+    QTimer wake;
+    wake.start(50);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    return done();
+}
+
+// From the click on Go Look! to the saved list, a new window each time as at start-up, the
+// curl tool run right after each; the ratio is the median of the run-by-run ratios.
+void goLook(benchmark::State& state)
+{
+    std::vector<double> ours, curl, ratios;
+    for (auto _ : state) {
+        QTemporaryDir dir(QDir::temp().filePath(QStringLiteral("bench_window-XXXXXX")));
+        const QString listPath = dir.filePath(QStringLiteral("websites.ini"));
+        const QByteArray before = listBytes(PageCount);
+        if (!writeBytes(listPath, before)) {
+            state.SkipWithError("cannot write the list");
+            return;
+        }
+        MainWindow window(dir.path(), std::make_unique<NoBrowser>(), tools(dir.path()));
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window)) {
+            state.SkipWithError("the window was not shown");
+            return;
+        }
+        auto* goLook = window.findChild<ClickArea*>(QStringLiteral("Label3"));
+        const QPoint at = goLook->mapTo(&window, goLook->rect().center());
+
+        const auto start = Clock::now();
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at);
+        const bool ended =
+            handleEventsUntil([&] { return window.statusLine()->text() == DoneStatusText; });
+        const double seconds = secondsSince(start);
+        state.SetIterationTime(seconds);
+
+        const QByteArray after = readBytes(listPath);
+        if (!ended || after == before || after.contains("\r\n1\r\n")) {
+            state.SkipWithError("the run did not save every page's length");
+            return;
+        }
+        const double curlSeconds = runCurl();
+        if (curlSeconds <= 0) {
+            state.SkipWithError("curl failed");
+            return;
+        }
+        ours.push_back(seconds);
+        curl.push_back(curlSeconds);
+        ratios.push_back(seconds / curlSeconds);
+    }
+    state.counters["pages"] = PageCount;
+    state.counters["median_ms"] = 1000 * median(ours);
+    state.counters["curl_median_ms"] = 1000 * median(curl);
+    state.counters["vs_curl"] = median(ratios);
+}
+
+// A close of the window with a full list that holds one change not yet saved, until the
+// window says it has ended.
+void closeWithSave(benchmark::State& state)
+{
+    QTemporaryDir dir(QDir::temp().filePath(QStringLiteral("bench_window-XXXXXX")));
+    const QString listPath = dir.filePath(QStringLiteral("websites.ini"));
+    const QByteArray bytes = listBytes(FullList);
+    std::vector<double> times;
+    for (auto _ : state) {
+        if (!writeBytes(listPath, bytes)) {
+            state.SkipWithError("cannot write the list");
+            return;
+        }
+        MainWindow window(dir.path(), std::make_unique<NoBrowser>(), tools(dir.path()));
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window)) {
+            state.SkipWithError("the window was not shown");
+            return;
+        }
+        window.watchList().setCell(FullList / 2, WatchList::LengthColumn, "2");
+        bool ended = false;
+        QObject::connect(&window, &MainWindow::finished, [&ended] { ended = true; });
+
+        const auto start = Clock::now();
+        window.close();
+        const double seconds = secondsSince(start);
+        state.SetIterationTime(seconds);
+        if (!ended || readBytes(listPath) == bytes) {
+            state.SkipWithError("the close did not save the list");
+            return;
+        }
+        times.push_back(seconds);
+    }
+    state.counters["sites"] = FullList;
+    state.counters["median_ms"] = 1000 * median(times);
+}
+
+// The real program on a full list: started offscreen, given two seconds to load and show it,
+// then ended as a logout ends it. The peak is the largest resident size the kernel saw.
+void programPeakMemory(benchmark::State& state)
+{
+    QTemporaryDir home(QDir::temp().filePath(QStringLiteral("bench_window-XXXXXX")));
+    const QString data = home.filePath(QStringLiteral("data"));
+    const QString runtime = home.filePath(QStringLiteral("runtime"));
+    QDir().mkpath(data + QStringLiteral("/Korvane"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!writeBytes(data + QStringLiteral("/Korvane/websites.ini"), listBytes(FullList))) {
+        state.SkipWithError("cannot write the list");
+        return;
+    }
+    // The program's own environment: no display, no session bus, its folders in `home`.
+    std::vector<QByteArray> variables;
+    for (const QString& variable : QProcessEnvironment::systemEnvironment().toStringList())
+        variables.push_back(variable.toLocal8Bit());
+    for (const QString& variable :
+         {QStringLiteral("QT_QPA_PLATFORM=offscreen"), "XDG_DATA_HOME=" + data,
+          "XDG_CACHE_HOME=" + home.filePath(QStringLiteral("cache")), "XDG_RUNTIME_DIR=" + runtime,
+          QStringLiteral("DBUS_SESSION_BUS_ADDRESS=disabled:")})
+        variables.push_back(variable.toLocal8Bit());
+    std::vector<char*> envp;
+    for (QByteArray& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    QByteArray program = QFile::encodeName(programPath);
+    char* argv[] = {program.data(), nullptr};
+
+    std::vector<double> peaks;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        pid_t pid = -1;
+        if (posix_spawn(&pid, program.constData(), nullptr, nullptr, argv, envp.data()) != 0) {
+            state.SkipWithError("the program did not start");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        struct rusage usage
+        {};
+        if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the program did not end well");
+            return;
+        }
+        state.SetIterationTime(secondsSince(start));
+        peaks.push_back(double(usage.ru_maxrss) / 1024);
+    }
+    state.counters["sites"] = FullList;
+    state.counters["peak_MiB"] = median(peaks);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Before QApplication: the benchmark needs no display, and paints all the same.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    programPath = QCoreApplication::applicationDirPath() + QStringLiteral("/korvane");
+    if (!workDirectory().isValid() || runCurl() < 0) {
+        std::fprintf(stderr, "the curl tool cannot fetch the pages\n");
+        return 1;
+    }
+    benchmark::RegisterBenchmark("window/go-look-1000-pages", goLook)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(5);
+    benchmark::RegisterBenchmark("window/close-with-save-32766-sites", closeWithSave)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(5);
+    benchmark::RegisterBenchmark("program/peak-memory-32766-sites", programPeakMemory)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(3);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
