@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -19,6 +20,9 @@ namespace {
 // The width a column gets when nobody set one: the classic grid's default of 960 twips.
 constexpr int DefaultColumnTwips = 960;
 constexpr int RowHeight = 17;
+// A screen shows about sixty pictures a second: pages that come faster than that are painted
+// together.
+constexpr int FrameMs = 16;
 
 QFont gridFont()
 {
@@ -86,6 +90,10 @@ SiteGrid::SiteGrid(WatchList& list, QWidget* parent)
     connect(&list, &WatchList::currentCellChanged, this, &SiteGrid::showCurrentCell);
     connect(&list, &QAbstractItemModel::modelReset, this,
             [this] { showCurrentCell(m_list.Row(), m_list.Col()); });
+    m_frame.setSingleShot(true);
+    m_frame.setTimerType(Qt::PreciseTimer);
+    m_frame.setInterval(FrameMs);
+    connect(&m_frame, &QTimer::timeout, this, &SiteGrid::showChangedRows);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &SiteGrid::reportSelection);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -220,8 +228,48 @@ void SiteGrid::setCheckingRow(int row)
     const int modelRow = row > 0 ? WatchList::modelRowFromTableRow(row) : -1;
     if (m_delegate->modelRow == modelRow)
         return;
-    m_delegate->modelRow = modelRow;
+    const int previous = std::exchange(m_delegate->modelRow, modelRow);
+    if (modelRow >= 0) {
+        if (previous >= 0)
+            markRowsChanged(previous, previous);
+        markRowsChanged(modelRow, modelRow);
+        return;
+    }
+    // The run is over: what it changed last shows now.
+    m_frame.stop();
+    showChangedRows();
     viewport()->update();
+}
+
+// A run's pages can come back faster than a screen shows pictures, and a paint after each one
+// would cost the run more than the pages do: the rows are painted once a frame, the first
+// change of a frame no later than a frame after it came.
+void SiteGrid::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                           const QList<int>& roles)
+{
+    if (m_delegate->modelRow < 0 || !topLeft.isValid() || !bottomRight.isValid()) {
+        QTableView::dataChanged(topLeft, bottomRight, roles);
+        return;
+    }
+    markRowsChanged(topLeft.row(), bottomRight.row());
+}
+
+void SiteGrid::markRowsChanged(int firstModelRow, int lastModelRow)
+{
+    m_firstChanged = m_firstChanged < 0 ? firstModelRow : std::min(m_firstChanged, firstModelRow);
+    m_lastChanged = std::max(m_lastChanged, lastModelRow);
+    if (!m_frame.isActive())
+        m_frame.start();
+}
+
+void SiteGrid::showChangedRows()
+{
+    const int first = std::exchange(m_firstChanged, -1);
+    const int last = std::min(std::exchange(m_lastChanged, -1), model()->rowCount() - 1);
+    if (first < 0 || first > last)
+        return;
+    QTableView::dataChanged(model()->index(first, 0),
+                            model()->index(last, model()->columnCount() - 1));
 }
 
 int SiteGrid::checkingRow() const

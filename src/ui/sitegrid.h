@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QTableView>
+#include <QTimer>
 
 class CheckingRowDelegate;
 class WatchList;
@@ -15,7 +16,8 @@ public:
     explicit SiteGrid(WatchList& list, QWidget* parent = nullptr);
 
     // Tints the site row (table numbering) whose page a check run is fetching, so that the user
-    // sees where the run is without the selection or the view moving; 0 for none.
+    // sees where the run is without the selection or the view moving; 0 for none. While a row
+    // is tinted, what the list changes is painted once a frame, not once a change.
     void setCheckingRow(int row);
     int checkingRow() const;
 
@@ -36,8 +38,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles = QList<int>()) override;
 
 private:
+    void markRowsChanged(int firstModelRow, int lastModelRow);
+    void showChangedRows();
     void applyColumnWidth(int col);
     void showCurrentCell(int row, int col);
     void reportSelection();
@@ -47,4 +53,8 @@ private:
     bool m_following = false;
     bool m_userMoves = false;
     bool m_pressedOutside = false;
+    // The model rows changed since the last frame, while a run goes on.
+    int m_firstChanged = -1;
+    int m_lastChanged = -1;
+    QTimer m_frame;
 };

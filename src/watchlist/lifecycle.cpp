@@ -87,11 +87,7 @@ QString writeRecoveryFile(const WatchList& list, const WatchListFile& file,
 
 SaveOutcome saveWatchListAtShutDown(WatchList& list, WatchListFile& file)
 {
-    if (file.fileHolds(list))
-        return SaveOutcome::Saved;
-    // A list taken from the file and left as it was is the file's: its line ends and all stay
-    // the other program's.
-    if (file.onDisk() == WatchListFile::OnDisk::AsKnown && !file.hasUnsavedChanges(list))
-        return SaveOutcome::Saved;
-    return saveWatchList(list, file);
+    // One read of the file decides, and the save is its first try.
+    const SaveOutcome outcome = file.saveUnlessHeld(list);
+    return outcome == SaveOutcome::ChangedOutside ? saveWatchList(list, file) : outcome;
 }

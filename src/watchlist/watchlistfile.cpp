@@ -108,7 +108,7 @@ QByteArray serializeCells(int records, const CellOf& cellOf, QByteArrayView tail
 {
     // Whatever reached the list, a record is written as three lines.
     const auto lineBreaks = [](QByteArrayView value) {
-        return value.count('\r') + value.count('\n');
+        return qsizetype(std::count_if(value.begin(), value.end(), isLineBreak));
     };
     qsizetype size = tail.size();
     for (int record = 0; record < records; ++record)
@@ -310,6 +310,12 @@ bool changedLately(const struct stat& st, int settleMs)
 
 WatchListFile::OnDisk WatchListFile::onDisk() const
 {
+    std::optional<QByteArray> bytes;
+    return onDisk(bytes);
+}
+
+WatchListFile::OnDisk WatchListFile::onDisk(std::optional<QByteArray>& bytes) const
+{
     const QByteArray name = QFile::encodeName(m_path);
     struct stat entry
     {};
@@ -327,7 +333,7 @@ WatchListFile::OnDisk WatchListFile::onDisk() const
     if (!S_ISREG(st.st_mode) || !mayWriteThrough(m_path))
         return OnDisk::NotAFile;
     QString why;
-    const std::optional<QByteArray> bytes = readWhole(m_path, why);
+    bytes = readWhole(m_path, why);
     if (!bytes)
         return OnDisk::Unreadable;
     // A file never read is nobody's edit to keep: it is written as it always was. An empty or
@@ -354,11 +360,9 @@ int WatchListFile::msUntilSettled() const
 
 bool WatchListFile::readOutsideEdit(WatchListRecords& known, WatchListRecords& records)
 {
-    if (m_keepUnreadableFile || m_onDisk.isNull() || onDisk() != OnDisk::Changed)
-        return false;
-    QString why;
-    std::optional<QByteArray> bytes = readWhole(m_path, why);
-    if (!bytes || *bytes == m_onDisk)
+    // The bytes judged changed and settled are the ones taken: the file is read once.
+    std::optional<QByteArray> bytes;
+    if (m_keepUnreadableFile || m_onDisk.isNull() || onDisk(bytes) != OnDisk::Changed)
         return false;
     // An empty file known (met at start-up, or none could be made) stood for what the list
     // then showed: those rows are what the other program's list replaces, not rows to keep.
@@ -414,6 +418,27 @@ SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
              QStringLiteral("the list is damaged"));
         return SaveOutcome::BadRowCount;
     }
+    return writeList(onDisk(), serializeWatchList(list, totalurls, m_unloadedTail),
+                     totalurls == list.Rows());
+}
+
+SaveOutcome WatchListFile::saveUnlessHeld(WatchList& list)
+{
+    std::optional<QByteArray> onDiskNow;
+    const OnDisk state = onDisk(onDiskNow);
+    QByteArray bytes = serializeWatchList(list, list.Rows(), m_unloadedTail);
+    // A file behind a link Korvane may not write through was not read: it is, to compare.
+    const bool holds =
+        onDiskNow ? *onDiskNow == bytes : state == OnDisk::NotAFile && fileHolds(list);
+    // A list taken from the file and left as it was is the file's: its line ends and all stay
+    // the other program's.
+    if (holds || (state == OnDisk::AsKnown && bytes == m_keptBytes))
+        return SaveOutcome::Saved;
+    return writeList(state, std::move(bytes), true);
+}
+
+SaveOutcome WatchListFile::writeList(OnDisk state, QByteArray bytes, bool whole)
+{
     if (m_keepUnreadableFile) {
         fail(QStringLiteral("It could not be read when Korvane started, so Korvane does not "
                             "overwrite it."),
@@ -426,7 +451,7 @@ SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
     }
     // An edit made by hand while Korvane was open is never overwritten: the caller takes it
     // first. A file that cannot be read now cannot be compared, and is left as it is.
-    switch (onDisk()) {
+    switch (state) {
     case OnDisk::Changed:
         fail(QStringLiteral("Another program changed it."),
              QStringLiteral("another program changed the file"));
@@ -450,15 +475,13 @@ SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
         break;
     }
 
-    QByteArray bytes = serializeWatchList(list, totalurls, m_unloadedTail);
-
     QString why;
     const SaveOutcome outcome = replaceWhole(m_path, bytes, why);
     if (outcome != SaveOutcome::Saved) {
         fail(why, shortly(why));
         return outcome;
     }
-    if (totalurls == list.Rows())
+    if (whole)
         m_keptBytes = bytes;
     knowOnDisk(std::move(bytes));
     return outcome;

@@ -9,6 +9,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <optional>
+
 class QIODevice;
 
 // The site the program's first list holds, as a host without a scheme: a name reserved for
@@ -94,6 +96,11 @@ public:
     // would write: another program may have changed or deleted it since the last save.
     bool fileHolds(const WatchList& list) const;
 
+    // The save of every end, from one read of the file: Saved, writing nothing, when the file
+    // holds exactly what a save of the whole list would write, or holds what Korvane last read
+    // or wrote and the list has not changed since; otherwise SaveResultsToFile of the whole list.
+    SaveOutcome saveUnlessHeld(WatchList& list);
+
     // Why the last load or save that failed did so, in words for the user.
     const QString& errorString() const { return m_errorString; }
     // The same in a few words that follow "Not saved: " ("the disk is full").
@@ -113,6 +120,8 @@ public:
         NotAFile, // a folder, a FIFO, a link into a missing folder or one Korvane may not follow
     };
     OnDisk onDisk() const;
+    // The same, with the file's bytes when it was read.
+    OnDisk onDisk(std::optional<QByteArray>& bytes) const;
 
     // How long another program's change must be left alone before it counts as finished; the
     // default suits editors and scripts that write in steps. Tests pass other values.
@@ -143,6 +152,8 @@ public:
 
 private:
     void fail(QString why, QString shortly);
+    // Writes `bytes` unless `state` or the file forbids it; `whole`: they are the whole list.
+    SaveOutcome writeList(OnDisk state, QByteArray bytes, bool whole);
     // `read`: the bytes were read from the file, not written to it by Korvane.
     void knowOnDisk(QByteArray bytes, bool read = false);
 
