@@ -7,7 +7,7 @@
 #   test     also the test suite: a loopback HTTP server, RapidCheck, a virtual X display,
 #            xdotool, an X client library to close a window as a window manager does, and a
 #            D-Bus daemon for a private session bus
-#   bench    also Google Benchmark and the curl command the benchmarks compare against
+#   bench    also Google Benchmark, the curl command the benchmarks compare against, and time
 #   latency  also nginx, dnsmasq and iproute2, for the latency benchmark's far-away hosts
 #   fuzz     also clang and its libFuzzer and sanitizer runtimes
 #   package  also git (the package's date), debhelper, lintian and the menu and metadata
@@ -27,7 +27,7 @@ run=(build-essential cmake ninja-build qt6-base-dev qt6-svg-dev libxkbcommon-dev
 [ "${ID:-}" = debian ] && [ "${VERSION_ID:-}" = 12 ] || run+=(qt6-svg-plugins)
 test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev xvfb xauth xdotool libxcb1-dev
   librapidcheck-dev libbrotli-dev libzstd-dev dbus-daemon)
-bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev curl)
+bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev curl time)
 latency=("${bench[@]}" nginx dnsmasq-base iproute2 openssl)
 # libclang-rt-dev is the sanitizer and libFuzzer runtimes of the release's own clang.
 fuzz=("${run[@]}" clang libclang-rt-dev)

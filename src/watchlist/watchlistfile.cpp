@@ -226,8 +226,15 @@ std::optional<QByteArray> readWhole(const QString& path, QString& why)
         why = file.errorString();
         return std::nullopt;
     }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
+    // At the size the file has, and then whatever came since: readAll() alone would leave room
+    // to grow, megabytes for a full list, which the program keeps.
+    QByteArray bytes(file.size(), Qt::Uninitialized);
+    const qint64 read = file.read(bytes.data(), bytes.size());
+    if (read >= 0) {
+        bytes.truncate(read);
+        bytes += file.readAll();
+    }
+    if (read < 0 || file.error() != QFileDevice::NoError) {
         why = file.errorString();
         return std::nullopt;
     }
@@ -281,6 +288,7 @@ void WatchListFile::fillRows(WatchList& list, WatchListRecords records)
     list.replaceSiteRows(std::move(records.rows));
     list.setCurrentCell(list.Rows() - 1, WatchList::LengthColumn);
     m_keptBytes = serializeWatchList(list, list.Rows(), m_unloadedTail);
+    shareKeptBytes();
 }
 
 void WatchListFile::knowOnDisk(QByteArray bytes, bool read)
@@ -288,6 +296,15 @@ void WatchListFile::knowOnDisk(QByteArray bytes, bool read)
     m_knownHalfWritten = read && (bytes.isEmpty() || bytes.contains('\0'));
     // Never null once known, so that an empty file is told from none.
     m_onDisk = bytes.isNull() ? QByteArray("") : std::move(bytes);
+    shareKeptBytes();
+}
+
+void WatchListFile::shareKeptBytes()
+{
+    // A full list is megabytes, and what the list was when last kept is most often the file's
+    // very bytes: one copy serves both.
+    if (m_keptBytes == m_onDisk)
+        m_keptBytes = m_onDisk;
 }
 
 namespace {
@@ -336,6 +353,8 @@ WatchListFile::OnDisk WatchListFile::onDisk(std::optional<QByteArray>& bytes) co
     bytes = readWhole(m_path, why);
     if (!bytes)
         return OnDisk::Unreadable;
+    if (*bytes == m_onDisk)
+        bytes = m_onDisk; // the copy just read goes at once
     // A file never read is nobody's edit to keep: it is written as it always was. An empty or
     // binary one read a moment after another program wrote it (at start-up) is most likely
     // that program's list still to come: not written over until it has settled.

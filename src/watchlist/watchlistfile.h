@@ -156,6 +156,7 @@ private:
     SaveOutcome writeList(OnDisk state, QByteArray bytes, bool whole);
     // `read`: the bytes were read from the file, not written to it by Korvane.
     void knowOnDisk(QByteArray bytes, bool read = false);
+    void shareKeptBytes();
 
     QString m_path;
     QByteArray m_unloadedTail;
