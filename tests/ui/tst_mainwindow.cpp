@@ -929,6 +929,41 @@ private Q_SLOTS:
         QCOMPARE(addresses(), sites);
     }
 
+    // A page's result is painted while the run waits for the next page, not at the run's end.
+    void eachResultIsPaintedAsItComes()
+    {
+        ResponseGate gate;
+        TestServer server;
+        server.http().Get("/page", [&gate](const httplib::Request& req, httplib::Response& res) {
+            if (req.has_param("held"))
+                gate.wait();
+            res.set_content("<html><body><p>Twelve chars</p></body></html>", "text/html");
+        });
+        server.start();
+        openWindow({server.hostAndPort() + "/page", server.hostAndPort() + "/page?held=1"});
+        struct : QObject
+        {
+            MainWindow* window;
+            QRegion painted; // of row 1's result, during the run
+            bool eventFilter(QObject*, QEvent* event) override
+            {
+                const WatchList& list = window->watchList();
+                if (event->type() == QEvent::Paint && window->isChecking() &&
+                    list.cell(1, WatchList::UpdatedColumn) == "Yes")
+                    painted += static_cast<QPaintEvent*>(event)->region() &
+                               window->grid()->visualRect(list.index(0, WatchList::UpdatedColumn));
+                return false;
+            }
+        } watch;
+        watch.window = m_window.get();
+        m_window->grid()->viewport()->installEventFilter(&watch);
+        clickDrawnButton(*m_window, "Label3");
+        QTRY_VERIFY(!watch.painted.isEmpty());
+        gate.release();
+        QVERIFY(waitForCheckRun(*m_window));
+        m_window.reset(); // its connections go before the server
+    }
+
     // A screen reader's press on the edit dialog's button and a close, during a run: the run
     // walks the list unchanged and stops at the page the server holds, without waiting for it;
     // then the address is written, the list saved and the window closed, in that order.
