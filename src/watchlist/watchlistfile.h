@@ -152,6 +152,7 @@ public:
 
 private:
     void fail(QString why, QString shortly);
+    static SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes, QString& why);
     // Writes `bytes` unless `state` or the file forbids it; `whole`: they are the whole list.
     SaveOutcome writeList(OnDisk state, QByteArray bytes, bool whole);
     // `read`: the bytes were read from the file, not written to it by Korvane.

@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: MIT
+// Saving websites.ini: whether a save may write, and what it tells when it may not.
+#include "watchlistfile.h"
+
+#include "datadirectory.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// The few words of a reason that follow "Not saved: ", from the system's own words for it.
+QString shortly(const QString& why)
+{
+    const auto is = [&why](int error) {
+        return why.contains(QString::fromLocal8Bit(std::strerror(error)), Qt::CaseInsensitive);
+    };
+    if (is(ENOSPC))
+        return QStringLiteral("the disk is full");
+    if (is(EDQUOT))
+        return QStringLiteral("the disk quota is used up");
+    if (is(EROFS))
+        return QStringLiteral("the disk is read-only");
+    if (is(EACCES) || is(EPERM))
+        return QStringLiteral("Korvane may not write there");
+    if (is(EIO))
+        return QStringLiteral("the disk failed");
+    QString words = why;
+    if (!words.isEmpty())
+        words[0] = words[0].toLower();
+    while (words.endsWith(u'.'))
+        words.chop(1);
+    return words;
+}
+
+} // namespace
+
+void WatchListFile::fail(QString why, QString shortly)
+{
+    m_errorString = std::move(why);
+    m_shortReason = std::move(shortly);
+}
+
+bool WatchListFile::fileHolds(const WatchList& list) const
+{
+    QFile file(m_path);
+    if (!QFileInfo(m_path).isFile() || !file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray onDisk = file.readAll();
+    return file.error() == QFileDevice::NoError &&
+           onDisk == serializeWatchList(list, list.Rows(), m_unloadedTail);
+}
+
+bool WatchListFile::hasUnsavedChanges(const WatchList& list) const
+{
+    return serializeWatchList(list, list.Rows(), m_unloadedTail) != m_keptBytes;
+}
+
+SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
+{
+    if (totalurls < 1 || totalurls > list.Rows()) {
+        fail(QStringLiteral("The list's row count is out of range."),
+             QStringLiteral("the list is damaged"));
+        return SaveOutcome::BadRowCount;
+    }
+    return writeList(onDisk(), serializeWatchList(list, totalurls, m_unloadedTail),
+                     totalurls == list.Rows());
+}
+
+SaveOutcome WatchListFile::saveUnlessHeld(WatchList& list)
+{
+    std::optional<QByteArray> onDiskNow;
+    const OnDisk state = onDisk(onDiskNow);
+    QByteArray bytes = serializeWatchList(list, list.Rows(), m_unloadedTail);
+    // A file behind a link Korvane may not write through was not read: it is, to compare.
+    const bool holds =
+        onDiskNow ? *onDiskNow == bytes : state == OnDisk::NotAFile && fileHolds(list);
+    // A list taken from the file and left as it was is the file's: its line ends and all stay
+    // the other program's.
+    if (holds || (state == OnDisk::AsKnown && bytes == m_keptBytes))
+        return SaveOutcome::Saved;
+    return writeList(state, std::move(bytes), true);
+}
+
+SaveOutcome WatchListFile::writeList(OnDisk state, QByteArray bytes, bool whole)
+{
+    if (m_keepUnreadableFile) {
+        fail(QStringLiteral("It could not be read when Korvane started, so Korvane does not "
+                            "overwrite it."),
+             QStringLiteral("the file could not be read when Korvane started"));
+        return SaveOutcome::KeptUnreadableFile;
+    }
+    if (isReadOnlyFile(m_path)) {
+        fail(QStringLiteral("The file is read-only."), QStringLiteral("the file is read-only"));
+        return SaveOutcome::ReadOnlyFile;
+    }
+    // An edit made by hand while Korvane was open is never overwritten: the caller takes it
+    // first. A file that cannot be read now cannot be compared, and is left as it is.
+    switch (state) {
+    case OnDisk::Changed:
+        fail(QStringLiteral("Another program changed it."),
+             QStringLiteral("another program changed the file"));
+        return SaveOutcome::ChangedOutside;
+    case OnDisk::Unreadable:
+        fail(QStringLiteral("It cannot be read, so Korvane does not overwrite it."),
+             QStringLiteral("the file cannot be read"));
+        return SaveOutcome::KeptUnreadableFile;
+    case OnDisk::Unsettled:
+        fail(QStringLiteral("Another program is writing it: Korvane waits until it has "
+                            "finished."),
+             QStringLiteral("another program is writing the file"));
+        return SaveOutcome::FileUnsettled;
+    case OnDisk::NotAFile:
+        fail(QStringLiteral("It is not a file Korvane can write: a folder, a pipe, a link to a "
+                            "folder that is gone, or a link that another user made."),
+             QStringLiteral("websites.ini is not a file Korvane can write"));
+        return SaveOutcome::NotAFile;
+    case OnDisk::AsKnown:
+    case OnDisk::Missing:
+        break;
+    }
+
+    QString why;
+    const SaveOutcome outcome = replaceWhole(m_path, bytes, why);
+    if (outcome != SaveOutcome::Saved) {
+        fail(why, shortly(why));
+        return outcome;
+    }
+    if (whole)
+        m_keptBytes = bytes;
+    knowOnDisk(std::move(bytes));
+    return outcome;
+}
