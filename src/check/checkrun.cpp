@@ -4,7 +4,7 @@
 
 #include "datetimetext.h"
 #include "downloadhtml.h"
-#include "lifecycle.h"
+#include "listsave.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
 

@@ -4,7 +4,7 @@
 
 #include "endoflife.h"
 #include "helppage.h"
-#include "lifecycle.h"
+#include "listsave.h"
 #include "sitedialogs.h"
 #include "urlopener.h"
 #include "watchlist.h"

@@ -5,7 +5,7 @@
 #include "backgroundpicture.h"
 #include "clickarea.h"
 #include "korvaneversion.h"
-#include "lifecycle.h"
+#include "listatstartandend.h"
 #include "sitegrid.h"
 #include "twips.h"
 #include "urlopener.h"

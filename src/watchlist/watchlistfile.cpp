@@ -2,7 +2,7 @@
 // Reading and writing websites.ini.
 #include "watchlistfile.h"
 
-#include "datadirectory.h"
+#include "wholefile.h"
 #include "datetimetext.h"
 #include "wholefile.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The way to the end, without a window: who is asked, what is saved and when the end comes.
 #include "endoflife.h"
-#include "lifecycle.h"
+#include "listatstartandend.h"
 #include "testfiles.h"
 #include "watchlist.h"
 #include "wholefile.h"

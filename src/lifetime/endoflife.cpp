@@ -2,7 +2,7 @@
 // The end of the program's life, asked for by the user, a signal or the session.
 #include "endoflife.h"
 
-#include "lifecycle.h"
+#include "listatstartandend.h"
 
 #include <QDir>
 
