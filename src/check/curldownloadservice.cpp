@@ -392,13 +392,7 @@ CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
             fail(address, reasonFor(result, h), d.errorText[0] ? d.errorText : nullptr);
         return Transfer::Failed;
     }
-    if (d.firstAnswer.status == 301 || d.firstAnswer.status == 308) {
-        // Where the redirect pointed, made whole against the address asked for.
-        WebAddress target(curl_url_dup(d.url.get()));
-        if (target && curl_url_set(target.get(), CURLUPART_URL, d.firstAnswer.location.constData(),
-                                   CURLU_URLENCODE) == CURLUE_OK)
-            if (const PageAddress to(std::move(target)); !to.text().isEmpty())
-                m_https->rememberRedirect(address, to);
-    }
+    if (const PageAddress to = d.firstAnswer.movedTo(d.url); !to.isNull())
+        m_https->rememberRedirect(address, to);
     return Transfer::Done;
 }
