@@ -389,7 +389,7 @@ CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
             fail(address,
                  QStringLiteral("The page is larger than %1").arg(sizeText(m_limits.maxBodyBytes)));
         else if (result != CURLE_WRITE_ERROR || !d.body.failed)
-            fail(address, reasonFor(result, h), d.errorText[0] ? d.errorText : nullptr);
+            fail(address, reasonFor(result, h, address), d.errorText[0] ? d.errorText : nullptr);
         return Transfer::Failed;
     }
     if (const PageAddress to = d.firstAnswer.movedTo(d.url); !to.isNull())

@@ -270,7 +270,7 @@ private Q_SLOTS:
                          secret = "http://me:s3cret@" + site;
         CurlDownloadService service;
         PageFetcher fetcher(service, tempFile());
-        fetcher.lookAhead({secret, "http://"});
+        fetcher.lookAhead({secret, "http://", "http://dead..example/"});
         const QtMessageHandler previous = catchFetchLog();
         QLoggingCategory::setFilterRules(QStringLiteral("korvane.fetch=true"));
         fetchNow(fetcher, secret);
@@ -282,6 +282,8 @@ private Q_SLOTS:
                               "http://: Not a valid address (No host part in the URL)"}));
         QCOMPARE(none, std::optional<QByteArray>(""));
         QCOMPARE(fetcher.errorString(), QStringLiteral("Not a valid address"));
+        QCOMPARE(fetchNow(fetcher, "http://dead..example/"), std::optional<QByteArray>(""));
+        QCOMPARE(fetcher.errorString(), QStringLiteral("No such host: dead..example"));
     }
 
     void pageText_data()
