@@ -198,7 +198,8 @@ const ChildBody firstStart("first start", [](const QStringList& args) {
 const ChildBody rememberOnAFullDisk("remember on a full disk", [](const QStringList& args) {
     fileSizeLimit();
     HttpsMemory memory(args.value(0));
-    memory.rememberRedirect("http://new.example/page", "https://new.example/page");
+    memory.rememberRedirect(PageAddress("http://new.example/page"),
+                            PageAddress("https://new.example/page"));
     memory.save();
     return report({});
 });
