@@ -125,7 +125,7 @@ void HttpsMemory::load()
             continue;
         const qint64 until = fields[2].toLongLong();
         if (until > now && fields[1].startsWith("https://"))
-            m_redirects.insert(fields[0], {fields[1], until});
+            m_redirects.insert(fields[0], {fields[1], until, {}});
     }
 }
 
