@@ -4,7 +4,7 @@
 
 #include "datetimetext.h"
 #include "downloadhtml.h"
-#include "lifecycle.h"
+#include "listsave.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
 
@@ -62,6 +62,7 @@ void CheckRun::startPass(qint16 totalurls, bool saves)
 {
     m_running = true;
     m_stopping = false;
+    m_ending = false;
     m_saves = saves;
     m_rows = std::min<int>(totalurls, m_list.Rows());
     m_row = 0;
@@ -85,7 +86,7 @@ void CheckRun::startPass(qint16 totalurls, bool saves)
 
 void CheckRun::stop()
 {
-    if (!m_running || m_stopping)
+    if (!m_running || m_stopping || m_ending)
         return;
     m_stopping = true;
     m_fetch.cancel();
@@ -94,7 +95,7 @@ void CheckRun::stop()
 
 void CheckRun::checkNextRow()
 {
-    if (!m_running || m_stopping)
+    if (!m_running || m_stopping || m_ending)
         return;
     const int row = ++m_row;
     if (row >= m_rows) {
@@ -119,9 +120,9 @@ void CheckRun::checkNextRow()
 
 void CheckRun::endPass()
 {
-    if (!m_running)
+    if (!m_running || m_ending)
         return;
-    m_running = false;
+    m_ending = true;
     m_fetcher.lookAhead({});
     if (m_saves) {
         // A list that another program changed meanwhile is taken first, and this run's results
@@ -137,6 +138,15 @@ void CheckRun::endPass()
             m_host.setStatusText(m_saveWaits ? WritingStatusText
                                              : NotSavedStatusText + m_file.shortReason());
     }
+    QMetaObject::invokeMethod(this, &CheckRun::sayEnded, Qt::QueuedConnection);
+}
+
+void CheckRun::sayEnded()
+{
+    if (!m_ending)
+        return;
+    m_ending = false;
+    m_running = false;
     if (m_stopping)
         Q_EMIT stopped();
     else
@@ -146,7 +156,7 @@ void CheckRun::endPass()
 void CheckRun::pageFetched(int row, double stored, std::optional<QByteArray> text)
 {
     // A page that comes back after a stop says nothing the user waits for.
-    if (!m_running || m_stopping)
+    if (!m_running || m_stopping || m_ending)
         return;
     // A page that could not be read back is judged as an empty page, never as another row's.
     const double length = double(text.value_or(QByteArray()).size());

@@ -50,7 +50,9 @@ public:
 };
 
 // A run goes on from the event loop, one page after another, and says how it goes with
-// signals; whoever started it keeps it until it has said finished() or stopped().
+// signals; whoever started it keeps it until it has said finished() or stopped(). Its end is
+// said from the event loop too, after the run has saved and returned, so that whatever follows
+// it (commands that waited, the program's end, a new run) never runs on the run's own stack.
 class CheckRun final : public QObject
 {
     Q_OBJECT
@@ -73,6 +75,7 @@ public:
     // stopped(). Nothing waits for the page under way.
     void stop();
 
+    // True from the start until the run has said finished() or stopped().
     bool isRunning() const { return m_running; }
     // The run's save found another program writing the list: it is still to be done, once the
     // file has settled.
@@ -93,6 +96,7 @@ private:
     void checkNextRow();
     void pageFetched(int row, double stored, std::optional<QByteArray> text);
     void endPass();
+    void sayEnded();
 
     WatchList& m_list;
     WatchListFile& m_file;
@@ -101,6 +105,7 @@ private:
     Clock m_now;
     bool m_running = false;
     bool m_stopping = false;
+    bool m_ending = false; // saved, and about to say so
     bool m_saves = false;
     bool m_saveWaits = false;
     int m_row = 0;

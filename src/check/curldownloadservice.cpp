@@ -27,8 +27,7 @@ constexpr char UserAgent[] = "Korvane/" KORVANE_VERSION;
 // first could not use what was prepared, or when a remembered https address failed).
 struct CurlDownloadService::Download
 {
-    QByteArray address; // as the list has it
-    QByteArray fetched; // where it is fetched: https when the site asked for it
+    PageAddress fetched; // where it is fetched: https when the site asked for it
     bool remembered = false;
     bool fellBack = false;
     bool freshLookUp = false; // the name failed ahead: the DNS cache has nothing to say
@@ -36,9 +35,9 @@ struct CurlDownloadService::Download
     ResponseBody body;
     Done end;
 
-    QByteArray asked; // what the current transfer asks for
+    PageAddress asked; // what the current transfer asks for
     bool mayUsePrepared = false;
-    WebAddress url;
+    WebAddress url; // the transfer's own copy of `asked`, which libcurl may change
     char errorText[CURL_ERROR_SIZE] = {};
     FirstAnswer firstAnswer;
     HttpsMemory::Transfer hsts;
@@ -77,7 +76,7 @@ CurlDownloadService::CurlDownloadService(DownloadLimits limits) : m_limits(limit
         m_lookAhead = std::make_unique<LookAhead>(
             m_multi.get(), proxyConfigured() ? 0 : m_limits.lookAheadHosts,
             long(m_limits.connectTimeout.count()), m_share.get(),
-            [this](const QByteArray& address) { return m_https->addressToFetch(address); });
+            [this](const PageAddress& address) { return m_https->addressToFetch(address); });
 }
 
 CurlDownloadService::~CurlDownloadService()
@@ -122,10 +121,17 @@ void CurlDownloadService::lookAhead(const QByteArrayList& addresses)
         m_https->save();
 }
 
+QByteArray CurlDownloadService::addressForLog(const QByteArray& address) const
+{
+    return address == m_page.text() ? m_page.forLog() : DownloadService::addressForLog(address);
+}
+
 void CurlDownloadService::start(const QByteArray& address, const QString& localFile, Done end)
 {
     cancel();
     setErrorString({});
+    // Parsed once for the whole turn: ahead, where the look-ahead had it coming.
+    m_page = m_lookAhead ? m_lookAhead->takeTurn(address) : PageAddress(address);
     if (!m_multi) {
         setErrorString(QStringLiteral("Out of memory"));
         end(false);
@@ -133,13 +139,13 @@ void CurlDownloadService::start(const QByteArray& address, const QString& localF
     }
     // A site that asked for https, or moved there for good, is fetched there at once.
     bool remembered = false;
-    const QByteArray fetched = m_https->addressToFetch(address, &remembered);
-    if (fetched != address)
-        qCInfo(lcFetch, "%s: fetched as %s", forLog(address).constData(),
-               forLog(fetched).constData());
+    const PageAddress fetched = m_https->addressToFetch(m_page, &remembered);
+    if (fetched.text() != address)
+        qCInfo(lcFetch, "%s: fetched as %s", m_page.forLog().constData(),
+               fetched.forLog().constData());
     // Every page takes its turn, also one whose download cannot begin, so that the pages after
     // it still get ready.
-    const bool freshLookUp = m_lookAhead && m_lookAhead->startTurn(address, fetched);
+    const bool freshLookUp = m_lookAhead && m_lookAhead->startTurn(fetched);
     // A NUL byte (a damaged list) would cut the address short: fetch nothing rather than
     // another page.
     if (address.contains('\0')) {
@@ -149,13 +155,12 @@ void CurlDownloadService::start(const QByteArray& address, const QString& localF
     }
 
     auto current = std::make_unique<Download>();
-    current->address = address;
     current->fetched = fetched;
     current->remembered = remembered;
     current->freshLookUp = freshLookUp;
     current->end = std::move(end);
     if (!current->body.open(localFile, m_limits.maxBodyBytes)) {
-        fail(address, notKeptText(errno), current->body.partial.constData());
+        fail(m_page, notKeptText(errno), current->body.partial.constData());
         current->end(false);
         return;
     }
@@ -171,7 +176,7 @@ void CurlDownloadService::cancel()
     const std::unique_ptr<Download> current = std::move(m_current);
     if (current->handle)
         curl_multi_remove_handle(m_multi.get(), current->handle.get());
-    fail(current->address, QStringLiteral("Given up: Korvane is ending"));
+    fail(m_page, QStringLiteral("Given up: Korvane is ending"));
     current->body.discard();
 }
 
@@ -183,12 +188,11 @@ void CurlDownloadService::finish(bool kept)
     if (!body.close())
         kept = false;
     if (body.tooLarge)
-        fail(current->address,
-             QStringLiteral("The page is larger than %1").arg(sizeText(body.limit)));
+        fail(m_page, QStringLiteral("The page is larger than %1").arg(sizeText(body.limit)));
     else if (body.error)
-        fail(current->address, notKeptText(body.error));
+        fail(m_page, notKeptText(body.error));
     if (kept && !body.keep()) {
-        fail(current->address, notKeptText(errno), body.target.constData());
+        fail(m_page, notKeptText(errno), body.target.constData());
         kept = false;
     }
     if (!kept)
@@ -196,29 +200,29 @@ void CurlDownloadService::finish(bool kept)
     current->end(kept);
 }
 
-void CurlDownloadService::fail(const QByteArray& address, QString why, const char* detail)
+void CurlDownloadService::fail(const PageAddress& address, QString why, const char* detail)
 {
     // The first reason is the one that counts: a body over the limit makes libcurl report a
     // write error too.
     if (!errorString().isEmpty())
         return;
     if (detail && *detail)
-        qCInfo(lcFetch, "%s: %s (%s)", forLog(address).constData(), qUtf8Printable(why), detail);
+        qCInfo(lcFetch, "%s: %s (%s)", address.forLog().constData(), qUtf8Printable(why), detail);
     else
-        qCInfo(lcFetch, "%s: %s", forLog(address).constData(), qUtf8Printable(why));
+        qCInfo(lcFetch, "%s: %s", address.forLog().constData(), qUtf8Printable(why));
     setErrorString(std::move(why));
 }
 
-bool CurlDownloadService::startTransfer(const QByteArray& address, bool mayUsePrepared)
+bool CurlDownloadService::startTransfer(const PageAddress& address, bool mayUsePrepared)
 {
     Download& d = *m_current;
     d.asked = address;
     d.mayUsePrepared = mayUsePrepared;
     d.firstAnswer = {};
     d.errorText[0] = 0;
-    CURLUcode code = CURLUE_OK;
-    d.url = parseWebAddress(address, &code);
+    d.url = address.copy();
     if (!d.url) {
+        const CURLUcode code = address.isValid() ? CURLUE_OUT_OF_MEMORY : address.error();
         fail(address, QStringLiteral("Not a valid address"), curl_url_strerror(code));
         return false;
     }
@@ -249,7 +253,7 @@ bool CurlDownloadService::startTransfer(const QByteArray& address, bool mayUsePr
     return true;
 }
 
-bool CurlDownloadService::applyOptions(CURL* h, const QByteArray& address)
+bool CurlDownloadService::applyOptions(CURL* h, const PageAddress& address)
 {
     Download& d = *m_current;
     // The options that protect (schemes, certificates, limits, the body's way to its file) are
@@ -259,7 +263,7 @@ bool CurlDownloadService::applyOptions(CURL* h, const QByteArray& address)
     const auto refused = [&](CURLoption option, CURLcode code) {
         if (code != CURLE_OK) {
             const curl_easyoption* known = curl_easy_option_by_id(option);
-            qCInfo(lcFetch, "%s: libcurl refused option %s: %s", forLog(address).constData(),
+            qCInfo(lcFetch, "%s: libcurl refused option %s: %s", address.forLog().constData(),
                    known ? known->name : "?", curl_easy_strerror(code));
         }
         return code != CURLE_OK;
@@ -301,7 +305,7 @@ bool CurlDownloadService::applyOptions(CURL* h, const QByteArray& address)
         set(CURLOPT_DNS_CACHE_TIMEOUT, 0L);
     // A site's wish for https is kept like the other protections.
     if (applied) {
-        const auto [option, code] = m_https->useFor(h, d.url, d.hsts);
+        const auto [option, code] = m_https->useFor(h, d.asked, d.hsts);
         applied = !refused(option, code);
     }
     if (!applied)
@@ -332,13 +336,13 @@ void CurlDownloadService::transferEnded(CURLcode result)
     Transfer outcome = judge(result);
     long status = 0;
     curl_easy_getinfo(d.handle.get(), CURLINFO_RESPONSE_CODE, &status);
-    const QByteArray upgraded = d.hsts.upgraded;
+    const PageAddress upgraded = d.hsts.upgraded;
     endTransfer();
     if (outcome == Transfer::Upgrade) {
         if (++d.upgrades <= m_limits.maxRedirects && d.body.restart() &&
             startTransfer(upgraded, false))
             return;
-        fail(d.address, reasonFor(CURLE_TOO_MANY_REDIRECTS, nullptr));
+        fail(m_page, reasonFor(CURLE_TOO_MANY_REDIRECTS, nullptr));
         outcome = Transfer::Failed;
     }
     if (outcome == Transfer::Again) {
@@ -351,12 +355,12 @@ void CurlDownloadService::transferEnded(CURLcode result)
         // The https address of a remembered redirect did not give the page: it is fetched where
         // the list says, and the redirect is forgotten. A site under HSTS gets no such second
         // try: that is what HSTS is for.
-        qCInfo(lcFetch, "%s: %s failed, fetched as listed", forLog(d.address).constData(),
-               forLog(d.fetched).constData());
-        m_https->forgetRedirect(d.address);
+        qCInfo(lcFetch, "%s: %s failed, fetched as listed", m_page.forLog().constData(),
+               d.fetched.forLog().constData());
+        m_https->forgetRedirect(m_page.text());
         setErrorString({});
         d.fellBack = true;
-        if (d.body.restart() && startTransfer(d.address, false))
+        if (d.body.restart() && startTransfer(m_page, false))
             return;
     }
     finish(outcome == Transfer::Done);
@@ -366,7 +370,7 @@ CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
 {
     Download& d = *m_current;
     CURL* h = d.handle.get();
-    const QByteArray& address = d.asked;
+    const PageAddress& address = d.asked;
     if (result != CURLE_OK && d.mayUsePrepared && m_lookAhead &&
         m_lookAhead->usedPreparedConnection() &&
         (result == CURLE_GOT_NOTHING || result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR)) {
@@ -377,7 +381,7 @@ CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
         if (headerBytes == 0 && d.body.written == 0)
             return Transfer::Again;
     }
-    if (result == CURLE_ABORTED_BY_CALLBACK && !d.hsts.upgraded.isEmpty())
+    if (result == CURLE_ABORTED_BY_CALLBACK && !d.hsts.upgraded.isNull())
         return Transfer::Upgrade;
     if (result != CURLE_OK) {
         // The body's own failure (too large, a full disk) is told by finish(), which knows it.
@@ -385,15 +389,10 @@ CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
             fail(address,
                  QStringLiteral("The page is larger than %1").arg(sizeText(m_limits.maxBodyBytes)));
         else if (result != CURLE_WRITE_ERROR || !d.body.failed)
-            fail(address, reasonFor(result, h), d.errorText[0] ? d.errorText : nullptr);
+            fail(address, reasonFor(result, h, address), d.errorText[0] ? d.errorText : nullptr);
         return Transfer::Failed;
     }
-    if (d.firstAnswer.status == 301 || d.firstAnswer.status == 308) {
-        // Where the redirect pointed, made whole against the address asked for.
-        if (curl_url_set(d.url.get(), CURLUPART_URL, d.firstAnswer.location.constData(),
-                         CURLU_URLENCODE) == CURLUE_OK)
-            if (const QByteArray target = addressPart(d.url, CURLUPART_URL); !target.isEmpty())
-                m_https->rememberRedirect(address, target);
-    }
+    if (const PageAddress to = d.firstAnswer.movedTo(d.url); !to.isNull())
+        m_https->rememberRedirect(address, to);
     return Transfer::Done;
 }

@@ -5,6 +5,7 @@
 
 #include "downloadservice.h"
 #include "handles.h"
+#include "webaddress.h"
 
 #include <memory>
 
@@ -25,6 +26,7 @@ public:
     CurlDownloadService& operator=(const CurlDownloadService&) = delete;
 
     void lookAhead(const QByteArrayList& addresses) override;
+    QByteArray addressForLog(const QByteArray& address) const override;
 
 protected:
     void start(const QByteArray& address, const QString& localFile, Done end) override;
@@ -42,15 +44,15 @@ private:
         Upgrade,
     };
     // False when the transfer could not begin; why is in errorString().
-    bool startTransfer(const QByteArray& address, bool mayUsePrepared);
-    bool applyOptions(CURL* handle, const QByteArray& address);
+    bool startTransfer(const PageAddress& address, bool mayUsePrepared);
+    bool applyOptions(CURL* handle, const PageAddress& address);
     void acted(CURLMcode failed);
     void transferEnded(CURLcode result);
     // The transfer's handle goes, and libcurl hands back what it learnt of HSTS.
     void endTransfer();
     Transfer judge(CURLcode result);
     void finish(bool kept);
-    void fail(const QByteArray& address, QString why, const char* detail = nullptr);
+    void fail(const PageAddress& address, QString why, const char* detail = nullptr);
 
     DownloadLimits m_limits;
     // TLS sessions and name look-ups, shared by every page of every run while Korvane is open:
@@ -62,4 +64,6 @@ private:
     CurlSlist m_connectTo;
     std::unique_ptr<LookAhead> m_lookAhead;
     std::unique_ptr<Download> m_current;
+    // The page of the latest turn, as listed: kept after its download for the log lines about it.
+    PageAddress m_page;
 };

@@ -5,7 +5,6 @@
 #include "fetchfailure.h"
 #include "handles.h"
 #include "strip.h"
-#include "webaddress.h"
 
 #include <QDir>
 #include <QFile>
@@ -90,7 +89,8 @@ std::optional<QByteArray> PageFetcher::pageText(const QByteArray& address, bool 
     if (!page || ::unlink(name.constData()) != 0) {
         m_errorString = QStringLiteral("The downloaded page could not be read back: %1")
                             .arg(QString::fromLocal8Bit(std::strerror(errno)));
-        qCInfo(lcFetch, "%s: %s", forLog(address).constData(), qUtf8Printable(m_errorString));
+        qCInfo(lcFetch, "%s: %s", m_service.addressForLog(address).constData(),
+               qUtf8Printable(m_errorString));
         return std::nullopt;
     }
 
@@ -106,6 +106,7 @@ std::optional<QByteArray> PageFetcher::pageText(const QByteArray& address, bool 
     if (text.isEmpty() && m_errorString.isEmpty())
         m_errorString = QStringLiteral("The page has no text");
     if (!m_errorString.isEmpty())
-        qCInfo(lcFetch, "%s: %s", forLog(address).constData(), qUtf8Printable(m_errorString));
+        qCInfo(lcFetch, "%s: %s", m_service.addressForLog(address).constData(),
+               qUtf8Printable(m_errorString));
     return text;
 }

@@ -2,6 +2,8 @@
 // The download handle, and the queue that brings every download's end through the event loop.
 #include "downloadservice.h"
 
+#include "webaddress.h"
+
 DownloadHandle::DownloadHandle(DownloadService* service)
     : m_service(service), m_receiver(std::make_unique<QObject>())
 {}
@@ -57,4 +59,9 @@ DownloadHandle DownloadService::download(const QByteArray& address, const QStrin
             Qt::QueuedConnection);
     });
     return handle;
+}
+
+QByteArray DownloadService::addressForLog(const QByteArray& address) const
+{
+    return PageAddress(address).forLog();
 }

@@ -67,6 +67,10 @@ public:
     // list frees whatever was prepared.
     virtual void lookAhead(const QByteArrayList& addresses) { Q_UNUSED(addresses); }
 
+    // `address` as log lines show it (see PageAddress::forLog), for the caller's own lines about
+    // a download; a service that parsed it for the download gives what it worked out then.
+    virtual QByteArray addressForLog(const QByteArray& address) const;
+
     // Why the last download failed, in words for the user ("No such host: shop.example");
     // empty after a download that succeeded, or when the service cannot tell.
     const QString& errorString() const { return m_errorString; }

@@ -55,23 +55,25 @@ QString statusText(long status)
 namespace {
 
 // The host of the address the transfer last tried, which after a redirect is not the one asked
-// for.
-QString effectiveHost(CURL* handle)
+// for; without one, the address asked for is parsed already.
+QString effectiveHost(CURL* handle, const PageAddress& asked)
 {
     const char* effective = nullptr;
     if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK || !effective)
         return {};
+    if (asked.written() == effective)
+        return QString::fromUtf8(asked.host());
     return QString::fromUtf8(addressPart(parseWebAddress(effective), CURLUPART_HOST));
 }
 
 } // namespace
 
 // Why a transfer failed, in the words of a user who knows web pages but not libcurl.
-QString reasonFor(CURLcode code, CURL* handle)
+QString reasonFor(CURLcode code, CURL* handle, const PageAddress& asked)
 {
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
-        return QStringLiteral("No such host: %1").arg(effectiveHost(handle));
+        return QStringLiteral("No such host: %1").arg(effectiveHost(handle, asked));
     case CURLE_COULDNT_RESOLVE_PROXY:
         return QStringLiteral("No such proxy host");
     case CURLE_COULDNT_CONNECT: {

@@ -9,6 +9,8 @@
 
 #include <curl/curl.h>
 
+#include "webaddress.h"
+
 // Why a page could not be fetched, for a user who asks: QT_LOGGING_RULES="korvane.fetch=true".
 Q_DECLARE_LOGGING_CATEGORY(lcFetch)
 
@@ -21,5 +23,5 @@ QString sizeText(qint64 bytes);
 // "404 Not Found": the status with the words a server usually sends with it.
 QString statusText(long status);
 
-// Why the transfer on `handle` ended with `code`.
-QString reasonFor(CURLcode code, CURL* handle);
+// Why the transfer on `handle`, which asked for `asked`, ended with `code`.
+QString reasonFor(CURLcode code, CURL* handle, const PageAddress& asked = {});

@@ -90,10 +90,9 @@ CURLSTScode writeHsts(CURL*, curl_hstsentry* entry, curl_index*, void* clientp)
 }
 
 // The port as written, empty for the scheme's own: http://h/ and https://h/ name one site.
-QByteArray portOf(const WebAddress& url, const char* schemePort)
+QByteArray portOf(const PageAddress& url, const char* schemePort)
 {
-    const QByteArray port = addressPart(url, CURLUPART_PORT);
-    return port == schemePort ? QByteArray() : port;
+    return url.port() == schemePort ? QByteArray() : url.port();
 }
 
 } // namespace
@@ -126,7 +125,7 @@ void HttpsMemory::load()
             continue;
         const qint64 until = fields[2].toLongLong();
         if (until > now && fields[1].startsWith("https://"))
-            m_redirects.insert(fields[0], {fields[1], until});
+            m_redirects.insert(fields[0], {fields[1], until, {}});
     }
 }
 
@@ -173,57 +172,50 @@ bool HttpsMemory::underHsts(const QByteArray& host)
     return false;
 }
 
-QByteArray HttpsMemory::addressToFetch(const QByteArray& address, bool* remembered)
+PageAddress HttpsMemory::addressToFetch(const PageAddress& address, bool* remembered)
 {
     load();
     if (remembered)
         *remembered = false;
-    if (const auto redirect = m_redirects.find(address); redirect != m_redirects.end()) {
+    if (const auto redirect = m_redirects.find(address.text()); redirect != m_redirects.end()) {
         if (redirect->until > m_now()) {
             if (remembered)
                 *remembered = true;
-            return redirect->to;
+            if (redirect->parsed.isNull())
+                redirect->parsed = PageAddress(redirect->to);
+            return redirect->parsed;
         }
         m_redirects.erase(redirect);
         m_changed = true;
     }
-    return upgradedByHsts(address);
+    const PageAddress upgraded = upgradedByHsts(address);
+    return upgraded.isNull() ? address : upgraded;
 }
 
-QByteArray HttpsMemory::upgradedByHsts(const QByteArray& address)
+PageAddress HttpsMemory::upgradedByHsts(const PageAddress& address)
 {
-    if (m_hsts.isEmpty())
-        return address;
-    const WebAddress url = parseWebAddress(address);
-    if (addressPart(url, CURLUPART_SCHEME).toLower() != "http" ||
-        !underHsts(addressPart(url, CURLUPART_HOST)))
-        return address;
+    if (m_hsts.isEmpty() || address.scheme().toLower() != "http" || !underHsts(address.host()))
+        return {};
     // As libcurl upgrades it: the scheme, and the default port with it.
+    WebAddress url = address.copy();
+    if (!url)
+        return {};
     curl_url_set(url.get(), CURLUPART_SCHEME, "https", 0);
-    if (addressPart(url, CURLUPART_PORT) == "80")
+    if (address.port() == "80")
         curl_url_set(url.get(), CURLUPART_PORT, nullptr, 0);
-    const QByteArray upgraded = addressPart(url, CURLUPART_URL);
-    return upgraded.isEmpty() ? address : upgraded;
+    PageAddress upgraded(std::move(url));
+    return upgraded.text().isEmpty() ? PageAddress() : upgraded;
 }
 
-void HttpsMemory::rememberRedirect(const QByteArray& from, const QByteArray& to)
+void HttpsMemory::rememberRedirect(const PageAddress& from, const PageAddress& to)
 {
     load();
-    const WebAddress a = parseWebAddress(from);
-    const WebAddress b = parseWebAddress(to);
-    const auto secret = [](const WebAddress& url) {
-        return !addressPart(url, CURLUPART_USER).isEmpty() ||
-               !addressPart(url, CURLUPART_PASSWORD).isEmpty();
-    };
-    if (!a || !b || secret(a) || secret(b) ||
-        addressPart(a, CURLUPART_SCHEME).toLower() != "http" ||
-        addressPart(b, CURLUPART_SCHEME).toLower() != "https" ||
-        addressPart(a, CURLUPART_HOST).toLower() != addressPart(b, CURLUPART_HOST).toLower() ||
-        portOf(a, "80") != portOf(b, "443") ||
-        addressPart(a, CURLUPART_PATH) != addressPart(b, CURLUPART_PATH) ||
-        addressPart(a, CURLUPART_QUERY) != addressPart(b, CURLUPART_QUERY))
+    if (!from.isValid() || !to.isValid() || from.hasUserOrPassword() || to.hasUserOrPassword() ||
+        from.scheme().toLower() != "http" || to.scheme().toLower() != "https" ||
+        from.host().toLower() != to.host().toLower() || portOf(from, "80") != portOf(to, "443") ||
+        from.path() != to.path() || from.query() != to.query())
         return;
-    m_redirects.insert(from, {addressPart(b, CURLUPART_URL), m_now() + RedirectDays * 24 * 3600});
+    m_redirects.insert(from.text(), {to.text(), m_now() + RedirectDays * 24 * 3600, to});
     m_changed = true;
 }
 
@@ -232,17 +224,18 @@ void HttpsMemory::forgetRedirect(const QByteArray& from)
     m_changed = m_redirects.remove(from) > 0 || m_changed;
 }
 
-std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const WebAddress& url,
+std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const PageAddress& url,
                                                     Transfer& transfer)
 {
     load();
     transfer = {};
     transfer.memory = this;
     transfer.handle = handle;
+    transfer.asked = url;
     if (!m_hsts.isEmpty()) {
         // The host and the domains above it, whose includeSubDomains libcurl applies: a few
         // look-ups, whatever the memory holds.
-        const QByteArray host = addressPart(url, CURLUPART_HOST).toLower();
+        const QByteArray host = url.host().toLower();
         for (qsizetype from = 0; from >= 0 && from < host.size();) {
             if (liveHsts(host.mid(from)))
                 transfer.toHand << host.mid(from);
@@ -274,9 +267,11 @@ bool HttpsMemory::mayAsk(Transfer& transfer)
     if (m_hsts.isEmpty() ||
         curl_easy_getinfo(transfer.handle, CURLINFO_EFFECTIVE_URL, &asked) != CURLE_OK || !asked)
         return true;
+    // The first request asks for what the transfer was given, which is parsed already.
     const QByteArray address(asked);
-    const QByteArray upgraded = upgradedByHsts(address);
-    if (upgraded == address)
+    const PageAddress upgraded =
+        upgradedByHsts(address == transfer.asked.written() ? transfer.asked : PageAddress(address));
+    if (upgraded.isNull())
         return true;
     transfer.upgraded = upgraded;
     return false;

@@ -35,12 +35,17 @@ public:
     // The address to fetch for `address`: its https address when a permanent redirect to it was
     // seen, or when its host asked for https (HSTS, where libcurl would go too); `address`
     // otherwise. `remembered` tells whether it came from a redirect, which may be forgotten.
-    QByteArray addressToFetch(const QByteArray& address, bool* remembered = nullptr);
+    PageAddress addressToFetch(const PageAddress& address, bool* remembered = nullptr);
+    // The same for an address that nothing has parsed yet.
+    QByteArray addressToFetch(const QByteArray& address)
+    {
+        return addressToFetch(PageAddress(address)).text();
+    }
 
     // A fetch of `from` was answered with a permanent redirect to `to`: kept when it is the
     // same host, port, path and query over https, and the address holds no user name or
     // password (the file is no place for them).
-    void rememberRedirect(const QByteArray& from, const QByteArray& to);
+    void rememberRedirect(const PageAddress& from, const PageAddress& to);
     // The https address of `from` did not give the page: fetched at http again from now on.
     void forgetRedirect(const QByteArray& from);
 
@@ -57,17 +62,19 @@ public:
     {
         HttpsMemory* memory = nullptr;
         CURL* handle = nullptr;
-        // Where a redirect that was not sent is asked instead (see mayAsk).
-        QByteArray upgraded;
+        // What the transfer was given to ask for, and where a redirect that was not sent is
+        // asked instead (see mayAsk).
+        PageAddress asked;
+        PageAddress upgraded;
         QList<QByteArray> toHand;
         QList<QByteArray> handed;
         QList<QByteArray> handedBack;
     };
 
-    // Turns HSTS on for the transfer of `url`, parsed once for the transfer, on `handle`. Gives the
-    // option libcurl refused with its code, or CURLE_OK: the transfer must not go ahead without
-    // them.
-    std::pair<CURLoption, CURLcode> useFor(CURL* handle, const WebAddress& url, Transfer& transfer);
+    // Turns HSTS on for the transfer of `url` on `handle`. Gives the option libcurl refused
+    // with its code, or CURLE_OK: the transfer must not go ahead without them.
+    std::pair<CURLoption, CURLcode> useFor(CURL* handle, const PageAddress& url,
+                                           Transfer& transfer);
     // The transfer's handle is gone: an entry it was handed and did not hand back was dropped
     // by libcurl (the site sent max-age=0), and is dropped here too.
     void takeBack(Transfer& transfer);
@@ -86,14 +93,16 @@ private:
     {
         QByteArray to;
         qint64 until = 0;
+        // `to` parsed, once for all the pages fetched there: at its first use after a load.
+        PageAddress parsed;
     };
 
     void load();
     // The entry for `host` while it holds; an expired one is forgotten.
     const Hsts* liveHsts(const QByteArray& host);
     bool underHsts(const QByteArray& host);
-    // `address` over https when it is an http address whose host asked for it.
-    QByteArray upgradedByHsts(const QByteArray& address);
+    // `address` over https when it is an http address whose host asked for it; null otherwise.
+    PageAddress upgradedByHsts(const PageAddress& address);
 
     QString m_directory;
     Clock m_now;

@@ -24,14 +24,11 @@ struct Host
     bool numeric = false;
 };
 
-std::optional<Host> connectionHostOf(const QByteArray& address)
+std::optional<Host> connectionHostOf(const PageAddress& address)
 {
-    const WebAddress url = parseWebAddress(address);
-    if (!url)
-        return std::nullopt;
-    const QByteArray scheme = addressPart(url, CURLUPART_SCHEME).toLower();
-    const QByteArray host = addressPart(url, CURLUPART_HOST);
-    const QByteArray port = addressPart(url, CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    const QByteArray scheme = address.scheme().toLower();
+    const QByteArray& host = address.host();
+    const QByteArray& port = address.connectionPort();
     if ((scheme != "http" && scheme != "https") || host.isEmpty() || port.isEmpty())
         return std::nullopt;
     Host result{scheme + "://" + host + ':' + port, "http://" + host + ':' + port + '/'};
@@ -135,7 +132,8 @@ void LookAhead::setUpcoming(const QByteArrayList& addresses)
     m_upcoming.clear();
     m_considered = 0;
     if (m_lookUps > 0)
-        m_upcoming.assign(addresses.cbegin(), addresses.cend());
+        for (const QByteArray& address : addresses)
+            m_upcoming.push_back({address, {}});
     if (!addresses.isEmpty())
         return;
     while (!m_inFlight.empty())
@@ -161,7 +159,15 @@ void LookAhead::drop(std::list<Prepared>::iterator prepared)
     m_inFlight.erase(prepared);
 }
 
-void LookAhead::prepare(const QByteArray& fetched, bool connect)
+const PageAddress& LookAhead::upcoming(size_t at)
+{
+    Upcoming& page = m_upcoming[at];
+    if (page.parsed.isNull())
+        page.parsed = PageAddress(page.listed);
+    return page.parsed;
+}
+
+void LookAhead::prepare(const PageAddress& fetched, bool connect)
 {
     const std::optional<Host> host = connectionHostOf(fetched);
     if (!host)
@@ -186,14 +192,20 @@ void LookAhead::prepare(const QByteArray& fetched, bool connect)
         m_inFlight.pop_back();
 }
 
-bool LookAhead::startTurn(const QByteArray& address, const QByteArray& fetched)
+PageAddress LookAhead::takeTurn(const QByteArray& address)
+{
+    if (m_upcoming.empty() || m_upcoming.front().listed != address)
+        return PageAddress(address);
+    const PageAddress parsed = upcoming(0);
+    m_upcoming.pop_front();
+    m_considered -= m_considered > 0;
+    return parsed;
+}
+
+bool LookAhead::startTurn(const PageAddress& fetched)
 {
     if (m_lookUps <= 0)
         return false;
-    if (!m_upcoming.empty() && m_upcoming.front() == address) {
-        m_upcoming.pop_front();
-        m_considered -= m_considered > 0;
-    }
     const QByteArray current = connectionHostOf(fetched).value_or(Host()).key;
     if (m_ready.isOpen() && m_readyFor != current)
         closeReady();
@@ -208,8 +220,7 @@ bool LookAhead::startTurn(const QByteArray& address, const QByteArray& fetched)
     }
 
     if (!m_upcoming.empty()) {
-        const QByteArray nextFetched =
-            m_fetchedAs ? m_fetchedAs(m_upcoming.front()) : m_upcoming.front();
+        const PageAddress nextFetched = fetchedAs(upcoming(0));
         const QByteArray next = connectionHostOf(nextFetched).value_or(Host()).key;
         const bool connecting = std::any_of(m_inFlight.begin(), m_inFlight.end(),
                                             [](const Prepared& p) { return p.connect; });
@@ -223,13 +234,12 @@ bool LookAhead::startTurn(const QByteArray& address, const QByteArray& fetched)
                                       [](const Prepared& p) { return !p.connect; }));
     for (; m_considered < m_upcoming.size() && lookingUp < m_lookUps; ++m_considered) {
         // Worked out now, not when the run began: a site may have asked for https since.
-        const QByteArray upcoming =
-            m_fetchedAs ? m_fetchedAs(m_upcoming[m_considered]) : m_upcoming[m_considered];
-        const std::optional<Host> host = connectionHostOf(upcoming);
+        const PageAddress ahead = fetchedAs(upcoming(m_considered));
+        const std::optional<Host> host = connectionHostOf(ahead);
         if (!host || host->numeric || host->key == current || m_lookedUp.contains(host->key))
             continue;
         m_lookedUp.insert(host->key);
-        prepare(upcoming, false);
+        prepare(ahead, false);
         ++lookingUp;
     }
     // Once: the download's own look-up says what holds now, for the rows after it too.

@@ -9,6 +9,7 @@
 #include <QSet>
 
 #include "handles.h"
+#include "webaddress.h"
 
 #include <curl/curl.h>
 
@@ -27,7 +28,7 @@ class LookAhead
 public:
     // The address a page will really be fetched at (https when the site asked for it), asked
     // when the page is prepared, so that what was learnt meanwhile counts.
-    using FetchedAs = std::function<QByteArray(const QByteArray& address)>;
+    using FetchedAs = std::function<PageAddress(const PageAddress& address)>;
 
     // Works on the download service's multi handle, whose DNS cache the downloads use.
     // `lookUps`: how many names may be looked up at once; 0 prepares nothing.
@@ -41,12 +42,16 @@ public:
     // every prepared connection and abandons every look-up.
     void setUpcoming(const QByteArrayList& addresses);
 
-    // The turn of `address` (as listed; fetched at `fetched`) has come, whether or not its
-    // download can begin: gets the pages after it ready. True at the first turn of a host whose
-    // name failed to be looked up ahead: the download looks it up afresh rather than take a
-    // failure that may have passed (libcurl does not tell a name that does not exist from a
-    // DNS server that did not answer).
-    bool startTurn(const QByteArray& address, const QByteArray& fetched);
+    // The turn of `address` (as listed) comes: the address parsed, as it was when it was
+    // upcoming, or now when it was not.
+    PageAddress takeTurn(const QByteArray& address);
+
+    // The turn of the page fetched at `fetched` has come, whether or not its download can
+    // begin: gets the pages after it ready. True at the first turn of a host whose name failed
+    // to be looked up ahead: the download looks it up afresh rather than take a failure that
+    // may have passed (libcurl does not tell a name that does not exist from a DNS server that
+    // did not answer).
+    bool startTurn(const PageAddress& fetched);
 
     // Offers the download on `handle` the connection prepared for its host, which it takes if
     // it is alive.
@@ -76,7 +81,19 @@ public:
     bool takeHandedOver(curl_socket_t socket);
 
 private:
-    void prepare(const QByteArray& fetched, bool connect);
+    struct Upcoming
+    {
+        QByteArray listed;
+        // Parsed when first asked for, and handed on with its turn.
+        PageAddress parsed;
+    };
+    // The upcoming page `at`, parsed.
+    const PageAddress& upcoming(size_t at);
+    PageAddress fetchedAs(const PageAddress& listed) const
+    {
+        return m_fetchedAs ? m_fetchedAs(listed) : listed;
+    }
+    void prepare(const PageAddress& fetched, bool connect);
     void drop(std::list<Prepared>::iterator prepared);
     void closeReady();
 
@@ -86,7 +103,7 @@ private:
     int m_lookUps;
     long m_connectTimeoutMs;
     FetchedAs m_fetchedAs;
-    std::deque<QByteArray> m_upcoming;
+    std::deque<Upcoming> m_upcoming;
     // How many of the first upcoming addresses were already considered for a look-up.
     size_t m_considered = 0;
     std::list<Prepared> m_inFlight;

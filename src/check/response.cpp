@@ -79,3 +79,15 @@ size_t FirstAnswer::read(char* data, size_t size, size_t count, void* answer)
     }
     return size * count;
 }
+
+PageAddress FirstAnswer::movedTo(const WebAddress& asked) const
+{
+    if (status != 301 && status != 308)
+        return {};
+    WebAddress target(curl_url_dup(asked.get()));
+    if (!target || curl_url_set(target.get(), CURLUPART_URL, location.constData(),
+                                CURLU_URLENCODE) != CURLUE_OK)
+        return {};
+    PageAddress moved(std::move(target));
+    return moved.text().isEmpty() ? PageAddress() : moved;
+}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "handles.h"
+#include "webaddress.h"
 
 #include <QByteArray>
 #include <QString>
@@ -16,6 +17,10 @@ struct FirstAnswer
     int answers = 0;
     long status = 0;
     QByteArray location;
+
+    // Where a permanent redirect (301, 308) sent the transfer of `asked`, made whole against
+    // it; null after any other answer.
+    PageAddress movedTo(const WebAddress& asked) const;
 
     // CURLOPT_HEADERFUNCTION, with this answer as its data.
     static size_t read(char* data, size_t size, size_t count, void* answer);

@@ -44,13 +44,10 @@ QByteArray withoutUserPart(const QByteArray& address)
     return at < start ? address : address.first(start) + "***" + address.sliced(at);
 }
 
-} // namespace
-
-QByteArray forLog(const QByteArray& address)
+// The address as a log line shows it. The parser found the password as the download would; it
+// is masked where it stands, so that the rest of the line shows the address exactly as written.
+QByteArray maskedForLog(const QByteArray& address, const WebAddress& parsed)
 {
-    // The parser finds the password as the download would; it is then masked where it stands,
-    // so that the rest of the line shows the address exactly as the list has it.
-    const WebAddress parsed = parseWebAddress(address);
     if (!parsed)
         return withoutUserPart(address);
     const QByteArray password = addressPart(parsed, CURLUPART_PASSWORD);
@@ -66,4 +63,53 @@ QByteArray forLog(const QByteArray& address)
     if (at < 0)
         return withoutUserPart(address);
     return address.first(at + 1) + "***" + address.sliced(at + written.size() - 1);
+}
+
+} // namespace
+
+PageAddress::PageAddress(const QByteArray& text)
+{
+    CURLUcode error = CURLUE_OK;
+    WebAddress url = parseWebAddress(text, &error);
+    m_parsed = partsOf(text, std::move(url), error);
+}
+
+PageAddress::PageAddress(WebAddress url)
+{
+    const QByteArray text = addressPart(url, CURLUPART_URL);
+    const CURLUcode error = url ? CURLUE_OK : CURLUE_OUT_OF_MEMORY;
+    m_parsed = partsOf(text, std::move(url), error);
+}
+
+std::shared_ptr<const PageAddress::Parsed> PageAddress::partsOf(QByteArray text, WebAddress url,
+                                                                CURLUcode error)
+{
+    auto parsed = std::make_shared<Parsed>();
+    parsed->forLog = maskedForLog(text, url);
+    parsed->text = std::move(text);
+    parsed->error = error;
+    if (url) {
+        parsed->written = addressPart(url, CURLUPART_URL);
+        parsed->scheme = addressPart(url, CURLUPART_SCHEME);
+        parsed->host = addressPart(url, CURLUPART_HOST);
+        parsed->port = addressPart(url, CURLUPART_PORT);
+        parsed->connectionPort = addressPart(url, CURLUPART_PORT, CURLU_DEFAULT_PORT);
+        parsed->path = addressPart(url, CURLUPART_PATH);
+        parsed->query = addressPart(url, CURLUPART_QUERY);
+        parsed->hasUserOrPassword = !addressPart(url, CURLUPART_USER).isEmpty() ||
+                                    !addressPart(url, CURLUPART_PASSWORD).isEmpty();
+    }
+    parsed->url = std::move(url);
+    return parsed;
+}
+
+const PageAddress::Parsed& PageAddress::parsed() const
+{
+    static const Parsed none;
+    return m_parsed ? *m_parsed : none;
+}
+
+WebAddress PageAddress::copy() const
+{
+    return WebAddress(isValid() ? curl_url_dup(m_parsed->url.get()) : nullptr);
 }

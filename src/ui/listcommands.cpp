@@ -4,7 +4,7 @@
 
 #include "endoflife.h"
 #include "helppage.h"
-#include "lifecycle.h"
+#include "listsave.h"
 #include "sitedialogs.h"
 #include "urlopener.h"
 #include "watchlist.h"
@@ -38,6 +38,7 @@ ListCommands::ListCommands(WatchList& list, WatchListFile& file, const EndOfLife
             qOverload<>(&QTimer::start));
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_outsideEdit,
             qOverload<>(&QTimer::start));
+    connect(&m_guard, &ListGuard::caughtUp, this, &ListCommands::waitingCarriedOut);
     m_settle.setSingleShot(true);
     connect(&m_settle, &QTimer::timeout, this, &ListCommands::takeOutsideEditNow);
 }
@@ -120,15 +121,18 @@ void ListCommands::goLookCommand()
 {
     // One run per request: a second Go Look! during a run would check every page again and
     // overwrite what the first run found before the user has seen it.
+    if (m_guard.isHeld())
+        return;
+    // Asked for while the commands that waited for the last run are carried out, it comes after
+    // them, as the user asked.
+    m_guard.whenFree([this] { startRun(); });
+}
+
+void ListCommands::startRun()
+{
     if (m_guard.isHeld() || !m_checkTools.fetcher || !m_end.isOpen())
         return;
     m_guard.hold();
-    // The last run may still be on its way out of its end signal (a command that waited for it
-    // can open a message box): it goes once that has returned.
-    if (m_run) {
-        m_run->setParent(this);
-        m_run.release()->deleteLater();
-    }
     m_run =
         std::make_unique<CheckRun>(m_list, m_file, *m_checkTools.fetcher, m_face, m_checkTools.now);
     connect(m_run.get(), &CheckRun::finished, this, &ListCommands::afterRun);

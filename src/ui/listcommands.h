@@ -44,12 +44,11 @@ public:
     void onlineHelpCommand();
 
     // True from the start of a check run until the commands that waited for it are carried out.
-    bool runUnderWay() const { return m_guard.isHeld(); }
-    // True while a check run goes over the list.
-    bool isChecking() const { return m_run && m_run->isRunning(); }
+    bool runUnderWay() const { return m_guard.isBusy(); }
     // Stops the run at the page it is fetching; runEnded() follows.
     void stopRun();
-    // What waited for the run's end is carried out now, in order.
+    // What waited for the run's end is carried out in order, from the event loop;
+    // waitingCarriedOut() follows.
     void carryOutWaiting() { m_guard.release(); }
     // The program is ending: nothing waits any more, and nothing more is carried out.
     void shutForGood() { m_guard.shutForGood(); }
@@ -77,6 +76,8 @@ Q_SIGNALS:
     void runStarted(const CheckRun& run);
     // The check run has ended and saved what it found; the commands that waited still wait.
     void runEnded();
+    // The commands that waited for the run's end are carried out.
+    void waitingCarriedOut();
 
 private:
     QPersistentModelIndex siteRowAt(int row) const;
@@ -86,6 +87,7 @@ private:
     void takeOutsideEditNow();
     // Another program is writing the list: it is looked at again once it may have finished.
     void waitForTheFile();
+    void startRun();
     void afterRun();
 
     WatchList& m_list;
@@ -96,7 +98,8 @@ private:
     CheckRunHost& m_face;
     QWidget* m_window;
     ListGuard m_guard;
-    // The last run, kept until the next. Goes before the tools it fetches with.
+    // The last run, kept until the next, which starts only after the last has said its end and
+    // returned. Goes before the tools it fetches with.
     std::unique_ptr<CheckRun> m_run;
     // Another program may edit the list while Korvane is open; its edit is taken, never
     // overwritten. Several writes in a row (an editor saving) are taken as one.

@@ -5,7 +5,7 @@
 #include "backgroundpicture.h"
 #include "clickarea.h"
 #include "korvaneversion.h"
-#include "lifecycle.h"
+#include "listatstartandend.h"
 #include "sitegrid.h"
 #include "twips.h"
 #include "urlopener.h"
@@ -48,8 +48,11 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     connect(m_commands.get(), &ListCommands::runStarted, this, &MainWindow::checkRunStarted);
     connect(m_commands.get(), &ListCommands::runEnded, this, [this] {
         m_grid->setCheckingRow(0);
-        m_end.runEnded([this] { m_commands->carryOutWaiting(); });
+        m_end.runEnded();
+        m_commands->carryOutWaiting();
     });
+    connect(m_commands.get(), &ListCommands::waitingCarriedOut, this,
+            [this] { m_end.waitingCarriedOut(); });
     // A session manager that asks before a logout gets the list on disk, whatever happens
     // after.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { m_end.saveWithoutAsking(); });

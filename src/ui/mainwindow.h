@@ -42,8 +42,9 @@ public:
     AddSiteDialog* addDialog() const { return m_commands->addDialog(); }
     EditSiteDialog* editDialog() const { return m_commands->editDialog(); }
     LoadOutcome loadOutcome() const { return m_loadOutcome; }
-    // True while a check run goes over the list.
-    bool isChecking() const { return m_commands->isChecking(); }
+    // True from Go Look! until the run has ended and the commands that waited for it are
+    // carried out.
+    bool isChecking() const { return m_commands->runUnderWay(); }
 
     // A request to end from outside the window (a signal): the list is saved once (unless the
     // file already holds it), without asking anything, and the program ends with status 0. A

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Reading websites.ini, and the bytes a list is written as; its saves are in watchlistsave.cpp.
+// Reading websites.ini, and the bytes a list is written as; watchlistfilesave.cpp saves them.
 #include "watchlistfile.h"
 
-#include "datadirectory.h"
 #include "datetimetext.h"
 #include "wholefile.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Whole-file writes and the rule for symbolic links.
+// Whole-file writes, the rule for symbolic links, and the read-only question.
 #include "wholefile.h"
 
 #include <QDir>
@@ -118,4 +118,15 @@ QString writeNewFile(const QString& directory, const QString& stem, const QStrin
         return {};
     }
     return {};
+}
+
+bool isReadOnlyFile(const QString& path)
+{
+    struct stat st
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (::geteuid() == 0)
+        return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    return ::access(QFile::encodeName(path).constData(), W_OK) != 0;
 }

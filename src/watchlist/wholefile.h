@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Writing the files Korvane keeps (the list, its recovery copies, the caches): a file is
-// replaced whole or not at all, and never through a symbolic link that someone else planted.
+// replaced whole or not at all, never through a symbolic link that someone else planted, and
+// never when its owner made it read-only.
 #pragma once
 
 #include <QByteArrayView>
@@ -38,3 +39,8 @@ WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* wh
 // path, or an empty string (leaving nothing behind) when it could not.
 QString writeNewFile(const QString& directory, const QString& stem, const QString& extension,
                      QByteArrayView bytes);
+
+// True when the file's permission bits forbid writing it for the current user. Unlike
+// access(2) this also holds for root, who could write it anyway: a file its owner made
+// read-only is one the program must leave alone.
+bool isReadOnlyFile(const QString& path);

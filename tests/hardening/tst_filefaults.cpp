@@ -8,7 +8,8 @@
 #include "downloadhtml.h"
 #include "fetchnow.h"
 #include "httpsmemory.h"
-#include "lifecycle.h"
+#include "listatstartandend.h"
+#include "listsave.h"
 #include "mainwindow.h"
 #include "messageboxanswerer.h"
 #include "testfiles.h"
@@ -197,7 +198,8 @@ const ChildBody firstStart("first start", [](const QStringList& args) {
 const ChildBody rememberOnAFullDisk("remember on a full disk", [](const QStringList& args) {
     fileSizeLimit();
     HttpsMemory memory(args.value(0));
-    memory.rememberRedirect("http://new.example/page", "https://new.example/page");
+    memory.rememberRedirect(PageAddress("http://new.example/page"),
+                            PageAddress("https://new.example/page"));
     memory.save();
     return report({});
 });

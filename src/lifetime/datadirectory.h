@@ -19,8 +19,3 @@ QString chooseDataDirectory(const QString& programDirectory, const QString& fall
 // chooseDataDirectory() for the running program, with the per-user application data directory
 // as the fallback.
 QString dataDirectoryForThisProgram(QStringList* refusals = nullptr);
-
-// True when the file's permission bits forbid writing it for the current user. Unlike
-// access(2) this also holds for root, who could write it anyway: a file its owner made
-// read-only is one the program must leave alone.
-bool isReadOnlyFile(const QString& path);

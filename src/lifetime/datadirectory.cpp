@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Chooses the data directory and answers the read-only question the way the user means it.
+// Chooses the folder the program keeps its list in.
 #include "datadirectory.h"
 
 #include <QCoreApplication>
@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -61,15 +60,4 @@ QString dataDirectoryForThisProgram(QStringList* refusals)
     return chooseDataDirectory(QCoreApplication::applicationDirPath(),
                                QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
                                refusals);
-}
-
-bool isReadOnlyFile(const QString& path)
-{
-    struct stat st
-    {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    if (::geteuid() == 0)
-        return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-    return ::access(QFile::encodeName(path).constData(), W_OK) != 0;
 }

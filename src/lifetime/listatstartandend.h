@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// What the program does with the watch list when it starts and when it ends.
+// What the program does with the watch list when it starts and when it ends: the first read,
+// the save of every end, and the recovery file where that save cannot go.
 #pragma once
 
 #include "watchlistfile.h"
@@ -14,15 +15,6 @@ class WatchList;
 // runs even when an earlier one failed; the outcome of reading is returned for the caller to
 // know, not to report.
 LoadOutcome startUpWatchList(WatchList& list, WatchListFile& file);
-
-// Saves the whole list, counted as the 16-bit row count. When another program changed the file
-// since Korvane last read or wrote it, its list is taken first, with what the list changed
-// since then applied to it (see mergeOutsideEdit), and that is saved: neither is lost.
-SaveOutcome saveWatchList(WatchList& list, WatchListFile& file);
-
-// Takes the file's list when another program changed it, keeping what the list changed since
-// Korvane last read or wrote the file; writes nothing. True when the list was read again.
-bool takeOutsideEdit(WatchList& list, WatchListFile& file);
 
 // Where a list that could not be saved at an end that asks nobody is kept instead: a file in
 // `directory` named after the moment, written as `file` would be (records past the list's

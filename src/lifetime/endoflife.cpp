@@ -2,7 +2,7 @@
 // The end of the program's life, asked for by the user, a signal or the session.
 #include "endoflife.h"
 
-#include "lifecycle.h"
+#include "listatstartandend.h"
 
 #include <QDir>
 
@@ -39,7 +39,7 @@ bool EndOfLife::request(Cause cause)
     if (m_host.runUnderWay()) {
         // Nobody waits for a run over a slow web to end, neither a logout nor the user who
         // closes the window: the run stops at the page it is fetching and keeps what it found,
-        // then the end follows.
+        // the commands that waited for it change the list as asked, then the end follows.
         if (m_life == Life::Open) {
             m_life = Life::Stopping;
             m_stopCause = cause;
@@ -72,17 +72,19 @@ bool EndOfLife::request(Cause cause)
     return true;
 }
 
-void EndOfLife::runEnded(const std::function<void()>& carryOutWaiting)
+void EndOfLife::runEnded()
 {
-    const bool ending = m_life == Life::Stopping;
     // A press that waited for the run and is refused finds nobody to tell.
-    if (ending)
+    if (m_life == Life::Stopping)
         m_host.closeDialogs();
-    carryOutWaiting();
-    if (ending) {
-        m_life = Life::Open;
-        request(m_stopCause);
-    }
+}
+
+void EndOfLife::waitingCarriedOut()
+{
+    if (m_life != Life::Stopping)
+        return;
+    m_life = Life::Open;
+    request(m_stopCause);
 }
 
 bool EndOfLife::saveBeforeClosing()

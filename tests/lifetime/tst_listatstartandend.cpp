@@ -2,7 +2,8 @@
 // The watch list as start-up leaves it, and the save at shut-down.
 #include "datadirectory.h"
 #include "datetimetext.h"
-#include "lifecycle.h"
+#include "listatstartandend.h"
+#include "listsave.h"
 #include "watchlist.h"
 
 #include <QDir>
@@ -10,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestLifecycle : public QObject
+class TestListAtStartAndEnd : public QObject
 {
     Q_OBJECT
 
@@ -171,5 +172,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestLifecycle)
-#include "tst_lifecycle.moc"
+QTEST_MAIN(TestListAtStartAndEnd)
+#include "tst_listatstartandend.moc"

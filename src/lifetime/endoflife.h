@@ -37,8 +37,10 @@ public:
     {
     public:
         virtual ~Host() = default;
+        // True from a run's start until the commands that waited for it are carried out.
         virtual bool runUnderWay() const = 0;
-        // Stops the run at its page; the run's end then comes to runEnded().
+        // Stops the run at its page; the run's end then comes to runEnded(), and
+        // waitingCarriedOut() follows the commands that waited for it.
         virtual void stopRun() = 0;
         // `kept`: where the list was kept meanwhile, when the file was left alone; else empty.
         virtual Answer askAfterFailedSave(const QString& kept) = 0;
@@ -61,10 +63,13 @@ public:
     // follows at the run's end.
     bool request(Cause cause);
 
-    // The check run has ended. `carryOutWaiting` carries out the commands that waited for it;
-    // an end that came during the run follows them (only what changes the list is carried
-    // out then: the dialogs are closed first).
-    void runEnded(const std::function<void()>& carryOutWaiting);
+    // The check run has ended, and the commands that waited for it are about to be carried
+    // out. When an end came during the run, only what changes the list is carried out: the
+    // dialogs are closed first.
+    void runEnded();
+    // The commands that waited for the run are carried out: an end that came meanwhile
+    // follows now.
+    void waitingCarriedOut();
 
     // The save of an end that asks nobody (a session manager's request before a logout): a
     // list that cannot be written where it belongs goes to a recovery file.

@@ -2,7 +2,7 @@
 // Saving websites.ini: whether a save may write, and what it tells when it may not.
 #include "watchlistfile.h"
 
-#include "datadirectory.h"
+#include "wholefile.h"
 
 #include <QFile>
 #include <QFileInfo>

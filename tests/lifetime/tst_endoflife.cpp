@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The way to the end, without a window: who is asked, what is saved and when the end comes.
 #include "endoflife.h"
-#include "lifecycle.h"
+#include "listatstartandend.h"
 #include "testfiles.h"
 #include "watchlist.h"
 #include "wholefile.h"
@@ -94,7 +94,9 @@ private Q_SLOTS:
             QVERIFY(!mayClose && !end.hasEnded());
             host.calls << "|";
             host.running = false;
-            end.runEnded([&] { host.calls << "waiting"; });
+            end.runEnded();
+            host.calls << "waiting";
+            end.waitingCarriedOut();
         }
         const QString kept = QDir(dir.path()).filePath("websites-unsaved-2026-12-08_09-00-00.ini");
         QCOMPARE(host.calls.join(' '), QString(calls).replace("ROOT", kept + "."));
