@@ -34,6 +34,8 @@ public:
     static constexpr int DefaultColumnWidth = -1;
     // Alignment code 1: text left-aligned and vertically centred.
     static constexpr int AlignLeftCenter = 1;
+    // The grid's general alignment: numbers to the right, other text to the left.
+    static constexpr int AlignGeneral = 9;
 
     struct Cells
     {

@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: MIT
+// The watch list as Qt's views see it: the text, type and alignment each cell is shown with.
+#include "watchlist.h"
+
+#include <QFont>
+#include <QStringDecoder>
+
+namespace {
+
+bool looksNumeric(const QByteArray& text)
+{
+    bool ok = false;
+    text.trimmed().toDouble(&ok);
+    return ok;
+}
+
+Qt::Alignment alignmentFor(int code, const QByteArray& text)
+{
+    switch (code) {
+    case 0:
+        return Qt::AlignLeft | Qt::AlignTop;
+    case 1:
+        return Qt::AlignLeft | Qt::AlignVCenter;
+    case 2:
+        return Qt::AlignLeft | Qt::AlignBottom;
+    case 3:
+        return Qt::AlignHCenter | Qt::AlignTop;
+    case 4:
+        return Qt::AlignHCenter | Qt::AlignVCenter;
+    case 5:
+        return Qt::AlignHCenter | Qt::AlignBottom;
+    case 6:
+        return Qt::AlignRight | Qt::AlignTop;
+    case 7:
+        return Qt::AlignRight | Qt::AlignVCenter;
+    case 8:
+        return Qt::AlignRight | Qt::AlignBottom;
+    default:
+        return (looksNumeric(text) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+    }
+}
+
+// The display text of a cell as a view shows it: of a cell longer than MaxShownBytes only the
+// beginning. A character that the cut splits is left out, rather than taken for bytes that are
+// not UTF-8.
+QString shownText(const QByteArray& bytes)
+{
+    if (bytes.size() <= WatchList::MaxShownBytes)
+        return WatchList::displayText(bytes);
+    const QByteArrayView beginning = QByteArrayView(bytes).first(WatchList::MaxShownBytes);
+    // Not stateless: a sequence cut off at the end waits for bytes that never come, and
+    // counts as no error.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString decoded = utf8(beginning);
+    if (!utf8.hasError())
+        return decoded;
+    return QString::fromLatin1(beginning);
+}
+
+} // namespace
+
+QString WatchList::displayText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = utf8(bytes);
+    if (!utf8.hasError())
+        return decoded;
+    return QString::fromLatin1(bytes);
+}
+
+int WatchList::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : Rows() - 1;
+}
+
+int WatchList::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant WatchList::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    const int row = tableRowFromModelRow(index.row());
+    const int col = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        return shownText(cell(row, col));
+    case Qt::ToolTipRole:
+        if (col == UpdatedColumn && !markNote(row).isEmpty())
+            return markNote(row);
+        return shownText(cell(row, col));
+    case Qt::AccessibleDescriptionRole:
+        // Screen readers are not handed tooltips: the reason reaches them from here.
+        if (col == UpdatedColumn && !markNote(row).isEmpty())
+            return markNote(row);
+        return {};
+    case Qt::FontRole:
+        if (isBold(row, col)) {
+            // Only the weight is set, so the view's own font fills in the rest.
+            QFont bold;
+            bold.setBold(true);
+            return bold;
+        }
+        return {};
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(alignmentFor(colAlignment(col), cell(row, col)));
+    default:
+        return {};
+    }
+}
+
+QVariant WatchList::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return shownText(cell(0, section));
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags WatchList::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+}
