@@ -4,6 +4,7 @@
 // cost of a page with a big memory of https sites. And the longest gap between two handled
 // events during runs over pages that answer slowly, stall in the middle, or arrive large, with
 // events handled the way the window handles them.
+#include "benchmain.h"
 #include "checkrun.h"
 #include "downloadhtml.h"
 #include "httpsmemory.h"
@@ -127,9 +128,7 @@ void checkRun(benchmark::State& state, Scope scope)
 {
     const QString dataDirectory = workDirectory().path();
     WindowLikeHost host;
-    std::vector<double> ours;
-    std::vector<double> curl;
-    std::vector<double> ratios;
+    BesideCurl runs;
     for (auto _ : state) {
         std::unique_ptr<WatchList> list = freshList();
         WatchListFile file(QDir(dataDirectory).filePath(QStringLiteral("websites.ini")));
@@ -148,22 +147,11 @@ void checkRun(benchmark::State& state, Scope scope)
             state.SkipWithError("some page was not read");
             break;
         }
-        const double curlSeconds = runCurl();
-        if (curlSeconds <= 0) {
-            state.SkipWithError("curl failed");
+        if (!runs.add(state, seconds))
             break;
-        }
-        ours.push_back(seconds);
-        curl.push_back(curlSeconds);
-        ratios.push_back(seconds / curlSeconds);
     }
     state.SetBytesProcessed(state.iterations() * server().totalBytes());
-    state.counters["pages"] = PageCount;
-    if (!ratios.empty()) {
-        state.counters["median_ms"] = 1000 * median(ours);
-        state.counters["curl_median_ms"] = 1000 * median(curl);
-        state.counters["vs_curl"] = median(ratios);
-    }
+    runs.report(state);
 }
 
 // What a long-used Korvane remembers of `hosts` sites that want https, none of them the
@@ -278,10 +266,7 @@ std::string largePage(size_t size)
         out += random.pick(Words);
         out += "</span></div>\n";
     }
-    out.resize(size - 16);
-    out += "</body></html>\n";
-    for (size_t at = out.find("404"); at != std::string::npos; at = out.find("404", at))
-        out[at + 1] = '1';
+    endPage(out, size);
     return out;
 }
 
@@ -469,10 +454,5 @@ int main(int argc, char** argv)
     addGap("window-gap/stall-2x1500ms", "/stall", 2, 100);
     addGap("window-gap/large-3x8MiB", "/big8", 3, 100);
     addGap("window-gap/near-cap-63MiB", "/big63", 1, 500);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runRegisteredBenchmarks(argc, argv);
 }

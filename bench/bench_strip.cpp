@@ -2,6 +2,7 @@
 // Throughput of the HTML reducer on large pages. Target: at least 200 MB/s on both kinds of page,
 // at 1 MiB and at 16 MiB alike (the time grows linearly with the page). A page reduces in a
 // fraction of the time it takes to download, so there is nothing to gain beyond that.
+#include "benchmain.h"
 #include "pagetext.h"
 #include "strip.h"
 
@@ -57,29 +58,12 @@ QByteArray typicalPage(qsizetype size)
             break;
         case 5:
         case 6:
-            appendIndent(out, random);
-            out += "<p class=\"article__body\">";
-            appendSentence(out, random, int(8 + random.below(30)));
-            out += ' ';
-            appendSentence(out, random, int(8 + random.below(30)));
-            out += "</p>";
+            appendParagraph(out, random);
             break;
         case 7:
-        case 8: {
-            appendIndent(out, random);
-            out += "<script>";
-            const int lines = int(3 + random.below(10));
-            for (int i = 0; i < lines; ++i) {
-                appendIndent(out, random);
-                out += "if (window.dataLayer && items.length > " +
-                       QByteArray::number(random.below(50)) +
-                       ") { dataLayer.push({event: \"view\", id: " + QByteArray::number(id) +
-                       "}); }";
-            }
-            appendIndent(out, random);
-            out += "</script>";
+        case 8:
+            appendScript(out, random, id);
             break;
-        }
         default:
             appendIndent(out, random);
             out += "<img src=\"/static/images/" + QByteArray::number(id) +
@@ -185,10 +169,5 @@ int main(int argc, char** argv)
             }
         }
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runRegisteredBenchmarks(argc, argv);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Loading and saving websites.ini of a small and of a full watch list, beside a plain read and
 // plain writes of the same bytes in the same directory.
+#include "benchmain.h"
 #include "datetimetext.h"
 #include "pagetext.h"
 #include "watchlist.h"
@@ -216,10 +217,5 @@ int main(int argc, char** argv)
                 ->UseRealTime();
         }
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runRegisteredBenchmarks(argc, argv);
 }

@@ -3,6 +3,7 @@
 // thousand pages until the list is saved, beside the curl tool over the same pages; a close
 // that saves a full list of 32,766 sites; and the peak memory of the real program kept open on
 // that list and then ended.
+#include "benchmain.h"
 #include "checkrun.h"
 #include "clickarea.h"
 #include "downloadhtml.h"
@@ -15,6 +16,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QTest>
@@ -83,25 +85,39 @@ template <typename Done> bool handleEventsUntil(Done done, int limitMs = 120'000
     return done();
 }
 
+// A window on `bytes`, written to `listPath` first, shown as at start-up; null, with the
+// benchmark told why, when it could not be.
+std::unique_ptr<MainWindow> windowOn(benchmark::State& state, const QString& listPath,
+                                     const QByteArray& bytes)
+{
+    if (!writeBytes(listPath, bytes)) {
+        state.SkipWithError("cannot write the list");
+        return nullptr;
+    }
+    const QString folder = QFileInfo(listPath).absolutePath();
+    auto window =
+        std::make_unique<MainWindow>(folder, std::make_unique<NoBrowser>(), tools(folder));
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get())) {
+        state.SkipWithError("the window was not shown");
+        return nullptr;
+    }
+    return window;
+}
+
 // From the click on Go Look! to the saved list, a new window each time as at start-up, the
 // curl tool run right after each; the ratio is the median of the run-by-run ratios.
 void goLook(benchmark::State& state)
 {
-    std::vector<double> ours, curl, ratios;
+    BesideCurl runs;
     for (auto _ : state) {
         QTemporaryDir dir(QDir::temp().filePath(QStringLiteral("bench_window-XXXXXX")));
         const QString listPath = dir.filePath(QStringLiteral("websites.ini"));
         const QByteArray before = listBytes(PageCount);
-        if (!writeBytes(listPath, before)) {
-            state.SkipWithError("cannot write the list");
+        const std::unique_ptr<MainWindow> shown = windowOn(state, listPath, before);
+        if (!shown)
             return;
-        }
-        MainWindow window(dir.path(), std::make_unique<NoBrowser>(), tools(dir.path()));
-        window.show();
-        if (!QTest::qWaitForWindowExposed(&window)) {
-            state.SkipWithError("the window was not shown");
-            return;
-        }
+        MainWindow& window = *shown;
         auto* goLook = window.findChild<ClickArea*>(QStringLiteral("Label3"));
         const QPoint at = goLook->mapTo(&window, goLook->rect().center());
 
@@ -117,19 +133,10 @@ void goLook(benchmark::State& state)
             state.SkipWithError("the run did not save every page's length");
             return;
         }
-        const double curlSeconds = runCurl();
-        if (curlSeconds <= 0) {
-            state.SkipWithError("curl failed");
+        if (!runs.add(state, seconds))
             return;
-        }
-        ours.push_back(seconds);
-        curl.push_back(curlSeconds);
-        ratios.push_back(seconds / curlSeconds);
     }
-    state.counters["pages"] = PageCount;
-    state.counters["median_ms"] = 1000 * median(ours);
-    state.counters["curl_median_ms"] = 1000 * median(curl);
-    state.counters["vs_curl"] = median(ratios);
+    runs.report(state);
 }
 
 // A close of the window with a full list that holds one change not yet saved, until the
@@ -141,16 +148,10 @@ void closeWithSave(benchmark::State& state)
     const QByteArray bytes = listBytes(FullList);
     std::vector<double> times;
     for (auto _ : state) {
-        if (!writeBytes(listPath, bytes)) {
-            state.SkipWithError("cannot write the list");
+        const std::unique_ptr<MainWindow> shown = windowOn(state, listPath, bytes);
+        if (!shown)
             return;
-        }
-        MainWindow window(dir.path(), std::make_unique<NoBrowser>(), tools(dir.path()));
-        window.show();
-        if (!QTest::qWaitForWindowExposed(&window)) {
-            state.SkipWithError("the window was not shown");
-            return;
-        }
+        MainWindow& window = *shown;
         window.watchList().setCell(FullList / 2, WatchList::LengthColumn, "2");
         bool ended = false;
         QObject::connect(&window, &MainWindow::finished, [&ended] { ended = true; });
@@ -240,10 +241,5 @@ int main(int argc, char** argv)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(3);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runRegisteredBenchmarks(argc, argv);
 }

@@ -6,6 +6,7 @@
 
 #include "pagetext.h"
 
+#include <benchmark/benchmark.h>
 #include <httplib.h>
 
 #include <QByteArray>
@@ -70,27 +71,11 @@ inline std::string page(int index)
             break;
         case 4:
         case 5:
-            appendIndent(out, random);
-            out += "<p class=\"article__body\">";
-            appendSentence(out, random, int(8 + random.below(30)));
-            out += ' ';
-            appendSentence(out, random, int(8 + random.below(30)));
-            out += "</p>";
+            appendParagraph(out, random);
             break;
-        case 6: {
-            appendIndent(out, random);
-            out += "<script>";
-            const int lines = int(3 + random.below(10));
-            for (int i = 0; i < lines; ++i) {
-                appendIndent(out, random);
-                out += "if (window.dataLayer && items.length > " +
-                       std::to_string(random.below(50)) +
-                       ") { dataLayer.push({event: \"view\", id: " + std::to_string(id) + "}); }";
-            }
-            appendIndent(out, random);
-            out += "</script>";
+        case 6:
+            appendScript(out, random, id);
             break;
-        }
         default:
             appendIndent(out, random);
             out += "<img src=\"/static/images/" + std::to_string(id) +
@@ -98,11 +83,7 @@ inline std::string page(int index)
             break;
         }
     }
-    out.resize(size - 16);
-    out += "</body></html>\n";
-    // A good page never holds the not-found marker the fetcher looks for.
-    for (size_t at = out.find("404"); at != std::string::npos; at = out.find("404", at))
-        out[at + 1] = '1';
+    endPage(out, size);
     return out;
 }
 
@@ -261,5 +242,38 @@ inline double median(std::vector<double> values)
     const size_t n = values.size();
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
+
+// Our runs, each followed by the curl tool over the same pages. The ratio is the median of the
+// run-by-run ratios, so that a machine that slows down for a while slows both sides of one.
+class BesideCurl
+{
+public:
+    // False, with the benchmark told why, when curl could not fetch the pages.
+    bool add(benchmark::State& state, double seconds)
+    {
+        const double curlSeconds = runCurl();
+        if (curlSeconds <= 0) {
+            state.SkipWithError("curl failed");
+            return false;
+        }
+        m_ours.push_back(seconds);
+        m_curl.push_back(curlSeconds);
+        m_ratios.push_back(seconds / curlSeconds);
+        return true;
+    }
+
+    void report(benchmark::State& state) const
+    {
+        state.counters["pages"] = PageCount;
+        if (m_ratios.empty())
+            return;
+        state.counters["median_ms"] = 1000 * median(m_ours);
+        state.counters["curl_median_ms"] = 1000 * median(m_curl);
+        state.counters["vs_curl"] = median(m_ratios);
+    }
+
+private:
+    std::vector<double> m_ours, m_curl, m_ratios;
+};
 
 } // namespace benchpages

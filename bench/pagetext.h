@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <type_traits>
 
 namespace benchtext {
 
@@ -57,6 +59,51 @@ template <typename Text> void appendIndent(Text& out, Random& random)
     const int spaces = int(2 * (1 + random.below(8)));
     for (int i = 0; i < spaces; ++i)
         out += ' ';
+}
+
+// A paragraph of two sentences, as article pages carry their text.
+template <typename Text> void appendParagraph(Text& out, Random& random)
+{
+    appendIndent(out, random);
+    out += "<p class=\"article__body\">";
+    appendSentence(out, random, int(8 + random.below(30)));
+    out += ' ';
+    appendSentence(out, random, int(8 + random.below(30)));
+    out += "</p>";
+}
+
+// A script of a few lines, as pages carry their trackers, mentioning item `id`.
+template <typename Text> void appendScript(Text& out, Random& random, int id)
+{
+    const auto number = [](std::uint64_t n) {
+        if constexpr (std::is_same_v<Text, std::string>)
+            return std::to_string(n);
+        else
+            return Text::number(n);
+    };
+    appendIndent(out, random);
+    out += "<script>";
+    const int lines = int(3 + random.below(10));
+    for (int i = 0; i < lines; ++i) {
+        appendIndent(out, random);
+        out += "if (window.dataLayer && items.length > ";
+        out += number(random.below(50));
+        out += ") { dataLayer.push({event: \"view\", id: ";
+        out += number(std::uint64_t(id));
+        out += "}); }";
+    }
+    appendIndent(out, random);
+    out += "</script>";
+}
+
+// Cuts a generated page to `size` bytes with its closing tags. A good page never holds the
+// not-found marker the fetcher looks for.
+inline void endPage(std::string& out, std::size_t size)
+{
+    out.resize(size - 16);
+    out += "</body></html>\n";
+    for (std::size_t at = out.find("404"); at != std::string::npos; at = out.find("404", at))
+        out[at + 1] = '1';
 }
 
 } // namespace benchtext
