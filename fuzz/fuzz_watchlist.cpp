@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // libFuzzer target: websites.ini of any bytes, with any line ends. Loading never crashes; what is
 // loaded saves and loads back to the same table; and a file as Korvane writes it (whole CR LF
-// lines, three to a record, no other CR or LF) saves back byte for byte.
+// lines, three to a record, no other CR or LF) saves back byte for byte; and the list compares
+// equal to exactly the bytes it is written as.
 #include "watchlist.h"
 #include "watchlistfile.h"
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -65,5 +67,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (isAsWritten(bytes) && !bytes.isEmpty() && saved != bytes)
         fail("a file of whole records did not save back byte for byte", size);
+
+    // The end's save tells whether the file already holds the list without writing the list
+    // out: it must agree with writing it, or a changed list would go unsaved. A cell that holds
+    // line breaks (which writing leaves out) is compared too.
+    if (serializesAs(list, list.Rows(), tail, bytes) != (saved == bytes))
+        fail("comparing the list with the file disagrees with writing it", size);
+    list.setCell(1, WatchList::UrlColumn, bytes.first(std::min<qsizetype>(size, 16)).toByteArray());
+    const QByteArray withBreaks = serializeWatchList(list, list.Rows(), tail);
+    if (!serializesAs(list, list.Rows(), tail, withBreaks) ||
+        serializesAs(list, list.Rows(), tail, withBreaks + 'x') ||
+        serializesAs(list, list.Rows(), tail, withBreaks.chopped(1)))
+        fail("the list compared with its own bytes, one more or one fewer, came out wrong", size);
     return 0;
 }

@@ -34,6 +34,9 @@ WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords = WatchList
 QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayView tail = {});
 // The same for records.
 QByteArray serializeRecords(const WatchListRecords& records);
+// True when serializeWatchList(list, totalurls, tail) would give exactly `bytes`; told without
+// making those bytes, which for a full list are megabytes more at the moment of the end.
+bool serializesAs(const WatchList& list, int totalurls, QByteArrayView tail, QByteArrayView bytes);
 
 // The default record: the program's site, `lastVisited`, and "0".
 QByteArray defaultRecordBytes(const QByteArray& lastVisited);

@@ -56,7 +56,7 @@ bool WatchListFile::fileHolds(const WatchList& list) const
 
 bool WatchListFile::hasUnsavedChanges(const WatchList& list) const
 {
-    return serializeWatchList(list, list.Rows(), m_unloadedTail) != m_keptBytes;
+    return !serializesAs(list, list.Rows(), m_unloadedTail, m_keptBytes);
 }
 
 SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
@@ -74,15 +74,18 @@ SaveOutcome WatchListFile::saveUnlessHeld(WatchList& list)
 {
     std::optional<QByteArray> onDiskNow;
     const OnDisk state = onDisk(onDiskNow);
-    QByteArray bytes = serializeWatchList(list, list.Rows(), m_unloadedTail);
+    // Compared as they would be written, without writing them out: most ends save nothing.
+    const auto listIs = [&](const QByteArray& bytes) {
+        return serializesAs(list, list.Rows(), m_unloadedTail, bytes);
+    };
     // A file behind a link Korvane may not write through was not read: it is, to compare.
     const bool holds =
-        onDiskNow ? *onDiskNow == bytes : state == OnDisk::NotAFile && fileHolds(list);
+        onDiskNow ? listIs(*onDiskNow) : state == OnDisk::NotAFile && fileHolds(list);
     // A list taken from the file and left as it was is the file's: its line ends and all stay
     // the other program's.
-    if (holds || (state == OnDisk::AsKnown && bytes == m_keptBytes))
+    if (holds || (state == OnDisk::AsKnown && listIs(m_keptBytes)))
         return SaveOutcome::Saved;
-    return writeList(state, std::move(bytes), true);
+    return writeList(state, serializeWatchList(list, list.Rows(), m_unloadedTail), true);
 }
 
 SaveOutcome WatchListFile::writeList(OnDisk state, QByteArray bytes, bool whole)

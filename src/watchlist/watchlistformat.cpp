@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: MIT
+// The bytes of websites.ini: records split from them, and a list written as them.
+#include "watchlistfile.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr QByteArrayView LineEnd("\r\n");
+constexpr int FieldsPerRecord = 3;
+constexpr int FieldColumns[FieldsPerRecord] = {WatchList::UrlColumn, WatchList::LastVisitedColumn,
+                                               WatchList::LengthColumn};
+
+} // namespace
+
+namespace {
+
+bool isLineBreak(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+// The line starting at `from`: where its value ends, and where the next line starts (`size`
+// after a last line without a line end). A file that has CR LF anywhere is one Korvane wrote, or
+// one written like it: there only CR LF ends a line. A file without any CR LF was typed in an
+// editor of another system, where LF or a lone CR does.
+struct Line
+{
+    qsizetype valueEnd;
+    qsizetype next;
+};
+
+Line nextLine(const char* bytes, qsizetype from, qsizetype size, bool crLf)
+{
+    const char* const end = bytes + size;
+    if (!crLf) {
+        const char* at = std::find_if(bytes + from, end, isLineBreak);
+        return {at - bytes, at == end ? size : at - bytes + 1};
+    }
+    for (const char* at = bytes + from; at < end; ++at) {
+        at = static_cast<const char*>(std::memchr(at, '\r', size_t(end - at)));
+        if (!at || at + 1 == end)
+            break;
+        if (at[1] == '\n')
+            return {at - bytes, at - bytes + LineEnd.size()};
+    }
+    return {size, size};
+}
+
+// A value never holds a line break: one would put every later record out of step when the file
+// is read again.
+QByteArray withoutLineBreaks(QByteArrayView value)
+{
+    QByteArray clean = value.toByteArray();
+    clean.removeIf(isLineBreak);
+    return clean;
+}
+
+} // namespace
+
+WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords)
+{
+    WatchListRecords result;
+    const char* const data = bytes.data();
+    const qsizetype size = bytes.size();
+    const bool crLf = bytes.indexOf(LineEnd) >= 0;
+    result.rows.reserve(size_t(std::min<qsizetype>(maxRecords, size / 8 + 1)));
+    qsizetype pos = 0;
+    while (pos < size) {
+        if (int(result.rows.size()) >= maxRecords) {
+            result.unloadedTail = bytes.sliced(pos).toByteArray();
+            break;
+        }
+        WatchList::Cells& record = result.rows.emplace_back();
+        for (int field = 0; field < FieldsPerRecord && pos < size; ++field) {
+            const Line line = nextLine(data, pos, size, crLf);
+            // In a CR LF file, a CR or LF of its own is a stray one inside a value (an address
+            // pasted with its line end by an earlier version): it goes, and the record stays in
+            // step.
+            record.text[size_t(FieldColumns[field])] =
+                withoutLineBreaks(QByteArrayView(data + pos, line.valueEnd - pos));
+            pos = line.next;
+        }
+    }
+    return result;
+}
+
+namespace {
+
+// The bytes of `records` records whose cells `cellOf(record, column)` gives, then `tail`.
+template <typename CellOf>
+QByteArray serializeCells(int records, const CellOf& cellOf, QByteArrayView tail)
+{
+    // Whatever reached the list, a record is written as three lines.
+    const auto lineBreaks = [](QByteArrayView value) {
+        return qsizetype(std::count_if(value.begin(), value.end(), isLineBreak));
+    };
+    qsizetype size = tail.size();
+    for (int record = 0; record < records; ++record)
+        for (int col : FieldColumns)
+            size += cellOf(record, col).size() - lineBreaks(cellOf(record, col)) + LineEnd.size();
+
+    // Sized once and filled with plain copies: the list can be tens of thousands of records.
+    QByteArray bytes(size, Qt::Uninitialized);
+    char* out = bytes.data();
+    const auto put = [&out](QByteArrayView piece) {
+        if (!piece.isEmpty())
+            std::memcpy(out, piece.data(), size_t(piece.size()));
+        out += piece.size();
+    };
+    for (int record = 0; record < records; ++record) {
+        for (int col : FieldColumns) {
+            const QByteArray& value = cellOf(record, col);
+            if (lineBreaks(value) == 0)
+                put(value);
+            else
+                out = std::remove_copy_if(value.begin(), value.end(), out, isLineBreak);
+            put(LineEnd);
+        }
+    }
+    put(tail);
+    return bytes;
+}
+
+// True when serializeCells() would give `expected`.
+template <typename CellOf>
+bool cellsSerializeAs(int records, const CellOf& cellOf, QByteArrayView tail,
+                      QByteArrayView expected)
+{
+    qsizetype at = 0;
+    const auto next = [&](QByteArrayView piece) {
+        if (expected.size() - at < piece.size() || expected.sliced(at, piece.size()) != piece)
+            return false;
+        at += piece.size();
+        return true;
+    };
+    for (int record = 0; record < records; ++record) {
+        for (int col : FieldColumns) {
+            const QByteArray& value = cellOf(record, col);
+            if (std::none_of(value.begin(), value.end(), isLineBreak)) {
+                if (!next(value))
+                    return false;
+            } else {
+                for (const char c : value)
+                    if (!isLineBreak(c) && !next(QByteArrayView(&c, 1)))
+                        return false;
+            }
+            if (!next(LineEnd))
+                return false;
+        }
+    }
+    return next(tail) && at == expected.size();
+}
+
+} // namespace
+
+bool serializesAs(const WatchList& list, int totalurls, QByteArrayView tail, QByteArrayView bytes)
+{
+    return cellsSerializeAs(
+        std::max(totalurls - 1, 0),
+        [&list](int record, int col) -> const QByteArray& { return list.cell(record + 1, col); },
+        tail, bytes);
+}
+
+QByteArray serializeWatchList(const WatchList& list, int totalurls, QByteArrayView tail)
+{
+    return serializeCells(
+        std::max(totalurls - 1, 0),
+        [&list](int record, int col) -> const QByteArray& { return list.cell(record + 1, col); },
+        tail);
+}
+
+QByteArray serializeRecords(const WatchListRecords& records)
+{
+    return serializeCells(
+        int(records.rows.size()),
+        [&records](int record, int col) -> const QByteArray& {
+            return records.rows[size_t(record)].text[size_t(col)];
+        },
+        records.unloadedTail);
+}
+
+QByteArray defaultRecordBytes(const QByteArray& lastVisited)
+{
+    QByteArray bytes(DefaultSiteAddress);
+    for (const QByteArrayView field : {QByteArrayView(lastVisited), QByteArrayView("0")}) {
+        bytes += LineEnd;
+        bytes += field;
+    }
+    bytes += LineEnd;
+    return bytes;
+}
