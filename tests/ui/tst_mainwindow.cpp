@@ -961,6 +961,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!watch.painted.isEmpty());
         gate.release();
         QVERIFY(waitForCheckRun(*m_window));
+        // The watch asks the window: it stops before the window starts to go.
+        m_window->grid()->viewport()->removeEventFilter(&watch);
         m_window.reset(); // its connections go before the server
     }
 
