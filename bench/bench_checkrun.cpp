@@ -239,7 +239,7 @@ void startWithMemory(benchmark::State& state, int hosts)
         start.push_back(secondsSince(begin));
         const auto reading = Clock::now();
         HttpsMemory memory(limits.httpsMemoryDirectory);
-        benchmark::DoNotOptimize(memory.addressToFetch("http://127.0.0.1/"));
+        benchmark::DoNotOptimize(memory.addressToFetch(PageAddress("http://127.0.0.1/")));
         read.push_back(secondsSince(reading));
         state.SetIterationTime(start.back() + read.back());
     }

@@ -36,11 +36,6 @@ public:
     // seen, or when its host asked for https (HSTS, where libcurl would go too); `address`
     // otherwise. `remembered` tells whether it came from a redirect, which may be forgotten.
     PageAddress addressToFetch(const PageAddress& address, bool* remembered = nullptr);
-    // The same for an address that nothing has parsed yet.
-    QByteArray addressToFetch(const QByteArray& address)
-    {
-        return addressToFetch(PageAddress(address)).text();
-    }
 
     // A fetch of `from` was answered with a permanent redirect to `to`: kept when it is the
     // same host, port, path and query over https, and the address holds no user name or

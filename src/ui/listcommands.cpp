@@ -219,6 +219,11 @@ void ListCommands::takeOutsideEditNow()
     // A check run takes an outside edit at its end, before it saves; an end saves its own way.
     if (!m_end.isOpen() || m_guard.isHeld())
         return;
+    // The commands that waited for the run go first, on the rows they were asked for.
+    if (m_guard.isBusy()) {
+        m_outsideEdit.start();
+        return;
+    }
     switch (m_file.onDisk()) {
     case WatchListFile::OnDisk::Unsettled:
         // Half a list, or none yet: taken once the other program has finished, never before.

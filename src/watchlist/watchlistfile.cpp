@@ -51,8 +51,8 @@ std::optional<QByteArray> readWhole(const QString& path, QString& why)
     return bytes;
 }
 
-// The file's bytes: `known` itself, and no second copy of megabytes, when the file holds
-// exactly those.
+// The file's bytes: `known` itself, and no second copy of megabytes, whenever the file holds
+// exactly those (so a caller tells them apart by isSharedWith alone).
 std::optional<QByteArray> readWholeUnlessKnown(const QString& path, const QByteArray& known,
                                                QString& why)
 {
@@ -73,7 +73,10 @@ std::optional<QByteArray> readWholeUnlessKnown(const QString& path, const QByteA
             at += read;
         }
     }
-    return readWhole(path, why);
+    std::optional<QByteArray> bytes = readWhole(path, why);
+    if (bytes && !known.isNull() && *bytes == known)
+        return known;
+    return bytes;
 }
 
 } // namespace
@@ -139,8 +142,10 @@ void WatchListFile::fillRows(WatchList& list, WatchListRecords records)
     m_unloadedTail = std::move(records.unloadedTail);
     list.replaceSiteRows(std::move(records.rows));
     list.setCurrentCell(list.Rows() - 1, WatchList::LengthColumn);
-    m_keptBytes = serializeWatchList(list, list.Rows(), m_unloadedTail);
-    shareKeptBytes();
+    // Most often the file as it was read: then one copy of its bytes serves both.
+    m_keptBytes = serializesAs(list, list.Rows(), m_unloadedTail, m_onDisk)
+                      ? m_onDisk
+                      : serializeWatchList(list, list.Rows(), m_unloadedTail);
 }
 
 void WatchListFile::knowOnDisk(QByteArray bytes, bool read)
@@ -205,12 +210,10 @@ WatchListFile::OnDisk WatchListFile::onDisk(std::optional<QByteArray>& bytes) co
     bytes = readWholeUnlessKnown(m_path, m_onDisk, why);
     if (!bytes)
         return OnDisk::Unreadable;
-    if (*bytes == m_onDisk)
-        bytes = m_onDisk; // the copy just read goes at once
     // A file never read is nobody's edit to keep: it is written as it always was. An empty or
     // binary one read a moment after another program wrote it (at start-up) is most likely
     // that program's list still to come: not written over until it has settled.
-    if (m_onDisk.isNull() || *bytes == m_onDisk)
+    if (m_onDisk.isNull() || bytes->isSharedWith(m_onDisk))
         return m_knownHalfWritten && changedLately(st, m_settleMs) ? OnDisk::Unsettled
                                                                    : OnDisk::AsKnown;
     if (bytes->isEmpty() || bytes->contains('\0') || changedLately(st, m_settleMs))

@@ -51,7 +51,7 @@ bool WatchListFile::fileHolds(const WatchList& list) const
         return false;
     const QByteArray onDisk = file.readAll();
     return file.error() == QFileDevice::NoError &&
-           onDisk == serializeWatchList(list, list.Rows(), m_unloadedTail);
+           serializesAs(list, list.Rows(), m_unloadedTail, onDisk);
 }
 
 bool WatchListFile::hasUnsavedChanges(const WatchList& list) const
@@ -83,7 +83,9 @@ SaveOutcome WatchListFile::saveUnlessHeld(WatchList& list)
         onDiskNow ? listIs(*onDiskNow) : state == OnDisk::NotAFile && fileHolds(list);
     // A list taken from the file and left as it was is the file's: its line ends and all stay
     // the other program's.
-    if (holds || (state == OnDisk::AsKnown && listIs(m_keptBytes)))
+    // (When what was last kept is the file's very bytes, the answer is the one just had.)
+    if (holds ||
+        (state == OnDisk::AsKnown && !m_keptBytes.isSharedWith(*onDiskNow) && listIs(m_keptBytes)))
         return SaveOutcome::Saved;
     return writeList(state, serializeWatchList(list, list.Rows(), m_unloadedTail), true);
 }
