@@ -28,6 +28,17 @@ QString lengthNote(double stored, double length)
 
 } // namespace
 
+void CheckRunHost::runSaved(SaveOutcome outcome, const QString& reason)
+{
+    const bool waits = saveWaitsForTheFile(outcome);
+    if (outcome == SaveOutcome::Saved || waits)
+        setStatusText(DoneStatusText);
+    // The run is done; the save waits for the other program, and the status line says so
+    // until it has been made.
+    if (outcome != SaveOutcome::Saved)
+        setStatusText(waits ? WritingStatusText : NotSavedStatusText + reason);
+}
+
 CheckRun::CheckRun(WatchList& list, WatchListFile& file, PageFetcher& fetcher, CheckRunHost& host,
                    Clock now, QObject* parent)
     : QObject(parent), m_list(list), m_file(file), m_fetcher(fetcher), m_host(host),
@@ -66,7 +77,7 @@ void CheckRun::startPass(qint16 totalurls, bool saves)
     m_saves = saves;
     m_rows = std::min<int>(totalurls, m_list.Rows());
     m_row = 0;
-    m_saveWaits = false;
+    m_saved = SaveOutcome::Saved;
     // The marks are this run's from here on: none of an earlier run comes back with a row.
     m_list.forgetMarks();
     m_progress = {};
@@ -127,16 +138,9 @@ void CheckRun::endPass()
     if (m_saves) {
         // A list that another program changed meanwhile is taken first, and this run's results
         // go to its rows. A failed save ends the run as usual, and the status line says why.
-        const SaveOutcome saved = saveWatchList(m_list, m_file);
+        m_saved = saveWatchList(m_list, m_file);
         m_host.setBusyPointer(false);
-        m_saveWaits = saved == SaveOutcome::FileUnsettled;
-        if (saved == SaveOutcome::Saved || m_saveWaits)
-            m_host.setStatusText(DoneStatusText);
-        // The run is done; the save waits for the other program, and the status line says so
-        // until it has been made.
-        if (saved != SaveOutcome::Saved)
-            m_host.setStatusText(m_saveWaits ? WritingStatusText
-                                             : NotSavedStatusText + m_file.shortReason());
+        m_host.runSaved(m_saved, m_file.shortReason());
     }
     QMetaObject::invokeMethod(this, &CheckRun::sayEnded, Qt::QueuedConnection);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "downloadhtml.h"
+#include "watchlistfile.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -47,6 +48,9 @@ public:
     virtual void repaintNow() = 0;
     // The run is about to fetch the page of `row`: a window shows where the run is.
     virtual void checkingRow(int row) { Q_UNUSED(row); }
+    // The run has saved what it found, or could not (`reason` says why in a few words): the
+    // run is done, and the status line says so, or says that the save failed or waits.
+    virtual void runSaved(SaveOutcome outcome, const QString& reason);
 };
 
 // A run goes on from the event loop, one page after another, and says how it goes with
@@ -79,7 +83,9 @@ public:
     bool isRunning() const { return m_running; }
     // The run's save found another program writing the list: it is still to be done, once the
     // file has settled.
-    bool saveWaits() const { return m_saveWaits; }
+    bool saveWaits() const { return saveWaitsForTheFile(m_saved); }
+    // How the run's save went; Saved for a run that saves nothing.
+    SaveOutcome saveOutcome() const { return m_saved; }
     const CheckProgress& progress() const { return m_progress; }
 
 Q_SIGNALS:
@@ -107,7 +113,7 @@ private:
     bool m_stopping = false;
     bool m_ending = false; // saved, and about to say so
     bool m_saves = false;
-    bool m_saveWaits = false;
+    SaveOutcome m_saved = SaveOutcome::Saved;
     int m_row = 0;
     int m_rows = 0;
     CheckProgress m_progress;

@@ -2,13 +2,10 @@
 // The end of the program's life, asked for by the user, a signal or the session.
 #include "endoflife.h"
 
-#include "listatstartandend.h"
-
 #include <QDir>
 
 EndOfLife::EndOfLife(WatchList& list, WatchListFile& file, Host& host, QStringList recoveryPlaces)
-    : m_list(list), m_file(file), m_host(host), m_recoveryPlaces(std::move(recoveryPlaces)),
-      m_now([] { return QDateTime::currentDateTime(); })
+    : m_list(list), m_file(file), m_host(host), m_recovery(std::move(recoveryPlaces))
 {}
 
 bool EndOfLife::request(Cause cause)
@@ -102,7 +99,7 @@ bool EndOfLife::saveBeforeClosing()
         // The file is left as it is, and the list is kept beside it before anyone is asked, so
         // that the question can say where, and a logout that cuts it short loses nothing.
         if (fileIsNotTheList(outcome) && kept.isEmpty())
-            kept = writeRecoveryFile(m_list, m_file, m_recoveryPlaces, m_now());
+            kept = m_recovery.keep(m_list, m_file);
         const Answer answer = m_host.askAfterFailedSave(kept);
         // An end signal that came while the question was open has saved what it could.
         if (m_life == Life::Ended)
@@ -130,7 +127,7 @@ void EndOfLife::saveWithoutAsking()
     if (outcome == SaveOutcome::Saved ||
         (!m_file.hasUnsavedChanges(m_list) && !fileIsNotTheList(outcome)))
         return;
-    const QString kept = writeRecoveryFile(m_list, m_file, m_recoveryPlaces, m_now());
+    const QString kept = m_recovery.keep(m_list, m_file);
     const QString list = QDir::toNativeSeparators(m_file.path());
     if (kept.isEmpty())
         m_host.tellUnsaved(QStringLiteral("Korvane could not save the watch list %1 (%2), nor keep "

@@ -4,6 +4,7 @@
 // lets a check run under way stop first.
 #pragma once
 
+#include "listatstartandend.h"
 #include "watchlistfile.h"
 
 #include <QDateTime>
@@ -80,7 +81,10 @@ public:
     bool hasEnded() const { return m_life == Life::Ended; }
 
     // The time a recovery file is named after; the current time by default.
-    void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
+    void setClock(std::function<QDateTime()> now) { m_recovery.setClock(std::move(now)); }
+
+    // Where the list is kept when websites.ini cannot take it, at an end or before.
+    RecoveryFile& recovery() { return m_recovery; }
 
 private:
     // How far the program is on its way to the end.
@@ -102,8 +106,7 @@ private:
     WatchList& m_list;
     WatchListFile& m_file;
     Host& m_host;
-    QStringList m_recoveryPlaces;
-    std::function<QDateTime()> m_now;
+    RecoveryFile m_recovery;
     Life m_life = Life::Open;
     Cause m_stopCause = Cause::Window;
 };

@@ -7,6 +7,8 @@
 #include "wholefile.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace {
 
@@ -41,7 +43,7 @@ QString writeRecoveryFile(const WatchList& list, const WatchListFile& file,
 {
     const QString stem = QStringLiteral("websites-unsaved-%1")
                              .arg(when.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")));
-    const QByteArray bytes = serializeWatchList(list, list.Rows(), file.unloadedTail());
+    const QByteArray bytes = file.bytesOf(list);
     for (const QString& directory : directories) {
         if (directory.isEmpty() || !QDir().mkpath(directory))
             continue;
@@ -52,6 +54,45 @@ QString writeRecoveryFile(const WatchList& list, const WatchListFile& file,
             return kept;
     }
     return {};
+}
+
+RecoveryFile::RecoveryFile(QStringList places, Clock now)
+    : m_places(std::move(places)),
+      m_now(now ? std::move(now) : Clock([] { return QDateTime::currentDateTime(); }))
+{}
+
+QString RecoveryFile::keep(const WatchList& list, const WatchListFile& file)
+{
+    // The file is Korvane's own from its first write on: replaced whole, as the list would be.
+    if (!m_path.isEmpty() && writeWholeFile(m_path, file.bytesOf(list)) == WholeWrite::Written)
+        return m_path;
+    m_path = writeRecoveryFile(list, file, m_places, m_now());
+    return m_path;
+}
+
+QStringList recoveryPlaces()
+{
+    return {QStandardPaths::writableLocation(QStandardPaths::AppDataLocation), QDir::homePath(),
+            QDir::tempPath()};
+}
+
+QString recoveryFileNewerThan(const QString& listPath, const QStringList& places)
+{
+    const QDateTime listWritten = QFileInfo(listPath).lastModified();
+    QFileInfo newest;
+    for (const QString& place : places) {
+        if (place.isEmpty())
+            continue;
+        const QFileInfoList kept = QDir(place).entryInfoList(
+            {QStringLiteral("websites-unsaved-*.ini")}, QDir::Files, QDir::Time);
+        if (!kept.isEmpty() &&
+            (newest.fileName().isEmpty() || kept.first().lastModified() > newest.lastModified()))
+            newest = kept.first();
+    }
+    if (newest.fileName().isEmpty() ||
+        (listWritten.isValid() && newest.lastModified() <= listWritten))
+        return {};
+    return newest.absoluteFilePath();
 }
 
 SaveOutcome saveWatchListAtShutDown(WatchList& list, WatchListFile& file)

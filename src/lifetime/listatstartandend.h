@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QStringList>
 
+#include <functional>
+
 class WatchList;
 
 // Start-up: reads the file (creating it with the default record when missing), sets the
@@ -22,6 +24,38 @@ LoadOutcome startUpWatchList(WatchList& list, WatchListFile& file);
 // that takes it wins; returns the file's path, empty when none did.
 QString writeRecoveryFile(const WatchList& list, const WatchListFile& file,
                           const QStringList& directories, const QDateTime& when);
+
+// The list of this run of the program kept where websites.ini cannot take it: one file, made
+// the first time (never over a file already there, see writeRecoveryFile) and written anew
+// at every later change, so that a list that stays unsaveable for a while leaves one file, not
+// one a change.
+class RecoveryFile
+{
+public:
+    // The current time by default.
+    using Clock = std::function<QDateTime()>;
+    explicit RecoveryFile(QStringList places, Clock now = {});
+
+    // Keeps `list` as `file` would write it; returns where, empty when no place took it.
+    QString keep(const WatchList& list, const WatchListFile& file);
+    // Where the list was kept last; empty before.
+    const QString& path() const { return m_path; }
+
+    void setClock(Clock now) { m_now = std::move(now); }
+
+private:
+    QStringList m_places;
+    Clock m_now;
+    QString m_path;
+};
+
+// Where recovery files go, the first that takes one: the per-user data folder, else the home
+// or temporary folder.
+QStringList recoveryPlaces();
+
+// The newest recovery file in `places` that is newer than the list at `listPath` (a list that
+// could not be saved at an end, which the user may want back); empty when there is none.
+QString recoveryFileNewerThan(const QString& listPath, const QStringList& places);
 
 // The save of every end: the whole list, unless the file on disk already holds exactly those
 // bytes, or holds what Korvane last read or wrote and the list has not changed since (then

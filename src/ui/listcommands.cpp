@@ -22,22 +22,51 @@ namespace {
 // Several writes of one save by another program (an editor, a script appending) come as
 // several signals: the list is read once they have settled.
 constexpr int OutsideEditSettleMs = 100;
+// A full disk gets room, a remounted share comes back: a save that failed is tried again this
+// often, which costs a look at the file and nothing when it still cannot be written.
+constexpr int SaveRetryMs = 5000;
+
+// The outcomes after which a later save may succeed by itself.
+bool worthTryingAgain(SaveOutcome outcome)
+{
+    switch (outcome) {
+    case SaveOutcome::ReadOnlyFile:
+    case SaveOutcome::OpenFailed:
+    case SaveOutcome::WriteFailed:
+    case SaveOutcome::CommitFailed:
+    case SaveOutcome::ChangedOutside:
+    case SaveOutcome::NotAFile:
+    case SaveOutcome::NotAList:
+        return true;
+    case SaveOutcome::Saved:
+    case SaveOutcome::KeptUnreadableFile:
+    case SaveOutcome::BadRowCount:
+    case SaveOutcome::FileUnsettled:
+    case SaveOutcome::FileSettling:
+        break;
+    }
+    return false;
+}
 
 } // namespace
 
 ListCommands::ListCommands(WatchList& list, WatchListFile& file, const EndOfLife& end,
-                           std::unique_ptr<UrlOpener> opener, CheckTools checkTools,
-                           CheckRunHost& face, QWidget* window)
-    : m_list(list), m_file(file), m_end(end), m_opener(std::move(opener)),
+                           RecoveryFile& recovery, std::unique_ptr<UrlOpener> opener,
+                           CheckTools checkTools, CheckRunHost& face, QWidget* window)
+    : m_list(list), m_file(file), m_end(end), m_recovery(recovery), m_opener(std::move(opener)),
       m_checkTools(std::move(checkTools)), m_face(face), m_window(window)
 {
+    m_retry.setInterval(SaveRetryMs);
+    connect(&m_retry, &QTimer::timeout, this, &ListCommands::retrySave);
     m_outsideEdit.setSingleShot(true);
     m_outsideEdit.setInterval(OutsideEditSettleMs);
     connect(&m_outsideEdit, &QTimer::timeout, this, &ListCommands::takeOutsideEditNow);
-    connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_outsideEdit,
-            qOverload<>(&QTimer::start));
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_outsideEdit,
-            qOverload<>(&QTimer::start));
+    const auto changed = [this] {
+        m_file.glance();
+        m_outsideEdit.start();
+    };
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, changed);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, changed);
     connect(&m_guard, &ListGuard::caughtUp, this, &ListCommands::waitingCarriedOut);
     m_settle.setSingleShot(true);
     connect(&m_settle, &QTimer::timeout, this, &ListCommands::takeOutsideEditNow);
@@ -147,6 +176,9 @@ void ListCommands::afterRun()
         waitForTheFile();
     else
         m_saveWaits = false; // the run's save took what waited
+    const SaveOutcome outcome = m_run->saveOutcome();
+    noteSaveOutcome(outcome);
+    Q_EMIT saved(outcome);
     Q_EMIT runEnded();
 }
 
@@ -181,9 +213,34 @@ void ListCommands::saveChange()
     // Kept on disk at once, so that a crash or a lost display loses nothing. A save that fails
     // leaves the list unsaved: the status line says so, and the close asks what to do.
     const SaveOutcome outcome = saveWatchList(m_list, m_file);
-    if (outcome == SaveOutcome::FileUnsettled)
+    if (saveWaitsForTheFile(outcome))
         waitForTheFile();
+    noteSaveOutcome(outcome);
     Q_EMIT saved(outcome);
+}
+
+void ListCommands::noteSaveOutcome(SaveOutcome outcome)
+{
+    // A file that holds no list is never written over: the user's change is kept at once
+    // beside it, and the status line says where.
+    if (outcome == SaveOutcome::NotAList)
+        m_recovery.keep(m_list, m_file);
+    m_unsaved = worthTryingAgain(outcome);
+    if (m_unsaved && !m_retry.isActive())
+        m_retry.start();
+    else if (!m_unsaved)
+        m_retry.stop();
+}
+
+void ListCommands::retrySave()
+{
+    // A run saves at its end; an end saves its own way.
+    if (!m_unsaved || m_guard.isBusy() || !m_end.isOpen())
+        return;
+    // Still no list there: the recovery file holds the list already.
+    if (m_file.onDisk() == WatchListFile::OnDisk::NotAList)
+        return;
+    saveChange();
 }
 
 void ListCommands::waitForTheFile()
@@ -209,8 +266,10 @@ void ListCommands::watchTheFile()
     if (QFileInfo::exists(path) && !m_watcher.files().contains(path))
         m_watcher.addPath(path);
     const QString folder = QFileInfo(path).absolutePath();
-    if (!m_watcher.directories().contains(folder))
+    if (!m_watcher.directories().contains(folder)) {
         m_watcher.addPath(folder);
+        m_outsideEdit.start();
+    }
 }
 
 void ListCommands::takeOutsideEditNow()
@@ -231,17 +290,34 @@ void ListCommands::takeOutsideEditNow()
         m_settle.start(m_file.msUntilSettled());
         Q_EMIT saved(SaveOutcome::FileUnsettled);
         return;
+    case WatchListFile::OnDisk::Settling:
+        // Nothing says that anyone writes it: looked at again, without a word, once it may
+        // count as settled.
+        m_settle.start(m_file.msUntilSettled());
+        return;
     case WatchListFile::OnDisk::NotAFile:
         // Nothing is written there; the save says why, and the status line shows it.
-        Q_EMIT saved(saveWatchList(m_list, m_file));
+        saveChange();
+        return;
+    case WatchListFile::OnDisk::NotAList:
+        // Told once; a change of the user's goes to the recovery file, which the status line
+        // names. Looked at again when it changes.
+        if (std::exchange(m_fileUnsettled, false))
+            Q_EMIT fileSettled();
+        if (!std::exchange(m_toldNotAList, true))
+            Q_EMIT fileIsNotAList();
+        if (std::exchange(m_saveWaits, false))
+            saveChange();
         return;
     default:
         break;
     }
+    m_toldNotAList = false;
     if (std::exchange(m_fileUnsettled, false))
         Q_EMIT fileSettled();
     if (takeOutsideEdit(m_list, m_file))
         Q_EMIT readAgain();
-    if (std::exchange(m_saveWaits, false))
+    // A save that waited for the file, or failed, follows the other program's change.
+    if (std::exchange(m_saveWaits, false) || m_unsaved)
         saveChange();
 }

@@ -19,6 +19,7 @@ class AddSiteDialog;
 class EditSiteDialog;
 class EndOfLife;
 class QWidget;
+class RecoveryFile;
 class UrlOpener;
 class WatchList;
 
@@ -28,7 +29,8 @@ class ListCommands final : public QObject
 public:
     // `face` shows the runs; `window` is where dialogs and messages appear. Commands show
     // nothing new once `end` is under way.
-    ListCommands(WatchList& list, WatchListFile& file, const EndOfLife& end,
+    // `recovery` keeps the list while websites.ini holds something that is not one.
+    ListCommands(WatchList& list, WatchListFile& file, const EndOfLife& end, RecoveryFile& recovery,
                  std::unique_ptr<UrlOpener> opener, CheckTools checkTools, CheckRunHost& face,
                  QWidget* window);
     ~ListCommands() override;
@@ -55,11 +57,14 @@ public:
     void closeDialogs();
 
     // Watches websites.ini for another program's edits (not a list that could not be read,
-    // which is never taken or written).
+    // which is never taken or written), and looks at it once soon: a file that another program
+    // is still writing as Korvane starts is told and taken once it is finished.
     void watchTheFile();
     // How long writes of another program to the list must have settled before the list is
     // read again, or written.
     void setOutsideEditSettleTime(int ms);
+    // How often a save that failed is tried again.
+    void setSaveRetryTime(int ms) { m_retry.setInterval(ms); }
 
     AddSiteDialog* addDialog() const { return m_add.get(); }
     EditSiteDialog* editDialog() const { return m_update.get(); }
@@ -72,6 +77,9 @@ Q_SIGNALS:
     // The file that another program was writing has settled (saved(FileUnsettled) said it was
     // being written).
     void fileSettled();
+    // The file has settled into something that is no list (a binary file): it is neither
+    // taken nor written over, and changes go to the recovery file.
+    void fileIsNotAList();
     // A check run has started and says from now on how it goes; it lives until the next starts.
     void runStarted(const CheckRun& run);
     // The check run has ended and saved what it found; the commands that waited still wait.
@@ -84,6 +92,9 @@ private:
     // The address cell of the row chosen becomes the current cell; returns its table row.
     int makeCurrent(const QPersistentModelIndex& chosen);
     void saveChange();
+    // A save that failed is tried again now and then, until one succeeds.
+    void noteSaveOutcome(SaveOutcome outcome);
+    void retrySave();
     void takeOutsideEditNow();
     // Another program is writing the list: it is looked at again once it may have finished.
     void waitForTheFile();
@@ -93,6 +104,7 @@ private:
     WatchList& m_list;
     WatchListFile& m_file;
     const EndOfLife& m_end;
+    RecoveryFile& m_recovery;
     std::unique_ptr<UrlOpener> m_opener;
     CheckTools m_checkTools;
     CheckRunHost& m_face;
@@ -110,6 +122,11 @@ private:
     // settled.
     bool m_saveWaits = false;
     bool m_fileUnsettled = false;
+    // The list on disk lags behind the window after a save that failed: tried again after
+    // every outside change and on this timer, until a save succeeds.
+    bool m_unsaved = false;
+    QTimer m_retry;
+    bool m_toldNotAList = false;
     std::unique_ptr<AddSiteDialog> m_add;
     std::unique_ptr<EditSiteDialog> m_update;
 };

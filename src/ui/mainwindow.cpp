@@ -28,9 +28,7 @@
 MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> opener,
                        CheckTools checkTools, QWidget* parent)
     : QMainWindow(parent), m_file(watchListPath(dataDirectory)),
-      m_end(m_list, m_file, *this,
-            {QStandardPaths::writableLocation(QStandardPaths::AppDataLocation), QDir::homePath(),
-             QDir::tempPath()})
+      m_end(m_list, m_file, *this, recoveryPlaces())
 {
     // The artwork is compiled into this static library, which the linker would otherwise drop.
     Q_INIT_RESOURCE(artwork);
@@ -40,11 +38,13 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
 
     m_loadOutcome = startUpWatchList(m_list, m_file);
     CheckRunHost& face = *this;
-    m_commands = std::make_unique<ListCommands>(m_list, m_file, m_end, std::move(opener),
-                                                std::move(checkTools), face, this);
+    m_commands =
+        std::make_unique<ListCommands>(m_list, m_file, m_end, m_end.recovery(), std::move(opener),
+                                       std::move(checkTools), face, this);
     connect(m_commands.get(), &ListCommands::saved, this, &MainWindow::showSaveOutcome);
     connect(m_commands.get(), &ListCommands::readAgain, this, &MainWindow::showReadAgain);
     connect(m_commands.get(), &ListCommands::fileSettled, this, &MainWindow::showFileSettled);
+    connect(m_commands.get(), &ListCommands::fileIsNotAList, this, &MainWindow::showNotAList);
     connect(m_commands.get(), &ListCommands::runStarted, this, &MainWindow::checkRunStarted);
     connect(m_commands.get(), &ListCommands::runEnded, this, [this] {
         m_grid->setCheckingRow(0);
@@ -64,6 +64,7 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
 
     buildMenus();
     buildFace();
+    pointOutRecoveryFile();
 
     // The layout is fixed: a larger window shows more background, a smaller one cuts it off.
     const QSize client(pixels(3960), pixels(5160));
@@ -185,27 +186,79 @@ void MainWindow::buildFace()
     connect(&m_list, &WatchList::siteAdded, m_grid, &SiteGrid::showRow);
 }
 
+void MainWindow::showStatus(const QString& text)
+{
+    if (m_status->text() != text)
+        m_status->setText(text);
+    // The line is narrow: a long text, such as a path, is read whole in its tooltip.
+    m_status->setToolTip(text.trimmed());
+}
+
+void MainWindow::say(const QString& text)
+{
+    m_quietStatus = text;
+    if (!m_notSaved)
+        showStatus(text);
+}
+
 void MainWindow::showSaveOutcome(SaveOutcome outcome)
 {
-    if (outcome == SaveOutcome::FileUnsettled)
-        m_status->setText(WritingStatusText);
-    else if (outcome != SaveOutcome::Saved)
-        m_status->setText(NotSavedStatusText + m_file.shortReason());
-    else if (m_status->text() != m_quietStatus)
-        m_status->setText(m_quietStatus);
+    switch (outcome) {
+    case SaveOutcome::Saved:
+        // The list on disk has caught up: said, where it had not.
+        if (std::exchange(m_notSaved, false))
+            m_quietStatus = SavedAgainStatusText;
+        showStatus(m_quietStatus);
+        return;
+    case SaveOutcome::FileUnsettled:
+        if (!m_notSaved)
+            showStatus(WritingStatusText);
+        return;
+    case SaveOutcome::FileSettling:
+        // A moment's wait, which nothing else needs to hear of.
+        return;
+    case SaveOutcome::NotAList: {
+        m_notSaved = true;
+        const QString kept = m_end.recovery().path();
+        showStatus(NotSavedStatusText +
+                   (kept.isEmpty()
+                        ? m_file.shortReason()
+                        : QStringLiteral("websites.ini is not a list Korvane can read; the "
+                                         "list is kept in %1")
+                              .arg(QDir::toNativeSeparators(kept))));
+        return;
+    }
+    default:
+        m_notSaved = true;
+        showStatus(NotSavedStatusText + m_file.shortReason());
+        return;
+    }
 }
 
 void MainWindow::showReadAgain()
 {
-    m_quietStatus = ReadAgainStatusText;
-    if (!m_status->text().startsWith(NotSavedStatusText))
-        m_status->setText(ReadAgainStatusText);
+    say(ReadAgainStatusText);
 }
 
 void MainWindow::showFileSettled()
 {
     if (m_status->text() == WritingStatusText)
-        m_status->setText(m_quietStatus);
+        showStatus(m_quietStatus);
+}
+
+void MainWindow::showNotAList()
+{
+    say(NotAListStatusText);
+}
+
+void MainWindow::pointOutRecoveryFile()
+{
+    // Told once, as Korvane starts: a list that an earlier end could not save, and that the
+    // user may want back. Newer than the list, since a later save would have caught up with it.
+    const QString kept = recoveryFileNewerThan(m_file.path(), recoveryPlaces());
+    if (!kept.isEmpty())
+        say(QStringLiteral(" Status:  A list Korvane could not save is kept in %1")
+                .arg(QDir::toNativeSeparators(kept)));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -287,9 +340,14 @@ void MainWindow::reportUnreadableList()
 
 void MainWindow::setStatusText(const QString& text)
 {
-    m_status->setText(text);
-    if (!text.startsWith(NotSavedStatusText) && text != WritingStatusText)
-        m_quietStatus = text;
+    say(text);
+}
+
+void MainWindow::runSaved(SaveOutcome outcome, const QString&)
+{
+    if (outcome == SaveOutcome::Saved || saveWaitsForTheFile(outcome))
+        say(DoneStatusText);
+    showSaveOutcome(outcome);
 }
 
 void MainWindow::setBusyPointer(bool busy)

@@ -25,6 +25,10 @@ class UrlOpener;
 inline const QString ReadyStatusText = QStringLiteral(" Status : Ready...");
 inline const QString ReadAgainStatusText =
     QStringLiteral(" Status:  List read again from websites.ini");
+// Once a save succeeds after one that failed.
+inline const QString SavedAgainStatusText = QStringLiteral(" Status:  List saved to websites.ini");
+inline const QString NotAListStatusText =
+    QStringLiteral(" Status:  websites.ini is not a list Korvane can read");
 
 class MainWindow final : public QMainWindow, private CheckRunHost, private EndOfLife::Host
 {
@@ -55,6 +59,9 @@ public:
     // How long writes of another program to the list must have settled before the list is read
     // again; tests, which write at once, make it short.
     void setOutsideEditSettleTime(int ms) { m_commands->setOutsideEditSettleTime(ms); }
+    // How often a save that failed is tried again (a full disk may have room again); tests
+    // make it short.
+    void setSaveRetryTime(int ms) { m_commands->setSaveRetryTime(ms); }
 
     // Out of the task bar, in front of the other windows and given the keyboard: the user asked
     // for Korvane from elsewhere.
@@ -76,13 +83,20 @@ private:
     void showSaveOutcome(SaveOutcome outcome);
     void showReadAgain();
     void showFileSettled();
+    void showNotAList();
     void reportUnreadableList();
+    void pointOutRecoveryFile();
+    // Shows `text`, unless a save failed: the status line then says so until one succeeds,
+    // and `text` follows after it.
+    void say(const QString& text);
+    void showStatus(const QString& text);
 
     // What a check run shows.
     void setStatusText(const QString& text) override;
     void setBusyPointer(bool busy) override;
     void repaintNow() override;
     void checkingRow(int row) override;
+    void runSaved(SaveOutcome outcome, const QString& reason) override;
 
     // What the end needs of the window.
     bool runUnderWay() const override { return m_commands->runUnderWay(); }
@@ -99,8 +113,10 @@ private:
     EndOfLife m_end;
     // Before the widgets it works on go: its dialogs and run go with it.
     std::unique_ptr<ListCommands> m_commands;
-    // The status line to show again once a save succeeds after one that failed.
+    // The status line to show again once a save waited for another program.
     QString m_quietStatus = ReadyStatusText;
+    // The list on disk lags behind the window: a save failed, and no later one succeeded.
+    bool m_notSaved = false;
 
     BackgroundPicture* m_picture = nullptr;
     SiteGrid* m_grid = nullptr;

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Reading websites.ini and telling what is on disk; watchlistformat.cpp has the bytes a list
-// is read from and written as, watchlistfilesave.cpp the saves.
+// is read from and written as, listencoding.cpp their encoding, watchlistfilesave.cpp the
+// saves.
 #include "watchlistfile.h"
 
 #include "datetimetext.h"
 #include "wholefile.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -126,14 +126,31 @@ LoadOutcome WatchListFile::readRecords(WatchListRecords& records)
         outcome = LoadOutcome::CreatedDefault;
     }
 
+    // Seen before it is read: should another program write meanwhile, the file looks changed
+    // at the next look, and is read again then.
+    struct stat st
+    {};
+    const bool seen = ::stat(QFile::encodeName(m_path).constData(), &st) == 0;
     std::optional<QByteArray> bytes = readWhole(m_path, m_errorString);
     if (!bytes) {
         m_keepUnreadableFile = true;
         records = {};
         return LoadOutcome::Unreadable;
     }
-    records = parseWatchList(*bytes);
+    const ListText text = decodeList(*bytes);
+    m_encoding = text.encoding;
+    // A binary file is nobody's list: the user starts from one empty site, and the file is
+    // never written over.
+    records = isNotAList(text) ? WatchListRecords{} : parseWatchList(text.bytes);
     knowOnDisk(std::move(*bytes), true);
+    if (seen) {
+        // Korvane wrote the file a moment ago, or has seen nothing of it yet: no write of its
+        // own goes over it until it has seen it settle.
+        if (outcome == LoadOutcome::CreatedDefault)
+            seenSettled();
+        else
+            m_watch.look(stampOf(st));
+    }
     return outcome;
 }
 
@@ -143,17 +160,23 @@ void WatchListFile::fillRows(WatchList& list, WatchListRecords records)
     list.replaceSiteRows(std::move(records.rows));
     list.setCurrentCell(list.Rows() - 1, WatchList::LengthColumn);
     // Most often the file as it was read: then one copy of its bytes serves both.
-    m_keptBytes = serializesAs(list, list.Rows(), m_unloadedTail, m_onDisk)
-                      ? m_onDisk
+    const QByteArray read = textOf(m_onDisk);
+    m_keptBytes = !m_knownNotAList && serializesAs(list, list.Rows(), m_unloadedTail, read)
+                      ? read
                       : serializeWatchList(list, list.Rows(), m_unloadedTail);
 }
 
 void WatchListFile::knowOnDisk(QByteArray bytes, bool read)
 {
-    m_knownHalfWritten = read && (bytes.isEmpty() || bytes.contains('\0'));
+    m_knownNotAList = read && isNotAList(decodeList(bytes));
     // Never null once known, so that an empty file is told from none.
     m_onDisk = bytes.isNull() ? QByteArray("") : std::move(bytes);
     shareKeptBytes();
+}
+
+QByteArray WatchListFile::textOf(const QByteArray& fileBytes) const
+{
+    return decodeList(fileBytes).bytes;
 }
 
 void WatchListFile::shareKeptBytes()
@@ -164,23 +187,13 @@ void WatchListFile::shareKeptBytes()
         m_keptBytes = m_onDisk;
 }
 
-namespace {
-
-// How long ago the file last changed, in milliseconds by this computer's clock: its status
-// change time, which no program can set back.
-qint64 msSinceChange(const struct stat& st)
+void WatchListFile::seenSettled()
 {
-    const qint64 changed = qint64(st.st_ctim.tv_sec) * 1000 + st.st_ctim.tv_nsec / 1000000;
-    return QDateTime::currentMSecsSinceEpoch() - changed;
+    struct stat st
+    {};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) == 0)
+        m_watch.settledAt(stampOf(st));
 }
-
-bool changedLately(const struct stat& st, int settleMs)
-{
-    const qint64 age = msSinceChange(st);
-    return age >= 0 && age < settleMs;
-}
-
-} // namespace
 
 WatchListFile::OnDisk WatchListFile::onDisk() const
 {
@@ -210,26 +223,34 @@ WatchListFile::OnDisk WatchListFile::onDisk(std::optional<QByteArray>& bytes) co
     bytes = readWholeUnlessKnown(m_path, m_onDisk, why);
     if (!bytes)
         return OnDisk::Unreadable;
-    // A file never read is nobody's edit to keep: it is written as it always was. An empty or
-    // binary one read a moment after another program wrote it (at start-up) is most likely
-    // that program's list still to come: not written over until it has settled.
-    if (m_onDisk.isNull() || bytes->isSharedWith(m_onDisk))
-        return m_knownHalfWritten && changedLately(st, m_settleMs) ? OnDisk::Unsettled
-                                                                   : OnDisk::AsKnown;
-    if (bytes->isEmpty() || bytes->contains('\0') || changedLately(st, m_settleMs))
+    // A file never read is nobody's edit to keep: it is written as it always was.
+    if (m_onDisk.isNull())
+        return OnDisk::AsKnown;
+    const bool settled = m_watch.look(stampOf(st)).count() == 0;
+    const Writers writers = writersOf(m_path);
+    if (writers == Writers::Some)
         return OnDisk::Unsettled;
-    return OnDisk::Changed;
+    if (bytes->isSharedWith(m_onDisk)) {
+        if (!settled && writers == Writers::Unknown)
+            return OnDisk::Settling;
+        return m_knownNotAList ? OnDisk::NotAList : OnDisk::AsKnown;
+    }
+    if (!settled)
+        return OnDisk::Unsettled;
+    return isNotAList(decodeList(*bytes)) ? OnDisk::NotAList : OnDisk::Changed;
 }
 
 int WatchListFile::msUntilSettled() const
 {
     struct stat st
     {};
+    const qint64 settle = m_watch.settleTime().count();
     if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
-        return m_settleMs;
-    const qint64 left = m_settleMs - msSinceChange(st);
-    // A file that stays empty or binary is looked at again now and then, not all the time.
-    return left > 0 && left <= m_settleMs ? int(left) + 1 : std::max(m_settleMs, 1);
+        return int(std::max<qint64>(settle, 1));
+    const qint64 left = m_watch.look(stampOf(st)).count();
+    // Settled by the clock and still not taken (another program holds it open, or it is no
+    // list): looked at again now and then, not all the time.
+    return int(left > 0 ? left + 1 : std::max<qint64>(settle, 1));
 }
 
 bool WatchListFile::readOutsideEdit(WatchListRecords& known, WatchListRecords& records)
@@ -238,10 +259,12 @@ bool WatchListFile::readOutsideEdit(WatchListRecords& known, WatchListRecords& r
     std::optional<QByteArray> bytes;
     if (m_keepUnreadableFile || m_onDisk.isNull() || onDisk(bytes) != OnDisk::Changed)
         return false;
-    // An empty file known (met at start-up, or none could be made) stood for what the list
-    // then showed: those rows are what the other program's list replaces, not rows to keep.
-    known = parseWatchList(m_onDisk.isEmpty() ? m_keptBytes : m_onDisk);
-    records = parseWatchList(*bytes);
+    // An empty or binary file known (met at start-up, or none could be made) stood for what
+    // the list then showed: those rows are what the other program's list replaces.
+    known = parseWatchList(m_onDisk.isEmpty() || m_knownNotAList ? m_keptBytes : textOf(m_onDisk));
+    const ListText text = decodeList(*bytes);
+    m_encoding = text.encoding;
+    records = parseWatchList(text.bytes);
     m_unloadedTail = records.unloadedTail;
     m_keptBytes = serializeRecords(records);
     knowOnDisk(std::move(*bytes), true);

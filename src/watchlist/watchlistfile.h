@@ -3,6 +3,8 @@
 // header; read once at start-up and replaced whole, atomically, by every save.
 #pragma once
 
+#include "filesettle.h"
+#include "listencoding.h"
 #include "watchlist.h"
 
 #include <QByteArray>
@@ -63,14 +65,25 @@ enum class SaveOutcome
     CommitFailed,
     ChangedOutside, // another program changed the file since it was read or written: take it
     FileUnsettled,  // another program is writing the file: the save waits until it has settled
-    NotAFile,       // a folder, a FIFO, a link into nowhere or one Korvane may not write through
+    // The file is as Korvane read it, but not seen unchanged long enough to be sure that no one
+    // is writing it, where the kernel cannot tell: the save follows in a moment.
+    FileSettling,
+    NotAFile, // a folder, a FIFO, a link into nowhere or one Korvane may not write through
+    NotAList, // a file that holds no list (binary): never written over
 };
+
+// True for the outcomes after which a save follows by itself once the file has settled.
+inline bool saveWaitsForTheFile(SaveOutcome outcome)
+{
+    return outcome == SaveOutcome::FileUnsettled || outcome == SaveOutcome::FileSettling;
+}
 
 // True for the outcomes that leave the list on screen the only copy of itself: the file is
 // there but is not the list, and must not be written over.
 inline bool fileIsNotTheList(SaveOutcome outcome)
 {
-    return outcome == SaveOutcome::FileUnsettled || outcome == SaveOutcome::NotAFile;
+    return saveWaitsForTheFile(outcome) || outcome == SaveOutcome::NotAFile ||
+           outcome == SaveOutcome::NotAList;
 }
 
 class WatchListFile
@@ -100,9 +113,15 @@ public:
     bool fileHolds(const WatchList& list) const;
 
     // The save of every end, from one read of the file: Saved, writing nothing, when the file
-    // holds exactly what a save of the whole list would write, or holds what Korvane last read
-    // or wrote and the list has not changed since; otherwise SaveResultsToFile of the whole list.
+    // holds exactly what a save of the whole list would write, or when the list has not changed
+    // since Korvane last read or wrote the file and the file still holds that or holds what
+    // another program wrote and Korvane never took; otherwise SaveResultsToFile of the whole
+    // list.
     SaveOutcome saveUnlessHeld(WatchList& list);
+
+    // The bytes a save of the whole list writes: in the file's encoding, records past the
+    // list's capacity included.
+    QByteArray bytesOf(const WatchList& list) const;
 
     // Why the last load or save that failed did so, in words for the user.
     const QString& errorString() const { return m_errorString; }
@@ -116,28 +135,39 @@ public:
         Missing,    // deleted: the next save writes it again
         Changed,    // another program wrote it, and has finished: it can be taken
         Unreadable, // it is there but cannot be read: it is neither taken nor overwritten
-        // Another program is still writing it: changed less than the settle time ago, empty
-        // (a list always holds a site) or holding a NUL byte (no text list does). Neither
+        // Another program is still writing it: it holds the file open for writing, or Korvane
+        // has not yet seen the file unchanged for the settle time since it changed. Neither
         // taken nor overwritten until it settles.
         Unsettled,
+        // As Korvane knows it, but not yet seen unchanged for the settle time, where the kernel
+        // cannot tell whether another program holds it open for writing (at start-up on a
+        // share, say): not written over until it has.
+        Settling,
         NotAFile, // a folder, a FIFO, a link into a missing folder or one Korvane may not follow
+        // It has settled, and holds no list (a binary file): never taken or written over.
+        NotAList,
     };
     OnDisk onDisk() const;
     // The same, with the file's bytes when it was read.
     OnDisk onDisk(std::optional<QByteArray>& bytes) const;
 
-    // How long another program's change must be left alone before it counts as finished; the
-    // default suits editors and scripts that write in steps. Tests pass other values.
-    void setSettleTime(int ms) { m_settleMs = ms; }
-    int settleTime() const { return m_settleMs; }
-    // When to look again at a file that is Unsettled, in milliseconds.
+    // How long Korvane must see a file unchanged before another program's change counts as
+    // finished; the default suits editors and scripts that write in steps. Tests pass others.
+    void setSettleTime(int ms) { m_watch = SettleWatch(std::chrono::milliseconds(ms)); }
+    // When to look again at a file that is Unsettled or Settling, in milliseconds.
     int msUntilSettled() const;
+    // Korvane heard that the file changed: the change is seen now, cheaply, without reading it,
+    // so that it may count as settled the sooner.
+    void glance() const { msUntilSettled(); }
 
     // Reads the file when another program changed it: `known` gets the records as Korvane last
     // read or wrote them, `records` those of the file now, and from now on those are what
     // Korvane knows of the file. False, changing nothing, when the file is as Korvane knows it
     // or cannot be read.
     bool readOutsideEdit(WatchListRecords& known, WatchListRecords& records);
+
+    // The encoding the file came in, which saves keep.
+    ListEncoding encoding() const { return m_encoding; }
 
     // Records past the list's capacity, kept as they were read.
     const QByteArray& unloadedTail() const { return m_unloadedTail; }
@@ -158,9 +188,13 @@ private:
     static SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes, QString& why);
     // Writes `bytes` unless `state` or the file forbids it; `whole`: they are the whole list.
     SaveOutcome writeList(OnDisk state, QByteArray bytes, bool whole);
-    // `read`: the bytes were read from the file, not written to it by Korvane.
+    // The bytes now in the file, read (`read`) or written by Korvane.
     void knowOnDisk(QByteArray bytes, bool read = false);
+    // The list's text in bytes of the file: the bytes themselves, for a file without a mark.
+    QByteArray textOf(const QByteArray& fileBytes) const;
     void shareKeptBytes();
+    // Korvane has seen what the file is now: a file it wrote, or one it read once settled.
+    void seenSettled();
 
     QString m_path;
     QByteArray m_unloadedTail;
@@ -170,8 +204,10 @@ private:
     QByteArray m_onDisk;
     QString m_errorString;
     QString m_shortReason;
-    int m_settleMs = 2000;
-    // The bytes known were read from the file, and were empty or binary.
-    bool m_knownHalfWritten = false;
+    ListEncoding m_encoding = ListEncoding::Plain;
+    // What Korvane saw of the file, by its own clock.
+    mutable SettleWatch m_watch{std::chrono::seconds(2)};
+    // The bytes known are no list: the list shows what it started with instead.
+    bool m_knownNotAList = false;
     bool m_keepUnreadableFile = false;
 };

@@ -51,7 +51,7 @@ bool WatchListFile::fileHolds(const WatchList& list) const
         return false;
     const QByteArray onDisk = file.readAll();
     return file.error() == QFileDevice::NoError &&
-           serializesAs(list, list.Rows(), m_unloadedTail, onDisk);
+           serializesAs(list, list.Rows(), m_unloadedTail, textOf(onDisk));
 }
 
 bool WatchListFile::hasUnsavedChanges(const WatchList& list) const
@@ -78,16 +78,36 @@ SaveOutcome WatchListFile::saveUnlessHeld(WatchList& list)
     const auto listIs = [&](const QByteArray& bytes) {
         return serializesAs(list, list.Rows(), m_unloadedTail, bytes);
     };
+    const QByteArray text = onDiskNow ? textOf(*onDiskNow) : QByteArray();
     // A file behind a link Korvane may not write through was not read: it is, to compare.
-    const bool holds =
-        onDiskNow ? listIs(*onDiskNow) : state == OnDisk::NotAFile && fileHolds(list);
-    // A list taken from the file and left as it was is the file's: its line ends and all stay
-    // the other program's.
-    // (When what was last kept is the file's very bytes, the answer is the one just had.)
-    if (holds ||
-        (state == OnDisk::AsKnown && !m_keptBytes.isSharedWith(*onDiskNow) && listIs(m_keptBytes)))
+    if (onDiskNow ? listIs(text) : state == OnDisk::NotAFile && fileHolds(list))
         return SaveOutcome::Saved;
+    // A list left as Korvane last read or wrote it loses nothing: the file keeps what it holds,
+    // the list Korvane took (its line ends and all stay the other program's) or what another
+    // program wrote and Korvane never took (a list still being written, a binary file). Not so
+    // a file that went, or something that is no file at all.
+    // (When what was last kept is the file's very bytes, the answer is the one just had.)
+    const bool unchanged = !m_keptBytes.isSharedWith(text) && listIs(m_keptBytes);
+    switch (state) {
+    case OnDisk::AsKnown:
+    case OnDisk::Changed:
+    case OnDisk::Unsettled:
+    case OnDisk::Settling:
+    case OnDisk::NotAList:
+        if (unchanged)
+            return SaveOutcome::Saved;
+        break;
+    case OnDisk::Missing:
+    case OnDisk::Unreadable:
+    case OnDisk::NotAFile:
+        break;
+    }
     return writeList(state, serializeWatchList(list, list.Rows(), m_unloadedTail), true);
+}
+
+QByteArray WatchListFile::bytesOf(const WatchList& list) const
+{
+    return encodeList(m_encoding, serializeWatchList(list, list.Rows(), m_unloadedTail));
 }
 
 SaveOutcome WatchListFile::writeList(OnDisk state, QByteArray bytes, bool whole)
@@ -118,6 +138,16 @@ SaveOutcome WatchListFile::writeList(OnDisk state, QByteArray bytes, bool whole)
                             "finished."),
              QStringLiteral("another program is writing the file"));
         return SaveOutcome::FileUnsettled;
+    case OnDisk::Settling:
+        fail(QStringLiteral("Korvane has not yet seen it long enough to be sure that no other "
+                            "program is writing it."),
+             QStringLiteral("the file may still be being written"));
+        return SaveOutcome::FileSettling;
+    case OnDisk::NotAList:
+        fail(QStringLiteral("It is not a list Korvane can read (it holds binary data), so "
+                            "Korvane does not overwrite it."),
+             QStringLiteral("websites.ini is not a list Korvane can read"));
+        return SaveOutcome::NotAList;
     case OnDisk::NotAFile:
         fail(QStringLiteral("It is not a file Korvane can write: a folder, a pipe, a link to a "
                             "folder that is gone, or a link that another user made."),
@@ -129,13 +159,15 @@ SaveOutcome WatchListFile::writeList(OnDisk state, QByteArray bytes, bool whole)
     }
 
     QString why;
-    const SaveOutcome outcome = replaceWhole(m_path, bytes, why);
+    QByteArray fileBytes = encodeList(m_encoding, bytes);
+    const SaveOutcome outcome = replaceWhole(m_path, fileBytes, why);
     if (outcome != SaveOutcome::Saved) {
         fail(why, shortly(why));
         return outcome;
     }
     if (whole)
-        m_keptBytes = bytes;
-    knowOnDisk(std::move(bytes));
+        m_keptBytes = std::move(bytes);
+    knowOnDisk(std::move(fileBytes));
+    seenSettled();
     return outcome;
 }

@@ -22,39 +22,23 @@ bool isLineBreak(char c)
 }
 
 // The line starting at `from`: where its value ends, and where the next line starts (`size`
-// after a last line without a line end). A file that has CR LF anywhere is one Korvane wrote, or
-// one written like it: there only CR LF ends a line. A file without any CR LF was typed in an
-// editor of another system, where LF or a lone CR does.
+// after a last line without a line end). CR LF, LF and a lone CR each end a line wherever they
+// stand: a record appended with `echo` (LF) to a list Korvane wrote (CR LF) stays a record of
+// its own. No value can hold a line break, so none is lost.
 struct Line
 {
     qsizetype valueEnd;
     qsizetype next;
 };
 
-Line nextLine(const char* bytes, qsizetype from, qsizetype size, bool crLf)
+Line nextLine(const char* bytes, qsizetype from, qsizetype size)
 {
     const char* const end = bytes + size;
-    if (!crLf) {
-        const char* at = std::find_if(bytes + from, end, isLineBreak);
-        return {at - bytes, at == end ? size : at - bytes + 1};
-    }
-    for (const char* at = bytes + from; at < end; ++at) {
-        at = static_cast<const char*>(std::memchr(at, '\r', size_t(end - at)));
-        if (!at || at + 1 == end)
-            break;
-        if (at[1] == '\n')
-            return {at - bytes, at - bytes + LineEnd.size()};
-    }
-    return {size, size};
-}
-
-// A value never holds a line break: one would put every later record out of step when the file
-// is read again.
-QByteArray withoutLineBreaks(QByteArrayView value)
-{
-    QByteArray clean = value.toByteArray();
-    clean.removeIf(isLineBreak);
-    return clean;
+    const char* at = std::find_if(bytes + from, end, isLineBreak);
+    if (at == end)
+        return {size, size};
+    const bool crLf = at[0] == '\r' && at + 1 < end && at[1] == '\n';
+    return {at - bytes, at - bytes + (crLf ? 2 : 1)};
 }
 
 } // namespace
@@ -64,7 +48,6 @@ WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords)
     WatchListRecords result;
     const char* const data = bytes.data();
     const qsizetype size = bytes.size();
-    const bool crLf = bytes.indexOf(LineEnd) >= 0;
     result.rows.reserve(size_t(std::min<qsizetype>(maxRecords, size / 8 + 1)));
     qsizetype pos = 0;
     while (pos < size) {
@@ -74,12 +57,8 @@ WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords)
         }
         WatchList::Cells& record = result.rows.emplace_back();
         for (int field = 0; field < FieldsPerRecord && pos < size; ++field) {
-            const Line line = nextLine(data, pos, size, crLf);
-            // In a CR LF file, a CR or LF of its own is a stray one inside a value (an address
-            // pasted with its line end by an earlier version): it goes, and the record stays in
-            // step.
-            record.text[size_t(FieldColumns[field])] =
-                withoutLineBreaks(QByteArrayView(data + pos, line.valueEnd - pos));
+            const Line line = nextLine(data, pos, size);
+            record.text[size_t(FieldColumns[field])] = QByteArray(data + pos, line.valueEnd - pos);
             pos = line.next;
         }
     }

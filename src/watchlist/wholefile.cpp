@@ -7,7 +7,12 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 bool writeAllBytes(QIODevice& device, QByteArrayView bytes)
@@ -45,6 +50,97 @@ bool mayWriteThrough(const QString& path)
     return false;
 }
 
+namespace {
+
+// The file is more than its bytes where a new file in its place would lose something: a second
+// name (a hard link) would keep the old bytes and drift apart from the list, and a file
+// mounted into place cannot be renamed over at all. Such a file is written where it is.
+bool mustWriteInPlace(const QByteArray& name, const struct stat& st)
+{
+    if (st.st_nlink > 1)
+        return true;
+    struct statx sx
+    {};
+    return ::statx(AT_FDCWD, name.constData(), 0, STATX_BASIC_STATS, &sx) == 0 &&
+           (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+           (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Writes `bytes` over the file itself, keeping its inode and with it every name, mount, owner,
+// mode, ACL and attribute. The room is taken first where the file system can, so that a full
+// disk refuses before any of the old list is overwritten.
+WholeWrite writeInPlace(const QByteArray& name, QByteArrayView bytes, QString& reason)
+{
+    const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = systemError(errno);
+        return WholeWrite::OpenFailed;
+    }
+    const auto failed = [&](int error, WholeWrite how) {
+        reason = systemError(error);
+        ::close(fd);
+        return how;
+    };
+    if (!bytes.isEmpty() && ::fallocate(fd, 0, 0, off_t(bytes.size())) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS)
+        return failed(errno, WholeWrite::WriteFailed);
+    for (qsizetype written = 0; written < bytes.size();) {
+        const ssize_t n =
+            ::pwrite(fd, bytes.data() + written, size_t(bytes.size() - written), off_t(written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return failed(n < 0 ? errno : EIO, WholeWrite::WriteFailed);
+        written += n;
+    }
+    if (::ftruncate(fd, off_t(bytes.size())) != 0 || ::fsync(fd) != 0)
+        return failed(errno, WholeWrite::WriteFailed);
+    if (::close(fd) != 0) {
+        reason = systemError(errno);
+        return WholeWrite::CommitFailed;
+    }
+    return WholeWrite::Written;
+}
+
+// Gives the new file what the old one had besides its bytes, as `cp --preserve=all` does: its
+// owner and group when root writes a user's file, its mode, and its extended attributes, the
+// POSIX ACL among them (so that another user it lets in still gets in). False when an attribute
+// could not be copied: then the file is better written in place than without it.
+bool copyWhatTheFileWas(const QByteArray& name, const struct stat& old, int fd)
+{
+    if (::geteuid() == 0)
+        (void)!::fchown(fd, old.st_uid, old.st_gid);
+    ::fchmod(fd, old.st_mode & 07777);
+    const ssize_t size = ::listxattr(name.constData(), nullptr, 0);
+    if (size <= 0)
+        return size == 0 || errno == ENOTSUP;
+    QByteArray names(size, Qt::Uninitialized);
+    const ssize_t got = ::listxattr(name.constData(), names.data(), size_t(names.size()));
+    if (got < 0)
+        return false;
+    for (const QByteArray& attribute : names.first(got).split('\0')) {
+        if (attribute.isEmpty())
+            continue;
+        const ssize_t length = ::getxattr(name.constData(), attribute.constData(), nullptr, 0);
+        if (length < 0)
+            return false;
+        QByteArray value(length, Qt::Uninitialized);
+        const ssize_t read =
+            ::getxattr(name.constData(), attribute.constData(), value.data(), size_t(length));
+        if (read < 0 ||
+            ::fsetxattr(fd, attribute.constData(), value.constData(), size_t(read), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* why,
                           bool directWriteFallback)
 {
@@ -54,12 +150,12 @@ WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* wh
         reason = QStringLiteral("It is a link that another user made.");
         return WholeWrite::LinkRefused;
     }
-    // The new file is another file: it gets the old one's mode, and its owner and group when
-    // root saves a user's file (run with sudo, say), so that the user can still write it.
     struct stat old
     {};
     const QByteArray name = QFile::encodeName(QFileInfo(path).canonicalFilePath());
     const bool existed = !name.isEmpty() && ::stat(name.constData(), &old) == 0;
+    if (existed && S_ISREG(old.st_mode) && mustWriteInPlace(name, old))
+        return writeInPlace(name, bytes, reason);
     QSaveFile file(path);
     file.setDirectWriteFallback(directWriteFallback);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -74,19 +170,13 @@ WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* wh
         file.cancelWriting();
         return WholeWrite::WriteFailed;
     }
+    if (existed && !copyWhatTheFileWas(name, old, int(file.handle()))) {
+        file.cancelWriting();
+        return writeInPlace(name, bytes, reason);
+    }
     if (!file.commit()) {
         reason = file.errorString();
         return WholeWrite::CommitFailed;
-    }
-    if (existed) {
-        struct stat now
-        {};
-        if (::stat(name.constData(), &now) == 0) {
-            if ((now.st_mode & 07777) != (old.st_mode & 07777))
-                ::chmod(name.constData(), old.st_mode & 07777);
-            if (::geteuid() == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid))
-                (void)!::chown(name.constData(), old.st_uid, old.st_gid);
-        }
     }
     return WholeWrite::Written;
 }

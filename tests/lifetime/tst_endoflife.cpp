@@ -7,6 +7,7 @@
 #include "wholefile.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -115,7 +116,8 @@ private Q_SLOTS:
         QTest::newRow("a FIFO") << "fifo";
         QTest::newRow("a link into a missing folder") << "dangling";
         QTest::newRow("a link another user planted, to root's file") << "planted";
-        QTest::newRow("a file another program is writing") << "unsettled";
+        QTest::newRow("a file another program is writing, after a change of the user's")
+            << "unsettled";
     }
 
     void leavesWhatIsNotTheListAlone()
@@ -129,6 +131,7 @@ private Q_SLOTS:
         startUpWatchList(list, file);
         QVERIFY(QFile::remove(path));
         const QByteArray name = QFile::encodeName(path);
+        QFile writer(path);
         if (inPlace == "folder") {
             QVERIFY(QDir().mkdir(path));
         } else if (inPlace == "fifo") {
@@ -144,7 +147,10 @@ private Q_SLOTS:
             // The caches are written the same way.
             QCOMPARE(writeWholeFile(path, "cache"), WholeWrite::LinkRefused);
         } else {
-            QVERIFY(writeFile(path, "half.exam"));
+            // Held open, as a writer in the middle of the file holds it.
+            QVERIFY(writer.open(QIODevice::WriteOnly) && writer.write("half.exam") == 9 &&
+                    writer.flush());
+            list.setCell(1, WatchList::UrlColumn, "b.example");
         }
         struct stat before
         {};
@@ -167,7 +173,50 @@ private Q_SLOTS:
             QCOMPARE(readFile(path), "half.exam");
         const QString kept = dir.filePath("data/websites-unsaved-2026-12-08_09-00-00.ini");
         QCOMPARE(host.calls.join(' '), "The list is kept in " + kept + ". dialogs ended");
-        QCOMPARE(readFile(kept), "a.example\r\n\r\n\r\n");
+        QCOMPARE(readFile(kept),
+                 inPlace == "unsettled" ? "b.example\r\n\r\n\r\n" : "a.example\r\n\r\n\r\n");
+    }
+
+    // The user did nothing, and the file holds what Korvane read or what another program wrote
+    // since: whatever ends Korvane, nothing is written and nobody is asked.
+    void endThatChangedNothingAsksNothing_data()
+    {
+        QTest::addColumn<QByteArray>("atStart");
+        QTest::addColumn<QByteArray>("later");
+        QTest::addColumn<int>("cause");
+        const QByteArray binary = QByteArray(20'000'000, 'x').insert(100, '\0');
+        for (const auto cause : {EndOfLife::Cause::Window, EndOfLife::Cause::Signal}) {
+            const char* const by = cause == EndOfLife::Cause::Window ? "close" : "signal";
+            QTest::addRow("empty list, %s", by) << QByteArray("") << QByteArray() << int(cause);
+            QTest::addRow("20 MB holding a NUL, %s", by) << binary << QByteArray() << int(cause);
+            QTest::addRow("another program writing, %s", by)
+                << QByteArray("a.example\r\n\r\n\r\n") << QByteArray("half.exam") << int(cause);
+        }
+    }
+
+    void endThatChangedNothingAsksNothing()
+    {
+        QFETCH(QByteArray, atStart);
+        QFETCH(QByteArray, later);
+        QFETCH(int, cause);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("websites.ini");
+        QVERIFY(writeFile(path, atStart));
+        WatchListFile file(path);
+        WatchList list;
+        startUpWatchList(list, file);
+        if (!later.isNull())
+            QVERIFY(writeFile(path, later));
+        const FileStamp before = stampOf(path);
+
+        Host host;
+        host.answer = EndOfLife::Answer::TryAgain;
+        EndOfLife end(list, file, host, {dir.filePath("data")});
+        host.end = &end;
+        QVERIFY(end.request(EndOfLife::Cause(cause)));
+        QCOMPARE(host.calls.join(' '), "dialogs ended");
+        QCOMPARE(stampOf(path), before);
+        QVERIFY(!QFileInfo::exists(dir.filePath("data")));
     }
 
     // Two copies of Korvane on two lists, ended by one logout in the same second.

@@ -66,6 +66,15 @@ std::string g_host; // "127.0.0.1:<port>"
 const bool g_asRoot = ::geteuid() == 0;
 bool g_readOnlyWorks = false;
 
+// How another program ends the lines of the list it writes: as Korvane does, as a Linux editor
+// does, or both in one file (a record appended with echo to a list Korvane wrote).
+enum class LineEnds
+{
+    CrLf,
+    Lf,
+    Mixed
+};
+
 struct Row
 {
     std::string address, visited, stored, mark;
@@ -81,6 +90,8 @@ struct Model
     // What websites.ini holds; the folder refuses every write; a save failed since the last
     // that succeeded (the status line says so).
     std::vector<Row> saved;
+    // The line ends of the file: Korvane's CR LF, or another program's, kept until a save.
+    LineEnds savedEnds = LineEnds::CrLf;
     bool readOnly = false, notSaved = false;
     // The mark each address had when an outside edit last replaced its row, since the last run
     // began: a row that comes back gets it.
@@ -97,7 +108,19 @@ struct Model
             return;
         }
         saved = rows;
+        savedEnds = LineEnds::CrLf;
         notSaved = fileMissing = false;
+    }
+    // The save of an end writes only a list that the file does not hold already.
+    void saveAtTheEnd()
+    {
+        const auto unmarked = [](std::vector<Row> list) {
+            for (Row& r : list)
+                r.mark.clear();
+            return list;
+        };
+        if (fileMissing || notSaved || unmarked(rows) != unmarked(saved))
+            save();
     }
     void startUp()
     {
@@ -114,8 +137,9 @@ struct Model
     // n-th row with an address the n-th with it: a row keeps its marks, and the visit times and
     // lengths a check changed since `saved`; a row only the file has gets the mark its address
     // last had.
-    void takeOutsideEdit(const std::vector<Row>& theirs)
+    void takeOutsideEdit(const std::vector<Row>& theirs, LineEnds ends)
     {
+        savedEnds = ends;
         for (const Row& r : rows)
             markOf[r.address] = r.mark;
         std::map<std::string, std::vector<int>> places;
@@ -222,13 +246,16 @@ struct Model
         const std::string kept = oneLine(typed);
         return kept.rfind("http://", 0) == 0 ? kept.substr(7) : kept;
     }
-    QByteArray fileBytes() const { return bytesOf(saved); }
-    static QByteArray bytesOf(const std::vector<Row>& rows)
+    QByteArray fileBytes() const { return bytesOf(saved, savedEnds); }
+    static QByteArray bytesOf(const std::vector<Row>& rows, LineEnds ends = LineEnds::CrLf)
     {
         QByteArray bytes;
+        int line = 0;
         for (const Row& r : rows)
-            for (const std::string* field : {&r.address, &r.visited, &r.stored})
-                bytes += QByteArray::fromStdString(*field) + "\r\n";
+            for (const std::string* field : {&r.address, &r.visited, &r.stored}) {
+                const bool lf = ends == LineEnds::Lf || (ends == LineEnds::Mixed && line++ % 2);
+                bytes += QByteArray::fromStdString(*field) + (lf ? "\n" : "\r\n");
+            }
         return bytes;
     }
 };
@@ -255,7 +282,8 @@ public:
     void waitUntilShown(const Model& after)
     {
         const auto taken = [&] {
-            if (list().Rows() != after.last() + 1 || readFile(listPath()) != after.fileBytes())
+            if (list().Rows() != after.last() + 1 || readFile(listPath()) != after.fileBytes() ||
+                window->statusLine()->text().startsWith(NotSavedStatusText) != after.notSaved)
                 return false;
             for (int r = 1; r <= after.last(); ++r)
                 if (list().cell(r, 0).toStdString() != after.rows[size_t(r - 1)].address ||
@@ -298,6 +326,7 @@ public:
         window = std::make_unique<MainWindow>(dir.path(), std::make_unique<RecordingOpener>(opened),
                                               curlCheckTools(dir.path(), fixedClock));
         window->setOutsideEditSettleTime(1);
+        window->setSaveRetryTime(10);
         window->show();
         // Without qWaitForWindowExposed, which sleeps 10 ms between its looks.
         for (int i = 0; i < 1000 && !window->windowHandle()->isExposed(); ++i)
@@ -599,6 +628,7 @@ struct OutsideWrite
 {
     bool newList = *rc::gen::arbitrary<bool>();
     bool byRename = *rc::gen::arbitrary<bool>();
+    LineEnds ends = *rc::gen::element(LineEnds::CrLf, LineEnds::Lf, LineEnds::Mixed);
     int at = *anyIn(0, int(MostRows));
     std::vector<std::string> addresses =
         *rc::gen::container<std::vector<std::string>>(size_t(*anyIn(1, 4)), AddressGen());
@@ -622,7 +652,7 @@ struct OutsideWrite
     }
     void write(const Model& m, Sut& s) const
     {
-        const QByteArray bytes = Model::bytesOf(theirs(m));
+        const QByteArray bytes = Model::bytesOf(theirs(m), ends);
         if (!byRename) {
             RC_ASSERT(writeFile(s.listPath(), bytes));
             return;
@@ -633,9 +663,11 @@ struct OutsideWrite
     }
     void show(std::ostream& os) const
     {
+        static const char* const endNames[] = {"CR LF", "LF", "mixed"};
         os << (newList ? "a new list of " + std::to_string(addresses.size()) + " rows"
                        : "the list with " + addresses.front() + " at " + std::to_string(at))
-           << (byRename ? ", renamed over it" : ", in place");
+           << (byRename ? ", renamed over it" : ", in place") << ", " << endNames[int(ends)]
+           << " line ends";
     }
 };
 
@@ -672,7 +704,7 @@ struct GoLook final : Step
     {
         m.checkAll();
         if (outsideEdit)
-            m.takeOutsideEdit(outsideList(m));
+            m.takeOutsideEdit(outsideList(m), outside.ends);
         m.save();
         if (held && removeWhileHeld)
             m.remove();
@@ -694,6 +726,12 @@ struct GoLook final : Step
                     QTest::qWait(5);
                 }
             });
+        }
+        // The run's save waits until Korvane has seen the other program's file settle.
+        if (outsideEdit) {
+            Model after = m;
+            apply(after);
+            s.waitUntilShown(after);
         }
         RC_ASSERT(s.window->grid()->horizontalScrollBar()->value() == scrolled);
     }
@@ -749,8 +787,12 @@ struct EndAndRestart final : Step
                 m.check(r);
             }
         }
-        if (way != Crash)
+        // A run that stops saves what it found, however little; an end saves only a list
+        // that the file does not hold.
+        if (during)
             m.save();
+        else if (way != Crash)
+            m.saveAtTheEnd();
         m.startUp();
     }
     void end(Sut& s) const
@@ -793,7 +835,7 @@ struct OutsideEdit final : Step
     OutsideWrite outside;
     explicit OutsideEdit(const Model& m) { RC_PRE(OutsideWrite::possible(m)); }
     void checkPreconditions(const Model& m) const override { RC_PRE(OutsideWrite::possible(m)); }
-    void apply(Model& m) const override { m.takeOutsideEdit(outside.theirs(m)); }
+    void apply(Model& m) const override { m.takeOutsideEdit(outside.theirs(m), outside.ends); }
     void act(const Model& m, Sut& s) const override
     {
         outside.write(m, s);
@@ -808,10 +850,11 @@ struct OutsideEdit final : Step
     }
 };
 
-// Another program writes the list in two steps with a pause between: a shell's `>` empties the
-// file and writes later, other tools write half and then the rest. In the pause the program
-// ends, a run ends, or nothing happens: the half-written file is never taken or written over,
-// and a list that could not wait is kept in a recovery file.
+// Another program writes the list in two steps with a pause between, holding the file open: a
+// shell's `>` empties the file and writes later, other tools write half and then the rest. The
+// pause is far longer than the settle time: only the kernel says that the file is still being
+// written. In the pause the program ends, a run ends, or nothing happens: the half-written
+// file is never taken or written over, and an end that changed nothing writes nothing.
 struct WriteInTwoSteps final : Step
 {
     enum Between
@@ -830,27 +873,25 @@ struct WriteInTwoSteps final : Step
     void apply(Model& m) const override
     {
         if (between >= Close) {
-            m.recovered.insert(Model::bytesOf(m.rows));
             m.saved = outside.theirs(m);
+            m.savedEnds = outside.ends;
             m.startUp();
             return;
         }
         if (between == RunEnds)
             m.checkAll();
-        m.takeOutsideEdit(outside.theirs(m));
+        m.takeOutsideEdit(outside.theirs(m), outside.ends);
         if (between == RunEnds)
             m.save();
     }
     void act(const Model& m, Sut& s) const override
     {
-        const QByteArray bytes = Model::bytesOf(outside.theirs(m));
+        const QByteArray bytes = Model::bytesOf(outside.theirs(m), outside.ends);
         const qsizetype first = emptiedFirst ? 0 : bytes.size() / 2;
-        // However long the pause, the file is not finished until the second step.
-        s.window->setOutsideEditSettleTime(3600 * 1000);
         QFile file(s.listPath());
         RC_ASSERT(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         RC_ASSERT(file.write(bytes.left(first)) == first && file.flush());
-        QTest::qWait(5);
+        QTest::qWait(20);
         if (between == RunEnds) {
             s.goLook(0);
             RC_ASSERT(waitForCheckRun(*s.window));
@@ -872,7 +913,6 @@ struct WriteInTwoSteps final : Step
             s.open();
             return;
         }
-        s.window->setOutsideEditSettleTime(1);
         Model after = m;
         apply(after);
         s.waitUntilShown(after);
@@ -889,8 +929,22 @@ struct WriteInTwoSteps final : Step
 struct SetReadOnly final : Step
 {
     explicit SetReadOnly(const Model&) { RC_PRE(g_readOnlyWorks); }
-    void apply(Model& m) const override { m.readOnly = !m.readOnly; }
-    void act(const Model& m, Sut& s) const override { RC_ASSERT(s.setReadOnly(!m.readOnly)); }
+    void apply(Model& m) const override
+    {
+        m.readOnly = !m.readOnly;
+        // A save that failed is tried again until one succeeds.
+        if (!m.readOnly && m.notSaved)
+            m.save();
+    }
+    void act(const Model& m, Sut& s) const override
+    {
+        RC_ASSERT(s.setReadOnly(!m.readOnly));
+        if (m.readOnly && m.notSaved) {
+            Model after = m;
+            apply(after);
+            s.waitUntilShown(after);
+        }
+    }
     void show(std::ostream& os) const override { os << "The folder turns read-only or back"; }
 };
 

@@ -82,6 +82,9 @@ const ChildBody saveUnderASizeLimit("save under a size limit", [](const QStringL
 
 const ChildBody addToAListOfTwo("add to a list of two", [](const QStringList& args) {
     WatchListFile store(args.value(0));
+    // The file of another user's, written whole before the child started: nothing to wait for,
+    // though the kernel cannot tell this user whether anyone holds it open.
+    store.setSettleTime(0);
     WatchList list;
     if (store.LoadResultsFromFile(list) != LoadOutcome::Read || list.Rows() != 3)
         return 100;
@@ -153,16 +156,10 @@ private Q_SLOTS:
             << QByteArray("new.example\r\n\r\n\r\n") << QByteArrayList{"new.example"}
             << QByteArrayList{""} << QByteArrayList{""} << QByteArray("new.example\r\n\r\n\r\n");
         QTest::newRow("bytes that are not UTF-8 pass through")
-            << QByteArray("b\xfc\x80\xff.de\r\n\xe9t\xe9\r\n\x00\x01\r\n", 18)
+            << QByteArray("b\xfc\x80\xff.de\r\n\xe9t\xe9\r\n\x01\x02\r\n")
             << QByteArrayList{"b\xfc\x80\xff.de"} << QByteArrayList{"\xe9t\xe9"}
-            << QByteArrayList{QByteArray("\x00\x01", 2)}
-            << QByteArray("b\xfc\x80\xff.de\r\n\xe9t\xe9\r\n\x00\x01\r\n", 18);
-        // Where CR LF ends lines, a CR or LF of its own is a stray inside a value: an address
-        // pasted with its line end and saved by an earlier version loads in step.
-        QTest::newRow("lone CR and LF inside a value go")
-            << QByteArray("a\rb\r\nc\nd\r\n\r\r\nx.example\n\r\n\r\n5\r\n")
-            << QByteArrayList{"ab", "x.example"} << QByteArrayList{"cd", ""}
-            << QByteArrayList{"", "5"} << QByteArray("ab\r\ncd\r\n\r\nx.example\r\n\r\n5\r\n");
+            << QByteArrayList{"\x01\x02"}
+            << QByteArray("b\xfc\x80\xff.de\r\n\xe9t\xe9\r\n\x01\x02\r\n");
         QTest::newRow("LF line ends, as a Linux editor writes them")
             << QByteArray("a\nt1\n5\nb\n\n\n") << QByteArrayList{"a", "b"}
             << QByteArrayList{"t1", ""} << QByteArrayList{"5", ""}
@@ -170,9 +167,16 @@ private Q_SLOTS:
         QTest::newRow("lone CR line ends")
             << QByteArray("a\rt1\r5") << QByteArrayList{"a"} << QByteArrayList{"t1"}
             << QByteArrayList{"5"} << QByteArray("a\r\nt1\r\n5\r\n");
-        QTest::newRow("mixed: one CR LF makes CR LF the only line end")
-            << QByteArray("a\nb\r\nt1\r\n5\n") << QByteArrayList{"ab"} << QByteArrayList{"t1"}
-            << QByteArrayList{"5"} << QByteArray("ab\r\nt1\r\n5\r\n");
+        // printf 'news.example\n...\n0\n' >> websites.ini on a list Korvane wrote.
+        QTest::newRow("a record appended with LF to a CR LF list is a record of its own")
+            << QByteArray("a\r\nt1\r\n5\r\nnews.example\n1/1/2024 10:00:00 AM\n0\n")
+            << QByteArrayList{"a", "news.example"} << QByteArrayList{"t1", "1/1/2024 10:00:00 AM"}
+            << QByteArrayList{"5", "0"}
+            << QByteArray("a\r\nt1\r\n5\r\nnews.example\r\n1/1/2024 10:00:00 AM\r\n0\r\n");
+        QTest::newRow("CR LF, LF and a lone CR each end a line, wherever they stand")
+            << QByteArray("a\nt1\r\n5\rb\r\n\n\r") << QByteArrayList{"a", "b"}
+            << QByteArrayList{"t1", ""} << QByteArrayList{"5", ""}
+            << QByteArray("a\r\nt1\r\n5\r\nb\r\n\r\n\r\n");
         QTest::newRow("regional texts are kept as they stand")
             << QByteArray("x\r\n07.12.2026 21:05:09\r\n0012\r\n") << QByteArrayList{"x"}
             << QByteArrayList{"07.12.2026 21:05:09"} << QByteArrayList{"0012"}
