@@ -25,8 +25,9 @@ run=(build-essential cmake ninja-build qt6-base-dev qt6-svg-dev libxkbcommon-dev
 # shellcheck source=/dev/null
 . /etc/os-release
 [ "${ID:-}" = debian ] && [ "${VERSION_ID:-}" = 12 ] || run+=(qt6-svg-plugins)
+# faketime puts a test's clock off from the file system's; acl gives a list an ACL to keep.
 test=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev xvfb xauth xdotool libxcb1-dev
-  librapidcheck-dev libbrotli-dev libzstd-dev dbus-daemon)
+  librapidcheck-dev libbrotli-dev libzstd-dev dbus-daemon faketime acl)
 bench=("${run[@]}" pkg-config libcpp-httplib-dev zlib1g-dev libbenchmark-dev curl time)
 latency=("${bench[@]}" nginx dnsmasq-base iproute2 openssl)
 # libclang-rt-dev is the sanitizer and libFuzzer runtimes of the release's own clang.

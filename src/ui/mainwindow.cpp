@@ -248,17 +248,21 @@ void MainWindow::showFileSettled()
 
 void MainWindow::showNotAList()
 {
-    say(NotAListStatusText);
+    // The list the user may want back, when Korvane kept one at an earlier end.
+    say(m_recoveryAtStart.isEmpty()
+            ? NotAListStatusText
+            : NotAListStatusText + QStringLiteral("; the list is kept in %1")
+                                       .arg(QDir::toNativeSeparators(m_recoveryAtStart)));
 }
 
 void MainWindow::pointOutRecoveryFile()
 {
     // Told once, as Korvane starts: a list that an earlier end could not save, and that the
     // user may want back. Newer than the list, since a later save would have caught up with it.
-    const QString kept = recoveryFileNewerThan(m_file.path(), recoveryPlaces());
-    if (!kept.isEmpty())
+    m_recoveryAtStart = recoveryFileNewerThan(m_file.path(), recoveryPlaces());
+    if (!m_recoveryAtStart.isEmpty())
         say(QStringLiteral(" Status:  A list Korvane could not save is kept in %1")
-                .arg(QDir::toNativeSeparators(kept)));
+                .arg(QDir::toNativeSeparators(m_recoveryAtStart)));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -117,6 +117,8 @@ private:
     QString m_quietStatus = ReadyStatusText;
     // The list on disk lags behind the window: a save failed, and no later one succeeded.
     bool m_notSaved = false;
+    // A recovery file newer than the list, found at the start.
+    QString m_recoveryAtStart;
 
     BackgroundPicture* m_picture = nullptr;
     SiteGrid* m_grid = nullptr;

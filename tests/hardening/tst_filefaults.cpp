@@ -12,6 +12,7 @@
 #include "listsave.h"
 #include "mainwindow.h"
 #include "messageboxanswerer.h"
+#include "sitedialogs.h"
 #include "testfiles.h"
 #include "testserver.h"
 #include "urlopener.h"
@@ -24,6 +25,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -494,6 +497,70 @@ private Q_SLOTS:
         const QStringList kept = data.entryList({"websites-unsaved-*.ini"}, QDir::Files);
         QCOMPARE(kept.size(), 1);
         QCOMPARE(readFile(data.filePath(kept.front())), oldList() + "added.example\r\n\r\n\r\n");
+        qunsetenv("XDG_DATA_HOME");
+    }
+
+    // The disk is full when a change is saved. Another program's edit, which fits in the
+    // file's last block, is taken, and "Not saved" stays; the change follows once there is room.
+    void notSavedStaysUntilASaveSucceeds()
+    {
+        FullDisk disk(m_dir);
+        if (const QString why = disk.mount(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        QVERIFY(writeFile(listPath(), oldList()));
+        QVERIFY(disk.fill());
+        auto window = openWindow();
+        window->setSaveRetryTime(50);
+        window->findChild<QAction*>("removemenu")->trigger(); // the last site
+        const auto notSaved = [&] {
+            return window->statusLine()->text().startsWith(NotSavedStatusText);
+        };
+        QVERIFY(notSaved());
+
+        const QByteArray added = "added.example\n\n\n";
+        QFile append(listPath());
+        QVERIFY(append.open(QIODevice::Append) && append.write(added) == added.size());
+        append.close();
+        QTRY_COMPARE(window->watchList().cell(window->watchList().Rows() - 1, 0),
+                     QByteArray("added.example"));
+        QTest::qWait(200);
+        QVERIFY(notSaved());
+
+        QVERIFY(QFile::remove(m_dir + "/filler"));
+        QTRY_COMPARE(window->statusLine()->text(), SavedAgainStatusText);
+        const QByteArray old = oldList();
+        QCOMPARE(readFile(listPath()),
+                 old.first(old.lastIndexOf(m_server.hostAndPort())) + "added.example\r\n\r\n\r\n");
+    }
+
+    // A file of binary data in the list's place is never written over: said on the status
+    // line, a change goes at once to the recovery file it names, and the next start points to
+    // that file.
+    void aFileThatIsNoListIsToldAndLeftAlone()
+    {
+        const QByteArray binary = QByteArray(4096, 'b').insert(7, '\0');
+        QVERIFY(writeFile(listPath(), binary));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir + "/data"));
+        auto window = openWindow();
+        QTRY_COMPARE(window->statusLine()->text(), NotAListStatusText);
+        window->findChild<QAction*>("editmenu")->trigger();
+        window->editDialog()->addressField()->setText("mine.example");
+        window->editDialog()->findChild<QPushButton*>("Command1")->click();
+        const QDir data(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+        const QStringList kept = data.entryList({"websites-unsaved-*.ini"}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(readFile(data.filePath(kept.front())), "mine.example\r\n\r\n\r\n");
+        QVERIFY(window->statusLine()->text().endsWith(data.filePath(kept.front())));
+        // The close says where the list is, and keeps it in the same file.
+        MessageBoxAnswerer answerer(QMessageBox::Discard);
+        window->close();
+        QCOMPARE(answerer.seen.count, 1);
+        window = openWindow();
+        QVERIFY(window->statusLine()->text().endsWith(data.filePath(kept.front())));
+        window->close();
+        QCOMPARE(answerer.seen.count, 1);
+        QCOMPARE(readFile(listPath()), binary);
+        QCOMPARE(data.entryList({"websites-unsaved-*.ini"}, QDir::Files), kept);
         qunsetenv("XDG_DATA_HOME");
     }
 

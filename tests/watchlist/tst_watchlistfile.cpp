@@ -8,13 +8,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -100,6 +104,17 @@ const ChildBody saveAfterAFailedLoad("save after a failed load", [](const QStrin
     if (list.Rows() != 2 || !list.cell(1, 0).isEmpty())
         return 101;
     return int(store.SaveResultsToFile(list, qint16(list.Rows())));
+});
+
+// Another program writes the list right after Korvane read it, on a share whose clock is off
+// from this computer's (the child runs under faketime): the change is not yet settled.
+const ChildBody changeOnASkewedShare("change on a skewed share", [](const QStringList& args) {
+    WatchListFile store(args.value(0));
+    WatchList list;
+    store.LoadResultsFromFile(list);
+    if (!writeFile(args.value(0), "new.example\r\n\r\n\r\n"))
+        return 100;
+    return int(store.onDisk());
 });
 
 } // namespace
@@ -433,6 +448,108 @@ private Q_SLOTS:
         QCOMPARE(saved.st_gid, unprivilegedGid());
         QCOMPARE(saved.st_mode & 07777, 0640u);
         QCOMPARE(readFile(m_path), QByteArray("a\r\n\r\n\r\nb\r\n\r\n\r\n"));
+    }
+
+    // Notepad's "Unicode" and PowerShell's `>` write UTF-16 with a mark; some editors UTF-8
+    // with one. The list reads as its text and is written back as it came.
+    void unicodeListsKeepTheirEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("UTF-16 LE with its mark")
+            << QByteArray("\xff\xfe\x62\x00\xfc\x00\x2e\x00\x64\x00\x65\x00\x0d\x00\x0a\x00\x74"
+                          "\x00\x0d\x00\x0a\x00\x35\x00\x0d\x00\x0a\x00",
+                          28)
+            << QByteArray("\xff\xfe\x62\x00\xfc\x00\x2e\x00\x64\x00\x65\x00\x0d\x00\x0a\x00\x74"
+                          "\x00\x0d\x00\x0a\x00\x35\x00\x0d\x00\x0a\x00\x78\x00\x0d\x00\x0a\x00"
+                          "\x0d\x00\x0a\x00\x0d\x00\x0a\x00",
+                          42);
+        QTest::newRow("UTF-8 with its mark")
+            << QByteArray("\xef\xbb\xbf"
+                          "b\xc3\xbc.de\nt\n5\n")
+            << QByteArray("\xef\xbb\xbf"
+                          "b\xc3\xbc.de\r\nt\r\n5\r\nx\r\n\r\n\r\n");
+    }
+
+    void unicodeListsKeepTheirEncoding()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, saved);
+        WatchListFile store = fileWith(file);
+        WatchList list;
+        QCOMPARE(store.LoadResultsFromFile(list), LoadOutcome::Read);
+        QCOMPARE(column(list, WatchList::UrlColumn), QByteArrayList{"b\xc3\xbc.de"});
+        QCOMPARE(column(list, WatchList::LengthColumn), QByteArrayList{"5"});
+        QVERIFY(list.AddItem("x"));
+        QCOMPARE(store.SaveResultsToFile(list, qint16(list.Rows())), SaveOutcome::Saved);
+        QCOMPARE(readFile(m_path), saved);
+    }
+
+    // A save keeps what the file was besides its bytes: a second name, a mount, an ACL that
+    // lets another user in, an attribute.
+    void saveKeepsWhatTheFileWas_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("a second name (hard link)") << "hard link";
+        QTest::newRow("an ACL and a user attribute") << "attributes";
+        QTest::newRow("a file mounted into place") << "bind mount";
+    }
+
+    void saveKeepsWhatTheFileWas()
+    {
+        QFETCH(QString, kind);
+        WatchListFile store = fileWith(programWrittenFile(2));
+        const QByteArray name = QFile::encodeName(m_path);
+        const QString other = m_dir.filePath("elsewhere.ini");
+        QVERIFY(writeFile(other, programWrittenFile(2)));
+        if (kind == "hard link") {
+            QVERIFY(QFile::remove(other));
+            QCOMPARE(::link(name.constData(), QFile::encodeName(other).constData()), 0);
+        } else if (kind == "attributes") {
+            if (::setxattr(name.constData(), "user.origin", "mine", 4, 0) != 0 ||
+                QProcess::execute("setfacl", {"-m", "u:65534:rw", m_path}) != 0)
+                QSKIP("no user attributes or ACLs here (or no setfacl)");
+        } else if (::geteuid() != 0 || ::mount(QFile::encodeName(other).constData(),
+                                               name.constData(), nullptr, MS_BIND, nullptr) != 0) {
+            QSKIP("only root can mount a file into place");
+        }
+        WatchList list;
+        store.LoadResultsFromFile(list);
+        QVERIFY(list.AddItem("added.example"));
+        const SaveOutcome saved = store.SaveResultsToFile(list, qint16(list.Rows()));
+        if (kind == "bind mount")
+            ::umount2(name.constData(), MNT_DETACH);
+        QCOMPARE(saved, SaveOutcome::Saved);
+        const QByteArray expected = programWrittenFile(2) + "added.example\r\n\r\n\r\n";
+        if (kind == "attributes") {
+            char value[8] = {};
+            QCOMPARE(::getxattr(name.constData(), "user.origin", value, sizeof value), 4);
+            QCOMPARE(QByteArray(value), "mine");
+            QProcess acl;
+            acl.start("getfacl", {"-n", m_path});
+            QVERIFY(acl.waitForFinished());
+            QVERIFY(acl.readAllStandardOutput().contains("user:65534:rw-"));
+        } else {
+            QCOMPARE(readFile(other), expected);
+        }
+        QCOMPARE(readFile(m_path), kind == "bind mount" ? programWrittenFile(2) : expected);
+    }
+
+    // "Settled" is what Korvane saw of the file, never its times held against Korvane's clock:
+    // with the clock 3 s ahead of the file system's, a file written a moment ago looks old.
+    void aChangeCountsOnlyOnceKorvaneSawItSettle()
+    {
+        const QString library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+        if (!QFileInfo::exists(library))
+            QSKIP("faketime is not installed");
+        fileWith(programWrittenFile(2));
+        qputenv("LD_PRELOAD", QFile::encodeName(library));
+        qputenv("FAKETIME", "+3s");
+        qputenv("NO_FAKE_STAT", "1");
+        const int state = exitCodeInChild(changeOnASkewedShare, {m_path}, false);
+        for (const char* name : {"LD_PRELOAD", "FAKETIME", "NO_FAKE_STAT"})
+            qunsetenv(name);
+        QCOMPARE(state, int(WatchListFile::OnDisk::Unsettled));
     }
 
     void saveKeepsTheFilesPermissions()
