@@ -7,6 +7,7 @@
 #include "korvaneversion.h"
 #include "listatstartandend.h"
 #include "sitegrid.h"
+#include "statusline.h"
 #include "twips.h"
 #include "urlopener.h"
 
@@ -125,7 +126,7 @@ void MainWindow::buildFace()
     setCentralWidget(client);
 
     // Made back to front: the status line, the picture with its labels, the grid in front.
-    m_status = new QLabel(ReadyStatusText, client);
+    m_status = new StatusLine(ReadyStatusText, client);
     m_status->setObjectName(QStringLiteral("Label1"));
     m_status->setTextFormat(Qt::PlainText);
     m_status->setGeometry(twipRect(0, 4920, 3975, 255));

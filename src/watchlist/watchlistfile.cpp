@@ -88,9 +88,12 @@ QString watchListPath(const QString& dataDirectory)
 
 WatchListFile::WatchListFile(QString path) : m_path(std::move(path)) {}
 
-SaveOutcome WatchListFile::replaceWhole(const QString& path, QByteArrayView bytes, QString& why)
+SaveOutcome WatchListFile::replaceWhole(const QString& path, QByteArrayView bytes, QString& why,
+                                        const std::function<bool()>& unchanged)
 {
-    switch (writeWholeFile(path, bytes, &why, true)) {
+    switch (writeWholeFile(path, bytes, &why, true, unchanged)) {
+    case WholeWrite::ChangedMeanwhile:
+        return SaveOutcome::ChangedOutside;
     case WholeWrite::Written:
         return SaveOutcome::Saved;
     case WholeWrite::LinkRefused:

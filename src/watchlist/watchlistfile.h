@@ -185,7 +185,9 @@ public:
 
 private:
     void fail(QString why, QString shortly);
-    static SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes, QString& why);
+    // `unchanged`: see writeWholeFile.
+    static SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes, QString& why,
+                                    const std::function<bool()>& unchanged = {});
     // Writes `bytes` unless `state` or the file forbids it; `whole`: they are the whole list.
     SaveOutcome writeList(OnDisk state, QByteArray bytes, bool whole);
     // The bytes now in the file, read (`read`) or written by Korvane.

@@ -9,6 +9,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -158,9 +161,22 @@ SaveOutcome WatchListFile::writeList(OnDisk state, QByteArray bytes, bool whole)
         break;
     }
 
+    // What the file was when it was judged: should another program write it while the list
+    // is written (a share, where nothing else tells), the list is not put in its place.
+    const auto stampNow = [name = QFile::encodeName(m_path)]() -> std::optional<StatStamp> {
+        struct stat st
+        {};
+        return ::stat(name.constData(), &st) == 0 ? std::optional(stampOf(st)) : std::nullopt;
+    };
+    const std::optional<StatStamp> judged = stampNow();
     QString why;
     QByteArray fileBytes = encodeList(m_encoding, bytes);
-    const SaveOutcome outcome = replaceWhole(m_path, fileBytes, why);
+    const SaveOutcome outcome =
+        replaceWhole(m_path, fileBytes, why, [&] { return stampNow() == judged; });
+    if (outcome == SaveOutcome::ChangedOutside) {
+        fail(why, QStringLiteral("another program changed the file"));
+        return outcome;
+    }
     if (outcome != SaveOutcome::Saved) {
         fail(why, shortly(why));
         return outcome;

@@ -142,10 +142,14 @@ bool copyWhatTheFileWas(const QByteArray& name, const struct stat& old, int fd)
 } // namespace
 
 WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* why,
-                          bool directWriteFallback)
+                          bool directWriteFallback, const std::function<bool()>& unchanged)
 {
     QString ignored;
     QString& reason = why ? *why : ignored;
+    const auto changedMeanwhile = [&] {
+        reason = QStringLiteral("Another program changed it meanwhile.");
+        return WholeWrite::ChangedMeanwhile;
+    };
     if (!mayWriteThrough(path)) {
         reason = QStringLiteral("It is a link that another user made.");
         return WholeWrite::LinkRefused;
@@ -155,7 +159,7 @@ WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* wh
     const QByteArray name = QFile::encodeName(QFileInfo(path).canonicalFilePath());
     const bool existed = !name.isEmpty() && ::stat(name.constData(), &old) == 0;
     if (existed && S_ISREG(old.st_mode) && mustWriteInPlace(name, old))
-        return writeInPlace(name, bytes, reason);
+        return unchanged && !unchanged() ? changedMeanwhile() : writeInPlace(name, bytes, reason);
     QSaveFile file(path);
     file.setDirectWriteFallback(directWriteFallback);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -172,7 +176,17 @@ WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* wh
     }
     if (existed && !copyWhatTheFileWas(name, old, int(file.handle()))) {
         file.cancelWriting();
-        return writeInPlace(name, bytes, reason);
+        return unchanged && !unchanged() ? changedMeanwhile() : writeInPlace(name, bytes, reason);
+    }
+    // Written straight into the file (its folder takes no new file): there is nothing left to
+    // put in its place.
+    struct stat written
+    {};
+    const bool inPlace = existed && ::fstat(int(file.handle()), &written) == 0 &&
+                         written.st_ino == old.st_ino && written.st_dev == old.st_dev;
+    if (unchanged && !inPlace && !unchanged()) {
+        file.cancelWriting();
+        return changedMeanwhile();
     }
     if (!file.commit()) {
         reason = file.errorString();

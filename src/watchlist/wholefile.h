@@ -7,6 +7,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
+
 class QIODevice;
 
 // Writes `bytes` to an open device; false when the device takes less than all of them.
@@ -25,14 +27,19 @@ enum class WholeWrite
     OpenFailed,
     WriteFailed,
     CommitFailed,
+    ChangedMeanwhile, // another program wrote the file during the write: it is left as it is
 };
 
 // Puts `bytes` in place of the file at `path` as a whole, or leaves the file as it was. A new
-// file takes the mode, and for root the owner, of the one it replaces. `directWriteFallback`:
-// where no new file can be made beside it, the file is written in place (the list allows this,
-// as the user may write it in a folder the user may not). `why` gets a failure's reason.
+// file takes the mode, the extended attributes (an ACL among them) and, for root, the owner of
+// the one it replaces; a file with a second name or mounted into place is written in place.
+// `directWriteFallback`: where no new file can be made beside it, the file is written in place
+// (the list allows this, as the user may write it in a folder the user may not). `why` gets a
+// failure's reason. `unchanged`, when given, is asked last, just before the new bytes take the
+// old ones' place: false leaves the file as it is.
 WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* why = nullptr,
-                          bool directWriteFallback = false);
+                          bool directWriteFallback = false,
+                          const std::function<bool()>& unchanged = {});
 
 // Creates a file that did not exist in `directory`, named `stem` + `extension`, or `stem`-2 +
 // `extension` and so on when that name is taken, and writes `bytes` to it whole. Returns its
