@@ -47,6 +47,9 @@ public:
     virtual void repaintNow() = 0;
     // The run is about to fetch the page of `row`: a window shows where the run is.
     virtual void checkingRow(int row) { Q_UNUSED(row); }
+    // The run waits `wait.left` for the site `wait.host`, which asked to be asked again later;
+    // the run then shows RunningStatusText again when it asks.
+    virtual void waitingForSite(const SiteWait& wait) { Q_UNUSED(wait); }
 };
 
 // A run goes on from the event loop, one page after another, and says how it goes with

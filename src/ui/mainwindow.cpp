@@ -312,3 +312,10 @@ void MainWindow::checkingRow(int row)
     // The grid stays where the user left it; a tint shows where the run is.
     m_grid->setCheckingRow(row);
 }
+
+void MainWindow::waitingForSite(const SiteWait& wait)
+{
+    setStatusText(QStringLiteral(" Status:  %1 asked to wait: asking again in %2 s")
+                      .arg(QString::fromUtf8(wait.host))
+                      .arg(wait.left.count()));
+}

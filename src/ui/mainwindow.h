@@ -83,6 +83,7 @@ private:
     void setBusyPointer(bool busy) override;
     void repaintNow() override;
     void checkingRow(int row) override;
+    void waitingForSite(const SiteWait& wait) override;
 
     // What the end needs of the window.
     bool runUnderWay() const override { return m_commands->runUnderWay(); }
