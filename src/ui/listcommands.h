@@ -18,6 +18,7 @@
 class AddSiteDialog;
 class EditSiteDialog;
 class EndOfLife;
+class HelpWindow;
 class QWidget;
 class UrlOpener;
 class WatchList;
@@ -40,6 +41,8 @@ public:
     void editCommand();
     void removeCommand();
     void goLookCommand();
+    // No browser that opens the address is told through couldNotOpen(); the help page is
+    // then shown in a window of Korvane's own.
     void openSiteCommand();
     void onlineHelpCommand();
 
@@ -62,6 +65,7 @@ public:
     void setOutsideEditSettleTime(int ms);
 
     AddSiteDialog* addDialog() const { return m_add.get(); }
+    HelpWindow* helpWindow() const { return m_help.get(); }
     EditSiteDialog* editDialog() const { return m_update.get(); }
 
 Q_SIGNALS:
@@ -78,6 +82,8 @@ Q_SIGNALS:
     void runEnded();
     // The commands that waited for the run's end are carried out.
     void waitingCarriedOut();
+    // No web browser opened `address`.
+    void couldNotOpen(const QByteArray& address);
 
 private:
     QPersistentModelIndex siteRowAt(int row) const;
@@ -89,6 +95,8 @@ private:
     void waitForTheFile();
     void startRun();
     void afterRun();
+    void openerFailed(const QByteArray& address);
+    void showHelpWindow(const QByteArray& page);
 
     WatchList& m_list;
     WatchListFile& m_file;
@@ -112,4 +120,7 @@ private:
     bool m_fileUnsettled = false;
     std::unique_ptr<AddSiteDialog> m_add;
     std::unique_ptr<EditSiteDialog> m_update;
+    // The help page as the browser was last given it, and the window that shows it without one.
+    QByteArray m_helpPage;
+    std::unique_ptr<HelpWindow> m_help;
 };

@@ -46,6 +46,9 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     connect(m_commands.get(), &ListCommands::readAgain, this, &MainWindow::showReadAgain);
     connect(m_commands.get(), &ListCommands::fileSettled, this, &MainWindow::showFileSettled);
     connect(m_commands.get(), &ListCommands::runStarted, this, &MainWindow::checkRunStarted);
+    connect(m_commands.get(), &ListCommands::couldNotOpen, this, [this](const QByteArray& address) {
+        setStatusText(NoBrowserStatusText + WatchList::displayText(address));
+    });
     connect(m_commands.get(), &ListCommands::runEnded, this, [this] {
         m_grid->setCheckingRow(0);
         m_end.runEnded();

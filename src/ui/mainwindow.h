@@ -25,6 +25,8 @@ class UrlOpener;
 inline const QString ReadyStatusText = QStringLiteral(" Status : Ready...");
 inline const QString ReadAgainStatusText =
     QStringLiteral(" Status:  List read again from websites.ini");
+// Followed by the address.
+inline const QString NoBrowserStatusText = QStringLiteral(" Status:  No web browser could open ");
 
 class MainWindow final : public QMainWindow, private CheckRunHost, private EndOfLife::Host
 {
