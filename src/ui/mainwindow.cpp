@@ -318,7 +318,8 @@ void MainWindow::checkingRow(int row)
 
 void MainWindow::waitingForSite(const SiteWait& wait)
 {
-    setStatusText(QStringLiteral(" Status:  %1 asked to wait: asking again in %2 s")
-                      .arg(QString::fromUtf8(wait.host))
-                      .arg(wait.left.count()));
+    // The wait first: the status line is narrow, and a long host name is cut at its end.
+    setStatusText(QStringLiteral(" Status:  Waiting %1 s, as %2 asked")
+                      .arg(wait.left.count())
+                      .arg(QString::fromUtf8(wait.host)));
 }
