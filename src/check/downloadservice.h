@@ -46,15 +46,6 @@ public:
 
 private:
     friend class DownloadService;
-
-    // A download waits for a site that asked to be asked again later (see AskAgain): `host` of the
-    // page, and the seconds `left` until it is asked again; 0 once the wait is over and the site is
-    // asked again.
-    struct SiteWait
-    {
-        QByteArray host;
-        std::chrono::seconds left{0};
-    };
     explicit DownloadHandle(DownloadService* service);
 
     QPointer<DownloadService> m_service;
