@@ -41,8 +41,8 @@ public:
     void editCommand();
     void removeCommand();
     void goLookCommand();
-    // No browser that opens the address is told through couldNotOpen(); the help page is
-    // then shown in a window of Korvane's own.
+    // When no browser opens the address, couldNotOpen() says so; the help page then shows in a
+    // window of Korvane's own.
     void openSiteCommand();
     void onlineHelpCommand();
 
@@ -65,7 +65,6 @@ public:
     void setOutsideEditSettleTime(int ms);
 
     AddSiteDialog* addDialog() const { return m_add.get(); }
-    HelpWindow* helpWindow() const { return m_help.get(); }
     EditSiteDialog* editDialog() const { return m_update.get(); }
 
 Q_SIGNALS:
