@@ -21,9 +21,11 @@ constexpr qint64 HandedOverMs = 15'000;
 XdgOpener::~XdgOpener()
 {
     // An xdg-open still running may hold the user's browser: it is let go, never killed (a
-    // QProcess that goes kills its process), and its object goes once it ends.
+    // QProcess that goes kills its process). Its object goes once it ends, or is held here
+    // until the program ends, which leaves the process running.
+    static QObject* const stillRunning = new QObject;
     for (QProcess* process : findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) {
-        process->setParent(nullptr);
+        process->setParent(stillRunning);
         connect(process, &QProcess::finished, process, &QObject::deleteLater);
     }
 }
