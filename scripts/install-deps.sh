@@ -17,11 +17,12 @@
 set -euo pipefail
 
 # The window's text needs fonts on the machine; these are the ones the program prefers.
-# libxkbcommon-dev only quiets Qt's CMake files, which look for it. The window's icon is drawn
-# by Qt's SVG icon engine: Debian 12 has it in libqt6svg6, which qt6-svg-dev brings, and later
-# releases in a package of its own.
+# libxkbcommon-dev only quiets Qt's CMake files, which look for it. With libxcb1-dev the program
+# asks, before Qt does, whether an X display answers. The window's icon is drawn by Qt's SVG
+# icon engine: Debian 12 has it in libqt6svg6, which qt6-svg-dev brings, and later releases in a
+# package of its own.
 run=(build-essential cmake ninja-build qt6-base-dev qt6-svg-dev libxkbcommon-dev
-  libcurl4-openssl-dev ca-certificates xdg-utils fonts-dejavu-core fonts-liberation2)
+  libcurl4-openssl-dev libxcb1-dev ca-certificates xdg-utils fonts-dejavu-core fonts-liberation2)
 # shellcheck source=/dev/null
 . /etc/os-release
 [ "${ID:-}" = debian ] && [ "${VERSION_ID:-}" = 12 ] || run+=(qt6-svg-plugins)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Starts Korvane: the end signals, the application object, the claim on the list, the main
-// window with what it checks pages with, the desktop's view of its runs, the event loop.
+// Starts Korvane: a display to show it on, the end signals, the application object, the claim on
+// the list, the main window with what it checks pages with, the desktop's view of its runs, the
+// event loop.
 #include "alreadyopen.h"
 #include "checkrun.h"
 #include "datadirectory.h"
@@ -10,6 +11,7 @@
 #include "endsignals.h"
 #include "korvaneversion.h"
 #include "mainwindow.h"
+#include "nodisplay.h"
 #include "singleinstance.h"
 #include "urlopener.h"
 #include "watchlistfile.h"
@@ -20,6 +22,12 @@
 
 int main(int argc, char* argv[])
 {
+    // Without a display Qt would abort in words of its own: Korvane says what it looked for, in
+    // one line, having touched nothing.
+    if (const DisplayLookup display = lookForDisplay(argc, argv); !display.reachable) {
+        tellNoDisplay(display);
+        return 1;
+    }
     // Before anything else: a logout or Ctrl+C in the first milliseconds waits to be handled
     // instead of killing the program.
     EndSignals::holdBack();

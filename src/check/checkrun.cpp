@@ -124,9 +124,17 @@ void CheckRun::checkNextRow()
         stored = 0;
 
     m_host.checkingRow(row);
-    m_fetch = m_fetcher.FetchPageText(address, [this, row, stored](std::optional<QByteArray> text) {
-        pageFetched(row, stored, std::move(text));
-    });
+    m_fetch = m_fetcher.FetchPageText(
+        address,
+        [this, row, stored](std::optional<QByteArray> text) {
+            pageFetched(row, stored, std::move(text));
+        },
+        [this](const SiteWait& wait) {
+            if (wait.left.count() > 0)
+                m_host.waitingForSite(wait);
+            else
+                m_host.setStatusText(RunningStatusText);
+        });
 }
 
 void CheckRun::endPass()

@@ -51,6 +51,9 @@ public:
     // The run has saved what it found, or could not (`reason` says why in a few words): the
     // run is done, and the status line says so, or says that the save failed or waits.
     virtual void runSaved(SaveOutcome outcome, const QString& reason);
+    // The run waits `wait.left` for the site `wait.host`, which asked to be asked again later;
+    // the run then shows RunningStatusText again when it asks.
+    virtual void waitingForSite(const SiteWait& wait) { Q_UNUSED(wait); }
 };
 
 // A run goes on from the event loop, one page after another, and says how it goes with

@@ -3,10 +3,10 @@
 // learns of sites that want https.
 #include "curldownloadservice.h"
 
+#include "browserrequest.h"
 #include "curlsockets.h"
 #include "fetchfailure.h"
 #include "httpsmemory.h"
-#include "korvaneversion.h"
 #include "lookahead.h"
 #include "response.h"
 #include "webaddress.h"
@@ -16,12 +16,6 @@
 #include <cerrno>
 #include <mutex>
 #include <optional>
-
-namespace {
-
-constexpr char UserAgent[] = "Korvane/" KORVANE_VERSION;
-
-} // namespace
 
 // The download under way, and the transfer that fetches it (a second transfer follows when the
 // first could not use what was prepared, or when a remembered https address failed).
@@ -34,6 +28,7 @@ struct CurlDownloadService::Download
     long upgrades = 0;        // redirects asked again at https, counted as redirects
     ResponseBody body;
     Done end;
+    AskedToWait refusal; // when the site asked to wait
 
     PageAddress asked; // what the current transfer asks for
     bool mayUsePrepared = false;
@@ -45,7 +40,9 @@ struct CurlDownloadService::Download
     CurlEasy handle;
 };
 
-CurlDownloadService::CurlDownloadService(DownloadLimits limits) : m_limits(limits)
+CurlDownloadService::CurlDownloadService(DownloadLimits limits)
+    : m_limits(limits), m_userAgent(browserUserAgent()),
+      m_requestHeaders(browserHeaders(m_limits.languages)), m_askAgain(m_limits.longestWait)
 {
     static std::once_flag curlReady;
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -130,6 +127,7 @@ void CurlDownloadService::start(const QByteArray& address, const QString& localF
 {
     cancel();
     setErrorString({});
+    m_askAgain.reset();
     // Parsed once for the whole turn: ahead, where the look-ahead had it coming.
     m_page = m_lookAhead ? m_lookAhead->takeTurn(address) : PageAddress(address);
     if (!m_multi) {
@@ -174,6 +172,7 @@ void CurlDownloadService::cancel()
     if (!m_current)
         return;
     const std::unique_ptr<Download> current = std::move(m_current);
+    m_askAgain.reset();
     if (current->handle)
         curl_multi_remove_handle(m_multi.get(), current->handle.get());
     fail(m_page, QStringLiteral("Given up: Korvane is ending"));
@@ -290,7 +289,9 @@ bool CurlDownloadService::applyOptions(CURL* h, const PageAddress& address)
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, long(m_limits.stallTime.count()));
     set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_limits.maxBodyBytes));
-    set(CURLOPT_USERAGENT, UserAgent);
+    set(CURLOPT_USERAGENT, m_userAgent.constData());
+    if (m_requestHeaders)
+        set(CURLOPT_HTTPHEADER, m_requestHeaders.get());
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_WRITEFUNCTION, ResponseBody::write);
     set(CURLOPT_WRITEDATA, &d.body);
@@ -350,8 +351,19 @@ void CurlDownloadService::transferEnded(CURLcode result)
             return;
         outcome = Transfer::Failed;
     }
+    // The site is there, and says when it answers again: it is asked once more after a short
+    // wait, and otherwise the page fails with the time it named.
+    const bool refused = outcome == Transfer::AskedToWait;
+    if (refused) {
+        if (m_askAgain.waitThenAskAgain(d.refusal.wait, [this] { askAgain(); })) {
+            tellWaiting({m_page.host(), d.refusal.wait});
+            return;
+        }
+        fail(m_page, askedToWaitText(d.refusal));
+        outcome = Transfer::Failed;
+    }
     const bool page = outcome == Transfer::Done && status >= 200 && status <= 299;
-    if (!page && d.remembered && !d.fellBack && !d.body.failed) {
+    if (!page && !refused && d.remembered && !d.fellBack && !d.body.failed) {
         // The https address of a remembered redirect did not give the page: it is fetched where
         // the list says, and the redirect is forgotten. A site under HSTS gets no such second
         // try: that is what HSTS is for.
@@ -364,6 +376,16 @@ void CurlDownloadService::transferEnded(CURLcode result)
             return;
     }
     finish(outcome == Transfer::Done);
+}
+
+void CurlDownloadService::askAgain()
+{
+    if (!m_current)
+        return;
+    tellWaiting({m_page.host(), std::chrono::seconds(0)});
+    if (m_current->body.restart() && startTransfer(m_current->asked, false))
+        return;
+    finish(false);
 }
 
 CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
@@ -384,6 +406,10 @@ CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
     if (result == CURLE_ABORTED_BY_CALLBACK && !d.hsts.upgraded.isNull())
         return Transfer::Upgrade;
     if (result != CURLE_OK) {
+        if (const auto refusal = askedToWait(h, result, m_limits.clock)) {
+            d.refusal = *refusal;
+            return Transfer::AskedToWait;
+        }
         // The body's own failure (too large, a full disk) is told by finish(), which knows it.
         if (result == CURLE_FILESIZE_EXCEEDED)
             fail(address,

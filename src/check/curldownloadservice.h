@@ -3,6 +3,7 @@
 // policy around it (the options that protect, a second try, the https memory).
 #pragma once
 
+#include "askagain.h"
 #include "downloadservice.h"
 #include "handles.h"
 #include "webaddress.h"
@@ -42,12 +43,16 @@ private:
         Again,
         // A redirect led to an http address whose host asked for https: asked there instead.
         Upgrade,
+        // The site asked to be asked again later.
+        AskedToWait,
     };
     // False when the transfer could not begin; why is in errorString().
     bool startTransfer(const PageAddress& address, bool mayUsePrepared);
     bool applyOptions(CURL* handle, const PageAddress& address);
     void acted(CURLMcode failed);
     void transferEnded(CURLcode result);
+    // The wait the site asked for is over: the page is asked for again.
+    void askAgain();
     // The transfer's handle goes, and libcurl hands back what it learnt of HSTS.
     void endTransfer();
     Transfer judge(CURLcode result);
@@ -62,6 +67,9 @@ private:
     std::unique_ptr<CurlSockets> m_sockets;
     std::unique_ptr<HttpsMemory> m_https;
     CurlSlist m_connectTo;
+    QByteArray m_userAgent;
+    CurlSlist m_requestHeaders;
+    AskAgain m_askAgain;
     std::unique_ptr<LookAhead> m_lookAhead;
     std::unique_ptr<Download> m_current;
     // The page of the latest turn, as listed: kept after its download for the log lines about it.

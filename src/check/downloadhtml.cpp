@@ -48,9 +48,10 @@ std::optional<QByteArray> readWholeFile(const QByteArray& name)
 } // namespace
 
 DownloadHandle DownloadToFile(DownloadService& service, const QByteArray& address,
-                              const QString& localFile, DownloadService::Done done)
+                              const QString& localFile, DownloadService::Done done,
+                              DownloadService::Waiting waiting)
 {
-    return service.download(address, localFile, std::move(done));
+    return service.download(address, localFile, std::move(done), std::move(waiting));
 }
 
 QString temporaryDownloadPath(const QString& dataDirectory)
@@ -62,7 +63,8 @@ PageFetcher::PageFetcher(DownloadService& service, QString temporaryFile)
     : m_service(service), m_temporaryFile(std::move(temporaryFile))
 {}
 
-DownloadHandle PageFetcher::FetchPageText(const QByteArray& address, Done done)
+DownloadHandle PageFetcher::FetchPageText(const QByteArray& address, Done done,
+                                          DownloadService::Waiting waiting)
 {
     m_errorString.clear();
     // The handle belongs to the caller, who may outlive this fetcher: the page is read back
@@ -72,7 +74,8 @@ DownloadHandle PageFetcher::FetchPageText(const QByteArray& address, Done done)
         [fetcher = QPointer(this), address, done = std::move(done)](bool downloaded) {
             if (fetcher)
                 done(fetcher->pageText(address, downloaded));
-        });
+        },
+        std::move(waiting));
 }
 
 std::optional<QByteArray> PageFetcher::pageText(const QByteArray& address, bool downloaded)

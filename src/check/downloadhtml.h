@@ -17,7 +17,8 @@
 // The download call of the page fetcher: `done` learns whether the file holds the complete body.
 // The download lasts as long as the handle returned.
 [[nodiscard]] DownloadHandle DownloadToFile(DownloadService& service, const QByteArray& address,
-                                            const QString& localFile, DownloadService::Done done);
+                                            const QString& localFile, DownloadService::Done done,
+                                            DownloadService::Waiting waiting = {});
 
 // The temporary download file in the data directory.
 QString temporaryDownloadPath(const QString& dataDirectory);
@@ -34,9 +35,11 @@ public:
     // server delivered, whatever it says; empty when the download failed (the network or the
     // server said so) or the page is shorter than 20 bytes. std::nullopt when the temporary
     // download file could not be read or deleted. The fetch lasts as long as the handle
-    // returned: once it goes, `done` is never called.
+    // returned: once it goes, neither `done` nor `waiting` is called. `waiting` learns when the
+    // fetch waits for a site that asked it to.
     using Done = std::function<void(std::optional<QByteArray> text)>;
-    [[nodiscard]] DownloadHandle FetchPageText(const QByteArray& address, Done done);
+    [[nodiscard]] DownloadHandle FetchPageText(const QByteArray& address, Done done,
+                                               DownloadService::Waiting waiting = {});
 
     // Why the last fetch gave no page text, in words for the user; empty when it gave text.
     const QString& errorString() const { return m_errorString; }

@@ -34,7 +34,7 @@ void DownloadHandle::cancel()
 }
 
 DownloadHandle DownloadService::download(const QByteArray& address, const QString& localFile,
-                                         Done done)
+                                         Done done, Waiting waiting)
 {
     if (m_current) {
         m_current = nullptr;
@@ -43,6 +43,7 @@ DownloadHandle DownloadService::download(const QByteArray& address, const QStrin
     DownloadHandle handle(this);
     const QPointer<QObject> receiver = handle.m_receiver.get();
     m_current = receiver;
+    m_waiting = std::move(waiting);
     const QPointer<DownloadService> self = this;
     start(address, localFile, [self, receiver, done = std::move(done)](bool kept) {
         if (!receiver)
@@ -59,6 +60,21 @@ DownloadHandle DownloadService::download(const QByteArray& address, const QStrin
             Qt::QueuedConnection);
     });
     return handle;
+}
+
+void DownloadService::tellWaiting(const SiteWait& wait)
+{
+    if (!m_current || !m_waiting)
+        return;
+    const QPointer<DownloadService> self = this;
+    const QPointer<QObject> receiver = m_current;
+    QMetaObject::invokeMethod(
+        receiver.get(),
+        [self, receiver, waiting = m_waiting, wait] {
+            if (self && self->m_current == receiver)
+                waiting(wait);
+        },
+        Qt::QueuedConnection);
 }
 
 QByteArray DownloadService::addressForLog(const QByteArray& address) const

@@ -8,12 +8,22 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 
 class DownloadService;
+
+// A download waits for a site that asked to be asked again later (see AskAgain): `host` of the
+// page, and the seconds `left` until it is asked again; 0 once the wait is over and the site is
+// asked again.
+struct SiteWait
+{
+    QByteArray host;
+    std::chrono::seconds left{0};
+};
 
 // The caller's hold on one download. The download lives no longer than its handle: when the
 // handle goes, is assigned another download, or is cancelled, the transfer is given up and its
@@ -52,6 +62,9 @@ public:
     // file of that name is replaced). On failure an existing file of that name is left as it
     // was.
     using Done = std::function<void(bool kept)>;
+    // Told, from the event loop and only while the handle is kept, when the download starts and
+    // ends a wait for its site.
+    using Waiting = std::function<void(const SiteWait& wait)>;
 
     ~DownloadService() override = default;
 
@@ -60,7 +73,7 @@ public:
     // handle is kept. One download at a time: a download started while another runs gives
     // that one up.
     [[nodiscard]] DownloadHandle download(const QByteArray& address, const QString& localFile,
-                                          Done done);
+                                          Done done, Waiting waiting = {});
 
     // The addresses the next downloads will ask for, in their order: a service may look their
     // hosts up and open a connection ahead, never sending a request before its turn. An empty
@@ -84,11 +97,14 @@ protected:
     virtual void cancel() = 0;
 
     void setErrorString(QString why) { m_errorString = std::move(why); }
+    // Tells whoever asked for the download under way that it waits, or has waited.
+    void tellWaiting(const SiteWait& wait);
 
 private:
     friend class DownloadHandle;
     // Where the `done` of the download under way is queued; null when none is under way.
     QPointer<QObject> m_current;
+    Waiting m_waiting;
     QString m_errorString;
 };
 
@@ -110,6 +126,12 @@ struct DownloadLimits
     // Where the downloads connect instead, as curl's --connect-to ("HOST:PORT:TO:TO-PORT"):
     // tests reach default ports and made-up names on 127.0.0.1 without asking any DNS.
     QByteArrayList connectTo;
-    // Seconds since the epoch, for what the https memory keeps; empty for the system's clock.
+    // Seconds since the epoch, for what the https memory keeps and the time a site asked to wait
+    // until; empty for the system's clock.
     std::function<qint64()> clock;
+    // The languages pages are asked in, most wanted first, as QLocale::uiLanguages() gives
+    // them; empty for the user's own.
+    QStringList languages;
+    // A site that asks to wait at most this long is waited for once and asked again.
+    std::chrono::seconds longestWait{30};
 };

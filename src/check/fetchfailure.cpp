@@ -4,6 +4,8 @@
 
 #include "webaddress.h"
 
+#include <QLocale>
+
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -115,4 +117,16 @@ QString reasonFor(CURLcode code, CURL* handle, const PageAddress& asked)
     default:
         return QString::fromUtf8(curl_easy_strerror(code));
     }
+}
+
+QString askedToWaitText(const AskedToWait& refusal)
+{
+    // A wait of minutes names the time; one of days names the day too.
+    const QLocale locale;
+    const QDateTime until = refusal.until.toLocalTime();
+    const QString when = until.date() == QDate::currentDate()
+                             ? locale.toString(until.time(), QLocale::LongFormat)
+                             : locale.toString(until, QLocale::LongFormat);
+    return QStringLiteral("The site asked to wait until %1 (the server answered %2)")
+        .arg(when, statusText(refusal.status));
 }

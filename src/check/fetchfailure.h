@@ -9,6 +9,7 @@
 
 #include <curl/curl.h>
 
+#include "askagain.h"
 #include "webaddress.h"
 
 // Why a page could not be fetched, for a user who asks: QT_LOGGING_RULES="korvane.fetch=true".
@@ -25,3 +26,6 @@ QString statusText(long status);
 
 // Why the transfer on `handle`, which asked for `asked`, ended with `code`.
 QString reasonFor(CURLcode code, CURL* handle, const PageAddress& asked = {});
+
+// "The site asked to wait until 14:32:05 (the server answered 503 Service Unavailable)".
+QString askedToWaitText(const AskedToWait& refusal);

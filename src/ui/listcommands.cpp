@@ -4,6 +4,7 @@
 
 #include "endoflife.h"
 #include "helppage.h"
+#include "helpwindow.h"
 #include "listsave.h"
 #include "sitedialogs.h"
 #include "urlopener.h"
@@ -70,6 +71,7 @@ ListCommands::ListCommands(WatchList& list, WatchListFile& file, const EndOfLife
     connect(&m_guard, &ListGuard::caughtUp, this, &ListCommands::waitingCarriedOut);
     m_settle.setSingleShot(true);
     connect(&m_settle, &QTimer::timeout, this, &ListCommands::takeOutsideEditNow);
+    connect(m_opener.get(), &UrlOpener::couldNotOpen, this, &ListCommands::openerFailed);
 }
 
 void ListCommands::setOutsideEditSettleTime(int ms)
@@ -202,10 +204,30 @@ void ListCommands::openSiteCommand()
 void ListCommands::onlineHelpCommand()
 {
     m_guard.whenFree([this] {
-        const QByteArray page = helpPageAddress(QCoreApplication::applicationDirPath());
-        if (!page.isEmpty())
-            m_opener->open(page);
+        if (!m_end.isOpen())
+            return;
+        m_helpPage = helpPageAddress(QCoreApplication::applicationDirPath());
+        if (m_helpPage.isEmpty())
+            showHelpWindow({});
+        else
+            m_opener->open(m_helpPage);
     });
+}
+
+void ListCommands::openerFailed(const QByteArray& address)
+{
+    if (!m_end.isOpen())
+        return;
+    Q_EMIT couldNotOpen(address);
+    if (address == m_helpPage)
+        showHelpWindow(address);
+}
+
+void ListCommands::showHelpWindow(const QByteArray& page)
+{
+    if (!m_help)
+        m_help = std::make_unique<HelpWindow>(m_window);
+    m_help->showPage(QUrl::fromEncoded(page));
 }
 
 void ListCommands::saveChange()
@@ -256,6 +278,8 @@ void ListCommands::closeDialogs()
         m_add->closeForEnd();
     if (m_update)
         m_update->closeForEnd();
+    if (m_help)
+        m_help->close();
 }
 
 void ListCommands::watchTheFile()

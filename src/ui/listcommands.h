@@ -18,6 +18,7 @@
 class AddSiteDialog;
 class EditSiteDialog;
 class EndOfLife;
+class HelpWindow;
 class QWidget;
 class RecoveryFile;
 class UrlOpener;
@@ -42,6 +43,8 @@ public:
     void editCommand();
     void removeCommand();
     void goLookCommand();
+    // When no browser opens the address, couldNotOpen() says so; the help page then shows in a
+    // window of Korvane's own.
     void openSiteCommand();
     void onlineHelpCommand();
 
@@ -86,6 +89,8 @@ Q_SIGNALS:
     void runEnded();
     // The commands that waited for the run's end are carried out.
     void waitingCarriedOut();
+    // No web browser opened `address`.
+    void couldNotOpen(const QByteArray& address);
 
 private:
     QPersistentModelIndex siteRowAt(int row) const;
@@ -100,6 +105,8 @@ private:
     void waitForTheFile();
     void startRun();
     void afterRun();
+    void openerFailed(const QByteArray& address);
+    void showHelpWindow(const QByteArray& page);
 
     WatchList& m_list;
     WatchListFile& m_file;
@@ -129,4 +136,7 @@ private:
     bool m_toldNotAList = false;
     std::unique_ptr<AddSiteDialog> m_add;
     std::unique_ptr<EditSiteDialog> m_update;
+    // The help page as the browser was last given it, and the window that shows it without one.
+    QByteArray m_helpPage;
+    std::unique_ptr<HelpWindow> m_help;
 };

@@ -47,6 +47,9 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     connect(m_commands.get(), &ListCommands::fileSettled, this, &MainWindow::showFileSettled);
     connect(m_commands.get(), &ListCommands::fileIsNotAList, this, &MainWindow::showNotAList);
     connect(m_commands.get(), &ListCommands::runStarted, this, &MainWindow::checkRunStarted);
+    connect(m_commands.get(), &ListCommands::couldNotOpen, this, [this](const QByteArray& address) {
+        setStatusText(NoBrowserStatusText + WatchList::displayText(address));
+    });
     connect(m_commands.get(), &ListCommands::runEnded, this, [this] {
         m_grid->setCheckingRow(0);
         m_end.runEnded();
@@ -374,4 +377,12 @@ void MainWindow::checkingRow(int row)
 {
     // The grid stays where the user left it; a tint shows where the run is.
     m_grid->setCheckingRow(row);
+}
+
+void MainWindow::waitingForSite(const SiteWait& wait)
+{
+    // The wait first: the status line is narrow, and a long host name is cut at its end.
+    setStatusText(QStringLiteral(" Status:  Waiting %1 s, as %2 asked")
+                      .arg(wait.left.count())
+                      .arg(QString::fromUtf8(wait.host)));
 }

@@ -29,6 +29,8 @@ inline const QString ReadAgainStatusText =
 inline const QString SavedAgainStatusText = QStringLiteral(" Status:  List saved to websites.ini");
 inline const QString NotAListStatusText =
     QStringLiteral(" Status:  websites.ini is not a list Korvane can read");
+// Followed by the address.
+inline const QString NoBrowserStatusText = QStringLiteral(" Status:  No web browser could open ");
 
 class MainWindow final : public QMainWindow, private CheckRunHost, private EndOfLife::Host
 {
@@ -97,6 +99,7 @@ private:
     void repaintNow() override;
     void checkingRow(int row) override;
     void runSaved(SaveOutcome outcome, const QString& reason) override;
+    void waitingForSite(const SiteWait& wait) override;
 
     // What the end needs of the window.
     bool runUnderWay() const override { return m_commands->runUnderWay(); }

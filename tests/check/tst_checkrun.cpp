@@ -12,6 +12,7 @@
 #include "watchlistfile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -19,6 +20,10 @@
 
 #include <map>
 #include <mutex>
+
+// The status and Retry-After of each refusal a page answers before it is served.
+using Refusals = std::vector<std::pair<int, std::string>>;
+Q_DECLARE_METATYPE(Refusals)
 
 namespace {
 
@@ -44,10 +49,13 @@ protected:
             end(!offline);
             return;
         }
-        m_download = m_real.download(address, localFile, [this, end](bool downloaded) {
-            setErrorString(m_real.errorString());
-            end(downloaded);
-        });
+        m_download = m_real.download(
+            address, localFile,
+            [this, end](bool downloaded) {
+                setErrorString(m_real.errorString());
+                end(downloaded);
+            },
+            [this](const SiteWait& wait) { tellWaiting(wait); });
     }
     void cancel() override { m_download.cancel(); }
 
@@ -65,6 +73,7 @@ class TestCheckRun : public QObject
     TestServer m_server;
     std::mutex m_lock;
     std::map<std::string, std::string> m_pages; // path -> body; a missing path is a 404
+    std::map<std::string, Refusals> m_refusals; // path -> what it answers before its page
     QTemporaryDir m_dir;
     // Holds the page at /held until the test lets it through.
     ResponseGate m_gate;
@@ -130,6 +139,12 @@ private Q_SLOTS:
             if (req.path == "/held")
                 m_gate.wait();
             std::lock_guard lock(m_lock);
+            if (auto& refusals = m_refusals[req.path]; !refusals.empty()) {
+                res.status = refusals.front().first;
+                res.set_header("Retry-After", refusals.front().second);
+                refusals.erase(refusals.begin());
+                return;
+            }
             const auto page = m_pages.find(req.path);
             if (page == m_pages.end()) {
                 res.status = 404;
@@ -144,6 +159,7 @@ private Q_SLOTS:
     {
         std::lock_guard lock(m_lock);
         m_pages.clear();
+        m_refusals.clear();
         QFile::remove(listPath());
     }
 
@@ -304,6 +320,66 @@ private Q_SLOTS:
             QCOMPARE(list.cell(row, WatchList::UpdatedColumn), "");
         QCOMPARE(r->host.fileWhenIdle, site("/a") + "\r\n" + Now + "\r\n30\r\n" + site("/held") +
                                            "\r\n\r\n20\r\n" + site("/c") + "\r\n\r\n30\r\n");
+    }
+
+    // Servers ask for a wait when pages of one site come back to back: a short one is waited for
+    // on the event loop, once; a long one, or a second refusal, fails the page at once, saying
+    // until when the site asked to wait.
+    void siteThatAsksToWait_data()
+    {
+        QTest::addColumn<Refusals>("refusals");
+        QTest::addColumn<int>("waitMs");
+        QTest::addColumn<QString>("reason");
+        const QString askedToWait = "The site asked to wait until ";
+        QTest::newRow("429, 1 s") << Refusals{{429, "1"}} << 1000
+                                  << QString("Changed: 10 \u2192 30 characters of text");
+        QTest::newRow("503, 2 minutes") << Refusals{{503, "120"}} << 0 << askedToWait;
+        QTest::newRow("429, 1 s, twice") << Refusals{{429, "1"}, {429, "1"}} << 1000 << askedToWait;
+    }
+
+    void siteThatAsksToWait()
+    {
+        QFETCH(Refusals, refusals);
+        QFETCH(int, waitMs);
+        QFETCH(QString, reason);
+        setPage("/busy", pageOfTextLength(30));
+        m_refusals["/busy"] = refusals;
+        WatchList list;
+        fillList(list, {{"/busy", "10"}});
+        auto run = newRun();
+        QElapsedTimer clock;
+        clock.start();
+        run->visitAll(list);
+        QVERIFY2(clock.elapsed() >= waitMs && clock.elapsed() < waitMs + 5000,
+                 qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(list.markNote(1).startsWith(reason), qPrintable(list.markNote(1)));
+        QCOMPARE(list.cell(1, WatchList::LengthColumn),
+                 waitMs && refusals.size() == 1 ? "30" : "10");
+        QCOMPARE(run->host.calls.contains("wait:127.0.0.1 for 1 s"), waitMs > 0);
+    }
+
+    // A stop, or the program's end, during a wait ends the run at once, and the site is not
+    // asked again.
+    void stopDuringAWait()
+    {
+        setPage("/busy", pageOfTextLength(30));
+        m_refusals["/busy"] = {{429, "1"}, {429, "1"}};
+        WatchList list;
+        fillList(list, {{"/busy", "10"}});
+        auto r = newRun();
+        CheckRun run(list, r->file, r->fetcher, r->host, [] { return Now; });
+        QSignalSpy stopped(&run, &CheckRun::stopped);
+        run.VisitALL();
+        QTRY_VERIFY(r->host.calls.contains("wait:127.0.0.1 for 1 s"));
+        QElapsedTimer clock;
+        clock.start();
+        run.stop();
+        QVERIFY(stopped.wait());
+        QVERIFY(clock.elapsed() < 900);
+        QTest::qWait(1500);
+        QCOMPARE(list.cell(1, WatchList::UpdatedColumn), "");
+        std::lock_guard lock(m_lock);
+        QCOMPARE(m_refusals["/busy"].size(), size_t(1));
     }
 
     void everyMarkIsClearedBeforeTheFirstFetch()

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -106,7 +107,7 @@ class TestDownloadHtml : public QObject
     QTemporaryDir m_dir;
     std::atomic<int> m_stallMs{0};
     ResponseGate m_gate;
-    std::string m_lastUserAgent;
+    httplib::Headers m_lastHeaders;
     std::mutex m_lock;
     std::vector<int> m_clientPorts;
 
@@ -204,7 +205,7 @@ private Q_SLOTS:
         });
         m_server.http().Get("/whoami", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard lock(m_lock);
-            m_lastUserAgent = req.get_header_value("User-Agent");
+            m_lastHeaders = req.headers;
             m_clientPorts.push_back(req.remote_port);
             res.set_content(GoodPage.toStdString(), "text/html");
         });
@@ -666,18 +667,44 @@ private Q_SLOTS:
         QCOMPARE(fetchNow(fetcher, m_server.url("/good")), std::nullopt);
     }
 
-    void oneConnectionServesTheRunAndNamesTheProgram()
+    // Sites that filter out programs (and pick the page's language) go by these headers.
+    void oneConnectionServesTheRunAndAsksAsABrowser_data()
     {
+        QTest::addColumn<QStringList>("languages");
+        QTest::addColumn<QByteArray>("acceptLanguage");
+        QTest::newRow("German, then French") << QStringList{"de-DE", "de-Latn-DE", "de", "fr-CA"}
+                                             << QByteArray("de-DE,de;q=0.9,fr-CA;q=0.8,fr;q=0.7");
+        QTest::newRow("the C locale") << QStringList{"C"} << QByteArray("en");
+    }
+
+    void oneConnectionServesTheRunAndAsksAsABrowser()
+    {
+        QFETCH(QStringList, languages);
+        QFETCH(QByteArray, acceptLanguage);
         {
             std::lock_guard lock(m_lock);
             m_clientPorts.clear();
         }
-        CurlDownloadService service;
+        DownloadLimits limits;
+        limits.languages = languages;
+        CurlDownloadService service(limits);
         PageFetcher fetcher(service, tempFile());
         for (int i = 0; i < 3; ++i)
             QCOMPARE(fetchNow(fetcher, m_server.url("/whoami")), ReduceHtml(GoodPage));
         std::lock_guard lock(m_lock);
-        QCOMPARE(m_lastUserAgent, std::string("Korvane/" KORVANE_VERSION));
+        const auto header = [&](const char* name) {
+            const auto found = m_lastHeaders.find(name);
+            return found == m_lastHeaders.end() ? QByteArray()
+                                                : QByteArray::fromStdString(found->second);
+        };
+        QVERIFY2(
+            QRegularExpression(R"(^Mozilla/5\.0 \(X11; Linux \w+\) Korvane/)" KORVANE_VERSION "$")
+                .match(QString::fromLatin1(header("User-Agent")))
+                .hasMatch(),
+            header("User-Agent").constData());
+        QCOMPARE(header("Accept"),
+                 "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
+        QCOMPARE(header("Accept-Language"), acceptLanguage);
         QCOMPARE(m_clientPorts.size(), size_t(3));
         QCOMPARE(m_clientPorts[1], m_clientPorts[0]);
         QCOMPARE(m_clientPorts[2], m_clientPorts[0]);

@@ -567,6 +567,28 @@ private Q_SLOTS:
         QCOMPARE(afterRunAndSignal->back().stored, QByteArray("7"));
         QFile::remove(openedLog());
     }
+
+    // Started from a text console, or over ssh without X forwarding: one line that says what
+    // is missing, status 1, and the list's folder as it was.
+    void startWithoutADisplay()
+    {
+        QProcessEnvironment env = m_display.programEnvironment(m_dir.filePath("home"), {});
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        const auto folder = [&] {
+            return QDir(appDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        };
+        const QStringList before = folder();
+        QProcess& program = m_program.process();
+        program.setProcessEnvironment(env);
+        program.setProcessChannelMode(QProcess::SeparateChannels);
+        program.start(QDir(appDir()).filePath(QStringLiteral("korvane")), {});
+        QVERIFY(program.waitForFinished(StepTimeoutMs));
+        QCOMPARE(program.exitCode(), 1);
+        const QByteArray said = program.readAllStandardError();
+        QVERIFY2(said.count('\n') == 1 && said.contains("DISPLAY is not set"), said.constData());
+        QCOMPARE(folder(), before);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

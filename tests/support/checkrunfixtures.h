@@ -34,7 +34,7 @@ class RecordingHost : public CheckRunHost
 public:
     explicit RecordingHost(QString watchedFile = {}) : m_watchedFile(std::move(watchedFile)) {}
 
-    QStringList calls; // "status:<text>", "busy", "normal", "repaint"
+    QStringList calls; // "status:<text>", "busy", "normal", "repaint", "wait:<host> for <n> s"
     QString status;    // the last status text
     bool busy = false;
     QByteArray fileWhenIdle;
@@ -54,6 +54,10 @@ public:
         }
     }
     void repaintNow() override { calls << QStringLiteral("repaint"); }
+    void waitingForSite(const SiteWait& wait) override
+    {
+        calls << QStringLiteral("wait:%1 for %2 s").arg(wait.host).arg(wait.left.count());
+    }
 
 private:
     QString m_watchedFile;

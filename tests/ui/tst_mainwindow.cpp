@@ -5,6 +5,7 @@
 #include "checktools.h"
 #include "clickarea.h"
 #include "helppage.h"
+#include "helpwindow.h"
 #include "korvaneversion.h"
 #include "mainwindow.h"
 #include "messageboxanswerer.h"
@@ -92,12 +93,14 @@ class TestMainWindow : public QObject
         file.write(bytes);
     }
 
-    MainWindow& openWindow(const QByteArrayList& addresses)
+    MainWindow& openWindow(const QByteArrayList& addresses,
+                           std::unique_ptr<UrlOpener> opener = nullptr)
     {
         writeList(addresses);
-        m_window =
-            std::make_unique<MainWindow>(m_dir.path(), std::make_unique<RecordingOpener>(m_opened),
-                                         curlCheckTools(m_dir.path(), fixedClock));
+        if (!opener)
+            opener = std::make_unique<RecordingOpener>(m_opened);
+        m_window = std::make_unique<MainWindow>(m_dir.path(), std::move(opener),
+                                                curlCheckTools(m_dir.path(), fixedClock));
         m_window->show();
         if (!QTest::qWaitForWindowExposed(m_window.get()))
             qWarning("window not exposed");
@@ -393,6 +396,30 @@ private Q_SLOTS:
         QVERIFY2(help.toLocalFile().startsWith(m_dir.filePath("cache")), qPrintable(help.url()));
         QCOMPARE(readFile(help.toLocalFile()),
                  readFile(shippedHelpPage(QCoreApplication::applicationDirPath())));
+    }
+
+    // A desktop without a browser: the status line says so, and the help page shows in a window
+    // of Korvane's own, whose links work.
+    void noBrowserIsToldAndHelpShowsItself()
+    {
+        const QString bin = m_dir.filePath("no-browser");
+        QVERIFY(QDir().mkpath(bin) && writeFile(bin + "/xdg-open", "#!/bin/sh\nexit 3\n"));
+        QVERIFY(QFile::setPermissions(bin + "/xdg-open", QFile::ReadOwner | QFile::ExeOwner));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin) + ":" + path);
+        openWindow({"a.example"}, std::make_unique<XdgOpener>());
+        QTest::keyClick(m_window->grid(), Qt::Key_Return);
+        QTRY_COMPARE(m_window->statusLine()->text(), NoBrowserStatusText + "http://a.example");
+        trigger("onlinehelp");
+        qputenv("PATH", path);
+        QTRY_VERIFY(m_window->findChild<HelpWindow*>());
+        auto* help = m_window->findChild<HelpWindow*>();
+        QTRY_VERIFY(help->isVisible());
+        QVERIFY(m_window->statusLine()->text().endsWith("/help.html"));
+        QCOMPARE(help->documentTitle(), QStringLiteral("Korvane help"));
+        QTest::keyClick(help, Qt::Key_Tab);
+        QTest::keyClick(help, Qt::Key_Return);
+        QCOMPARE(help->source().fragment(), QStringLiteral("buttons"));
     }
 
     void removingTheLastSiteIsRefused()
