@@ -48,7 +48,7 @@ private:
     bool applyOptions(CURL* handle, const PageAddress& address);
     void acted(CURLMcode failed);
     void transferEnded(CURLcode result);
-    // The transfer's handle goes, and libcurl hands back what it learnt of HSTS.
+    // The transfer's handle goes, and with it what the https memory handed it.
     void endTransfer();
     Transfer judge(CURLcode result);
     void finish(bool kept);
