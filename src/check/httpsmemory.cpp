@@ -14,6 +14,7 @@ constexpr char HstsFile[] = "hsts.txt";
 constexpr char RedirectsFile[] = "https-redirects.txt";
 // Another Korvane holds the lock for the few milliseconds of its own save: never a frame.
 constexpr std::chrono::milliseconds LockPatience{10};
+constexpr qint64 HstsRefreshSeconds = 24 * 3600;
 
 CURLSTScode readHsts(CURL*, curl_hstsentry* entry, void* clientp)
 {
@@ -183,9 +184,15 @@ void HttpsMemory::learnHsts(const QByteArray& host, const StrictTransport& sts)
     }
     // However long a site asks for, no longer than the files' dates hold.
     const qint64 until = sts.maxAge >= LatestExpiry - now ? LatestExpiry : now + sts.maxAge;
-    const HstsEntry* kept = m_hsts.find(host);
-    if (!kept || kept->until != until || kept->subdomains != sts.includeSubDomains)
-        m_hsts.learn(host, {sts.includeSubDomains, until, now});
+    HstsEntry* kept = m_hsts.find(host);
+    // The same wish, asked again since: the file is not written for an expiry that moved on by
+    // less than a day, which at worst ends that much sooner when the site is not seen again.
+    if (kept && kept->subdomains == sts.includeSubDomains && until >= kept->until &&
+        until - kept->until < HstsRefreshSeconds) {
+        *kept = {sts.includeSubDomains, until, now};
+        return;
+    }
+    m_hsts.learn(host, {sts.includeSubDomains, until, now});
 }
 
 std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const PageAddress& url,

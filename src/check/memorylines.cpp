@@ -105,29 +105,45 @@ bool keep(Entries& entries, const QByteArray& key, Entry entry)
 }
 
 // The lines of the entries that hold at `now`, oldest first: the newest that fit a file.
-template <typename Entries, typename Line>
-QByteArray linesOf(const Entries& entries, qint64 now, Line line)
+// `write` appends an entry's line to a buffer.
+template <typename Entries, typename Write>
+QByteArray linesOf(const Entries& entries, qint64 now, Write write)
 {
-    std::vector<typename Entries::const_iterator> live;
+    struct Live
+    {
+        qint64 learnt;
+        const QByteArray* key;
+        const typename Entries::mapped_type* entry;
+    };
+    std::vector<Live> live;
+    live.reserve(size_t(entries.size()));
     for (auto it = entries.cbegin(); it != entries.cend(); ++it)
         if (it->until > now)
-            live.push_back(it);
-    std::sort(live.begin(), live.end(), [](const auto& a, const auto& b) {
-        return a->learnt != b->learnt ? a->learnt < b->learnt : a.key() < b.key();
+            live.push_back({it->learnt, &it.key(), &*it});
+    std::sort(live.begin(), live.end(), [](const Live& a, const Live& b) {
+        return a.learnt != b.learnt ? a.learnt < b.learnt : *a.key < *b.key;
     });
-    std::vector<QByteArray> lines;
-    qint64 size = 0;
-    for (auto it = live.crbegin();
-         it != live.crend() && qsizetype(lines.size()) < MaxEntriesPerFile; ++it) {
-        QByteArray text = line((*it).key(), **it);
-        if ((size += text.size()) > MaxMemoryFileBytes)
+    // Newest first into one buffer, as long as they fit; then turned round, oldest first.
+    QByteArray newestFirst;
+    newestFirst.reserve(std::min<qsizetype>(qsizetype(live.size()) * 64, MaxMemoryFileBytes));
+    std::vector<qsizetype> ends;
+    ends.reserve(live.size());
+    for (auto it = live.crbegin(); it != live.crend(); ++it) {
+        const qsizetype before = newestFirst.size();
+        write(newestFirst, *it->key, *it->entry);
+        if (qsizetype(ends.size()) == MaxEntriesPerFile ||
+            newestFirst.size() > MaxMemoryFileBytes) {
+            newestFirst.truncate(before);
             break;
-        lines.push_back(std::move(text));
+        }
+        ends.push_back(newestFirst.size());
     }
     QByteArray bytes;
-    bytes.reserve(qsizetype(size));
-    for (auto it = lines.crbegin(); it != lines.crend(); ++it)
-        bytes += *it;
+    bytes.reserve(newestFirst.size());
+    for (size_t line = ends.size(); line-- > 0;) {
+        const qsizetype from = line == 0 ? 0 : ends[line - 1];
+        bytes.append(newestFirst.constData() + from, ends[line] - from);
+    }
     return bytes;
 }
 
@@ -194,15 +210,20 @@ RedirectEntries parseRedirectLines(QByteArrayView bytes, qint64 now)
 
 QByteArray hstsLines(const HstsEntries& entries, qint64 now)
 {
-    return linesOf(entries, now, [](const QByteArray& host, const HstsEntry& entry) {
-        return host + (entry.subdomains ? " 1 " : " 0 ") + expiryText(entry.until) + ' ' +
-               QByteArray::number(entry.learnt) + '\n';
-    });
+    return linesOf(entries, now,
+                   [](QByteArray& out, const QByteArray& host, const HstsEntry& entry) {
+                       out.append(host)
+                           .append(entry.subdomains ? " 1 " : " 0 ")
+                           .append(expiryText(entry.until));
+                       out.append(' ').append(QByteArray::number(entry.learnt)).append('\n');
+                   });
 }
 
 QByteArray redirectLines(const RedirectEntries& entries, qint64 now)
 {
-    return linesOf(entries, now, [](const QByteArray& from, const RedirectEntry& entry) {
-        return from + ' ' + entry.to + ' ' + QByteArray::number(entry.until) + '\n';
-    });
+    return linesOf(entries, now,
+                   [](QByteArray& out, const QByteArray& from, const RedirectEntry& entry) {
+                       out.append(from).append(' ').append(entry.to).append(' ');
+                       out.append(QByteArray::number(entry.until)).append('\n');
+                   });
 }
