@@ -18,21 +18,19 @@
 
 namespace {
 
-// Lines as Korvane writes them, the redirects still within their 30 days.
+// Lines as Korvane writes them, the redirects still within their 30 days; written as they are
+// made, so that the benchmark's own memory stays small.
 void writeMemory(const QString& directory, int entries)
 {
-    QByteArray hsts, redirects;
+    QFile hsts(QDir(directory).filePath(QStringLiteral("hsts.txt")));
+    QFile redirects(QDir(directory).filePath(QStringLiteral("https-redirects.txt")));
+    if (!hsts.open(QIODevice::WriteOnly) || !redirects.open(QIODevice::WriteOnly))
+        std::abort();
     const QByteArray until = QByteArray::number(QDateTime::currentSecsSinceEpoch() + 29 * 86400);
     for (int i = 0; i < entries; ++i) {
         const QByteArray host = "h" + QByteArray::number(i) + ".example";
-        hsts += host + " 1 20990101 00:00:00\n";
-        redirects += "http://" + host + "/page https://" + host + "/page " + until + '\n';
-    }
-    for (const auto& [name, bytes] :
-         {std::pair{"hsts.txt", hsts}, {"https-redirects.txt", redirects}}) {
-        QFile file(QDir(directory).filePath(QString::fromLatin1(name)));
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            std::abort();
+        hsts.write(host + " 1 20990101 00:00:00\n");
+        redirects.write("http://" + host + "/page https://" + host + "/page " + until + '\n');
     }
 }
 
@@ -70,7 +68,11 @@ void endOfRunWrites(benchmark::State& state)
     }
     state.counters["peak MiB"] = peakMiB();
 }
-BENCHMARK(endOfRunWrites)->Arg(10'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(endOfRunWrites)
+    ->Arg(10'000)
+    ->Arg(1'000'000)
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
