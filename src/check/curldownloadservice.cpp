@@ -295,15 +295,7 @@ bool CurlDownloadService::applyOptions(CURL* h, const PageAddress& address)
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_WRITEFUNCTION, ResponseBody::write);
     set(CURLOPT_WRITEDATA, &d.body);
-    // The headers tell the first answer, and the https memory what each answer asked for.
-    set(
-        CURLOPT_HEADERFUNCTION, +[](char* data, size_t size, size_t count, void* download) {
-            auto* headed = static_cast<Download*>(download);
-            if (headed->hsts.memory)
-                headed->hsts.memory->readHeader(headed->hsts,
-                                                QByteArrayView(data, qsizetype(size * count)));
-            return FirstAnswer::read(data, size, count, &headed->firstAnswer);
-        });
+    set(CURLOPT_HEADERFUNCTION, readHeader);
     set(CURLOPT_HEADERDATA, &d);
     if (!m_limits.trustedCertificates.isEmpty())
         set(CURLOPT_CAINFO, QFile::encodeName(m_limits.trustedCertificates).constData());
@@ -327,6 +319,14 @@ bool CurlDownloadService::applyOptions(CURL* h, const PageAddress& address)
     if (m_share)
         trySet(CURLOPT_SHARE, m_share.get());
     return true;
+}
+
+size_t CurlDownloadService::readHeader(char* data, size_t size, size_t count, void* download)
+{
+    auto* d = static_cast<Download*>(download);
+    if (d->hsts.memory)
+        d->hsts.memory->readHeader(d->hsts, QByteArrayView(data, qsizetype(size * count)));
+    return FirstAnswer::read(data, size, count, &d->firstAnswer);
 }
 
 void CurlDownloadService::endTransfer()

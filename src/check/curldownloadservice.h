@@ -48,6 +48,8 @@ private:
     bool applyOptions(CURL* handle, const PageAddress& address);
     void acted(CURLMcode failed);
     void transferEnded(CURLcode result);
+    // CURLOPT_HEADERFUNCTION: the first answer, and what each answer asks of the https memory.
+    static size_t readHeader(char* data, size_t size, size_t count, void* download);
     // The transfer's handle goes, and with it what the https memory handed it.
     void endTransfer();
     Transfer judge(CURLcode result);

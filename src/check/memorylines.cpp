@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The https memory's files, line by line. Read from the end, where the newest entries are, and
-// only until a file's worth is kept: a file costs the same to read however many lines it holds.
+// only until a file's worth is kept: a file costs no more to read however many lines it holds.
 #include "memorylines.h"
 
 #include "memoryfile.h"
@@ -78,10 +78,16 @@ std::optional<qint64> secondsOf(QByteArrayView date, QByteArrayView time)
            *minutes * 60 + *seconds;
 }
 
-// Calls `take` with the lines of `bytes` from the last to the first, until it says it has enough.
+// Lines read of a file, from its end: twice what Korvane writes, so that a file of blank or
+// broken lines costs no more to read than a full one of Korvane's own.
+constexpr qsizetype MostLinesRead = 2 * MaxEntriesPerFile;
+
+// Calls `take` with the lines of `bytes` from the last to the first, until it says it has enough
+// or the most lines read were.
 template <typename Take> void eachLineFromTheEnd(QByteArrayView bytes, Take take)
 {
-    for (qsizetype end = bytes.size(); end >= 0;) {
+    qsizetype lines = 0;
+    for (qsizetype end = bytes.size(); end >= 0 && lines++ < MostLinesRead;) {
         const void* newline = end > 0 ? ::memrchr(bytes.data(), '\n', size_t(end)) : nullptr;
         const qsizetype from =
             newline ? static_cast<const char*>(newline) - bytes.data() + 1 : qsizetype(0);

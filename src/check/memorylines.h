@@ -5,7 +5,8 @@
 //   https-redirects.txt  http-address https-address until     (seconds since the epoch)
 // A line that is not one of these, or whose entry could not have come from Korvane (an IP
 // address, a redirect kept longer than Korvane keeps one), is left out; of more entries than a
-// file keeps, the newest are kept. Files are written oldest first.
+// file keeps, the newest are kept. Files are written oldest first, and read from their end: the
+// lines before the last 20,000 are not read.
 #pragma once
 
 #include "webaddress.h"
