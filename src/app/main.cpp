@@ -12,6 +12,7 @@
 #include "korvaneversion.h"
 #include "mainwindow.h"
 #include "nodisplay.h"
+#include "sessionbus.h"
 #include "singleinstance.h"
 #include "urlopener.h"
 #include "watchlistfile.h"
@@ -31,7 +32,14 @@ int main(int argc, char* argv[])
     // Before anything else: a logout or Ctrl+C in the first milliseconds waits to be handled
     // instead of killing the program.
     EndSignals::holdBack();
+    // A session bus that does not answer is found out before Qt asks it, and kept from Qt.
+    SessionBusGuard sessionBus;
     QApplication app(argc, argv);
+    sessionBus.settle();
+    // The menus stay in the window, and off the session bus: a global menu is asked for over
+    // D-Bus with blocking calls, which a bus that does not answer holds for 25 s. Set once the
+    // application exists, as KDE's platform theme sets it back when it is made.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("com.korvane.Korvane"));

@@ -137,6 +137,7 @@ void CurlDownloadService::start(const QByteArray& address, const QString& localF
     }
     // A site that asked for https, or moved there for good, is fetched there at once.
     bool remembered = false;
+    m_https->refresh();
     const PageAddress fetched = m_https->addressToFetch(m_page, &remembered);
     if (fetched.text() != address)
         qCInfo(lcFetch, "%s: fetched as %s", m_page.forLog().constData(),
@@ -295,15 +296,15 @@ bool CurlDownloadService::applyOptions(CURL* h, const PageAddress& address)
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_WRITEFUNCTION, ResponseBody::write);
     set(CURLOPT_WRITEDATA, &d.body);
-    set(CURLOPT_HEADERFUNCTION, FirstAnswer::read);
-    set(CURLOPT_HEADERDATA, &d.firstAnswer);
+    set(CURLOPT_HEADERFUNCTION, readHeader);
+    set(CURLOPT_HEADERDATA, &d);
     if (!m_limits.trustedCertificates.isEmpty())
         set(CURLOPT_CAINFO, QFile::encodeName(m_limits.trustedCertificates).constData());
     if (m_connectTo)
         set(CURLOPT_CONNECT_TO, m_connectTo.get());
-    // A name whose look-up failed ahead is asked again, whatever the cache kept of it.
-    if (d.freshLookUp)
-        set(CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+    // A name whose look-up failed ahead is asked again, whatever the cache kept of it; one
+    // looked up a while ago, too.
+    set(CURLOPT_DNS_CACHE_TIMEOUT, d.freshLookUp ? 0L : NameFreshSeconds);
     // A site's wish for https is kept like the other protections.
     if (applied) {
         const auto [option, code] = m_https->useFor(h, d.asked, d.hsts);
@@ -321,6 +322,14 @@ bool CurlDownloadService::applyOptions(CURL* h, const PageAddress& address)
     return true;
 }
 
+size_t CurlDownloadService::readHeader(char* data, size_t size, size_t count, void* download)
+{
+    auto* d = static_cast<Download*>(download);
+    if (d->hsts.memory)
+        d->hsts.memory->readHeader(d->hsts, QByteArrayView(data, qsizetype(size * count)));
+    return FirstAnswer::read(data, size, count, &d->firstAnswer);
+}
+
 void CurlDownloadService::endTransfer()
 {
     Download& d = *m_current;
@@ -328,7 +337,7 @@ void CurlDownloadService::endTransfer()
         return;
     curl_multi_remove_handle(m_multi.get(), d.handle.get());
     d.handle.reset();
-    m_https->takeBack(d.hsts);
+    d.hsts = {};
 }
 
 void CurlDownloadService::transferEnded(CURLcode result)
@@ -420,5 +429,10 @@ CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
     }
     if (const PageAddress to = d.firstAnswer.movedTo(d.url); !to.isNull())
         m_https->rememberRedirect(address, to);
+    // A site that moved back to http (its https address redirects there) is fetched as listed.
+    const char* last = nullptr;
+    if (d.remembered && curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &last) == CURLE_OK && last &&
+        qstrnicmp(last, "http:", 5) == 0)
+        m_https->forgetRedirect(m_page.text());
     return Transfer::Done;
 }

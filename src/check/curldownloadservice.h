@@ -53,7 +53,9 @@ private:
     void transferEnded(CURLcode result);
     // The wait the site asked for is over: the page is asked for again.
     void askAgain();
-    // The transfer's handle goes, and libcurl hands back what it learnt of HSTS.
+    // CURLOPT_HEADERFUNCTION: the first answer, and what each answer asks of the https memory.
+    static size_t readHeader(char* data, size_t size, size_t count, void* download);
+    // The transfer's handle goes, and with it what the https memory handed it.
     void endTransfer();
     Transfer judge(CURLcode result);
     void finish(bool kept);

@@ -2,16 +2,21 @@
 // What Korvane remembers of sites that want https: the hosts that sent Strict-Transport-Security
 // (HSTS), and the http addresses whose site answered with a permanent redirect to the same
 // address over https. Later runs fetch those at https straight away, without the detour. Both
-// are kept in files of the user's cache folder, read at the first fetch that needs them; a file
-// that is damaged, missing or cannot be written is ignored. Every entry counts only until it
-// expires, checked when it is used, and a page costs the same whatever the memory holds.
+// are kept in files of the user's cache folder, which every Korvane that is open shares: read
+// at the first fetch, read again whenever someone else changed them (so that deleting them
+// forgets, also while Korvane is open), and written, merged, after a run that changed something.
+// Every entry counts only until it expires, checked when it is used, and a page costs the same
+// whatever the memory holds.
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
+#include "memoryfile.h"
+#include "memorylines.h"
+#include "stricttransport.h"
 #include "webaddress.h"
 
 #include <curl/curl.h>
@@ -29,7 +34,13 @@ public:
     // system's clock unless given.
     explicit HttpsMemory(QString directory, Clock now = {});
 
-    // Writes the memory back, where there is anywhere to keep it and it changed.
+    // Takes in what the files hold now, when another Korvane or the user changed them since
+    // they were read or written: an entry gone from a file is forgotten here too, unless it
+    // changed here since. Costs a look at the files' dates when they did not change.
+    void refresh();
+    // Writes what changed here, merged with what the files hold by then, under a short lock;
+    // when another Korvane holds it, the changes wait for the next save. Nothing when nothing
+    // changed, and never over a file that is not Korvane's (see MemoryFileRead).
     void save();
 
     // The address to fetch for `address`: its https address when a permanent redirect to it was
@@ -37,22 +48,17 @@ public:
     // otherwise. `remembered` tells whether it came from a redirect, which may be forgotten.
     PageAddress addressToFetch(const PageAddress& address, bool* remembered = nullptr);
 
-    // A fetch of `from` was answered with a permanent redirect to `to`: kept when it is the
-    // same host, port, path and query over https, and the address holds no user name or
-    // password (the file is no place for them).
+    // A fetch of `from` was answered with a permanent redirect to `to`: kept for 30 days when
+    // it is the same host, port, path and query over https, and the address holds no user name
+    // or password (the file is no place for them).
     void rememberRedirect(const PageAddress& from, const PageAddress& to);
-    // The https address of `from` did not give the page: fetched at http again from now on.
+    // The https address of `from` did not give the page, or the site gave it at http without
+    // a redirect: fetched as listed from now on.
     void forgetRedirect(const QByteArray& from);
 
-    struct Hsts
-    {
-        bool subdomains = false;
-        qint64 until = 0;  // seconds since the epoch
-        QByteArray expire; // "YYYYMMDD HH:MM:SS" in UTC, or "unlimited", as libcurl has it
-    };
-    // What one transfer was handed of the HSTS memory and handed back: only the entries for
-    // its own host and the domains above it, so that the transfer costs the same whatever the
-    // memory holds. Kept until the transfer's handle is gone, which is when libcurl hands back.
+    // What one transfer was handed of the HSTS memory, and reads of its answers' headers: only
+    // the entries for its own host and the domains above it go to libcurl, so that the transfer
+    // costs the same whatever the memory holds. Kept until the transfer's handle is gone.
     struct Transfer
     {
         HttpsMemory* memory = nullptr;
@@ -62,39 +68,32 @@ public:
         PageAddress asked;
         PageAddress upgraded;
         QList<QByteArray> toHand;
-        QList<QByteArray> handed;
-        QList<QByteArray> handedBack;
+        StrictTransportHeaders headers;
     };
 
     // Turns HSTS on for the transfer of `url` on `handle`. Gives the option libcurl refused
     // with its code, or CURLE_OK: the transfer must not go ahead without them.
     std::pair<CURLoption, CURLcode> useFor(CURL* handle, const PageAddress& url,
                                            Transfer& transfer);
-    // The transfer's handle is gone: an entry it was handed and did not hand back was dropped
-    // by libcurl (the site sent max-age=0), and is dropped here too.
-    void takeBack(Transfer& transfer);
 
     // Before each request of the transfer: libcurl knows the entries of the first host only,
     // so a redirect to an http address of another host that asked for https is not sent;
     // false, with the https address in `upgraded`.
     bool mayAsk(Transfer& transfer);
 
-    // For libcurl's HSTS callbacks.
+    // A header line of one of the transfer's answers. The first Strict-Transport-Security of an
+    // answer over https is what the host that sent it asks for, wherever in the transfer it
+    // came: libcurl's own reading of it is not kept.
+    void readHeader(Transfer& transfer, QByteArrayView line);
+
+    // For libcurl's HSTS read callback.
     CURLSTScode readHsts(Transfer& transfer, curl_hstsentry* entry);
-    void writeHsts(Transfer& transfer, const curl_hstsentry* entry);
 
 private:
-    struct Redirect
-    {
-        QByteArray to;
-        qint64 until = 0;
-        // `to` parsed, once for all the pages fetched there: at its first use after a load.
-        PageAddress parsed;
-    };
-
     void load();
-    // The entry for `host` while it holds; an expired one is forgotten.
-    const Hsts* liveHsts(const QByteArray& host);
+    void learnHsts(const QByteArray& host, const StrictTransport& sts);
+    // The entry for `host` while it holds; an expired one is dropped.
+    const HstsEntry* liveHsts(const QByteArray& host);
     bool underHsts(const QByteArray& host);
     // `address` over https when it is an http address whose host asked for it; null otherwise.
     PageAddress upgradedByHsts(const PageAddress& address);
@@ -102,7 +101,6 @@ private:
     QString m_directory;
     Clock m_now;
     bool m_loaded = false;
-    QHash<QByteArray, Hsts> m_hsts;
-    QHash<QByteArray, Redirect> m_redirects;
-    bool m_changed = false;
+    SharedEntries<HstsEntry> m_hsts;
+    SharedEntries<RedirectEntry> m_redirects;
 };

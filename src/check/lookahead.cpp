@@ -182,6 +182,7 @@ void LookAhead::prepare(const PageAddress& fetched, bool connect)
               curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, m_connectTimeoutMs) == CURLE_OK &&
               curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
               curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK &&
+              curl_easy_setopt(h, CURLOPT_DNS_CACHE_TIMEOUT, NameFreshSeconds) == CURLE_OK &&
               (!m_share || curl_easy_setopt(h, CURLOPT_SHARE, m_share) == CURLE_OK) &&
               curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, openPrepared) == CURLE_OK &&
               curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &prepared) == CURLE_OK &&
@@ -232,7 +233,8 @@ bool LookAhead::startTurn(const PageAddress& fetched)
     }
     int lookingUp = int(std::count_if(m_inFlight.begin(), m_inFlight.end(),
                                       [](const Prepared& p) { return !p.connect; }));
-    for (; m_considered < m_upcoming.size() && lookingUp < m_lookUps; ++m_considered) {
+    for (; m_considered < std::min(m_upcoming.size(), LookUpPages) && lookingUp < m_lookUps;
+         ++m_considered) {
         // Worked out now, not when the run began: a site may have asked for https since.
         const PageAddress ahead = fetchedAs(upcoming(m_considered));
         const std::optional<Host> host = connectionHostOf(ahead);

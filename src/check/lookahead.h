@@ -19,6 +19,14 @@
 #include <memory>
 #include <vector>
 
+// How long a name looked up (ahead, or for an earlier page) is used, in seconds: a site that
+// moves or fails over is met at its new address as soon as a fetch without looking ahead would
+// meet it. libcurl's resolver is told no time-to-live by the DNS, so age alone counts.
+inline constexpr long NameFreshSeconds = 5;
+// The upcoming pages whose names are looked up ahead: enough to hide a look-up behind the page
+// before, no further, where a name would be stale by its turn.
+inline constexpr size_t LookUpPages = 2;
+
 // libcurl reads the proxy variables itself; a page fetched through a proxy gains nothing from a
 // connection to its host, so a look-ahead then prepares nothing.
 bool proxyConfigured();

@@ -2,6 +2,9 @@
 // Parsing a page's address with libcurl's URL parser, and taking its parts.
 #include "webaddress.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 
 WebAddress parseWebAddress(const QByteArray& address, CURLUcode* error)
@@ -26,6 +29,21 @@ QByteArray addressPart(const WebAddress& url, CURLUPart which, unsigned flags)
         return {};
     const CurlString owned(text);
     return QByteArray(owned.get());
+}
+
+QByteArray comparableHost(QByteArrayView host)
+{
+    QByteArray name = host.toByteArray().toLower();
+    if (name.endsWith('.'))
+        name.chop(1);
+    if (std::any_of(name.cbegin(), name.cend(), [](char c) { return c & 0x80; }))
+        name = addressPart(parseWebAddress("http://" + name + '/'), CURLUPART_HOST, CURLU_PUNYCODE)
+                   .toLower();
+    in_addr ip{};
+    if (name.isEmpty() || name.startsWith('[') || name.contains(':') ||
+        inet_pton(AF_INET, name.constData(), &ip) == 1)
+        return {};
+    return name;
 }
 
 namespace {

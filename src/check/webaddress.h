@@ -21,6 +21,11 @@ WebAddress parseWebAddress(const QByteArray& address, CURLUcode* error = nullptr
 // has no such part, or is null.
 QByteArray addressPart(const WebAddress& url, CURLUPart which, unsigned flags = 0);
 
+// `host` in the one form in which Korvane compares hosts and keeps them: lower case, without a
+// trailing dot, an international name as its punycode ("xn--…"), as libcurl connects to it.
+// Empty for an IP address, which names no site, and for a name libcurl cannot convert.
+QByteArray comparableHost(QByteArrayView host);
+
 // An address parsed once, with the parts the fetcher asks for and the form its log lines show:
 // it travels parsed through a page's turn, from the look-ahead to the https memory and the
 // transfer. Copies share the one parse and nothing changes it.

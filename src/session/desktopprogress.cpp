@@ -34,7 +34,15 @@ constexpr double SmallestStep = 0.01;
 DesktopProgress::DesktopProgress(QString desktopEntry, std::function<bool()> userIsHere,
                                  QObject* parent)
     : QObject(parent), m_desktopEntry(std::move(desktopEntry)), m_userIsHere(std::move(userIsHere))
-{}
+{
+    // Once, at start, and without naming the service: Qt asks the bus who owns a named service
+    // with a call that waits up to 25 s for an answer, where a rule for any sender is added
+    // without waiting. The notice's own service is told by its answer to the notice.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected())
+        bus.connect({}, NotificationsPath, NotificationsInterface, QStringLiteral("ActionInvoked"),
+                    this, SLOT(notificationActionInvoked(uint, QString, QDBusMessage)));
+}
 
 DesktopProgress::~DesktopProgress()
 {
@@ -92,10 +100,6 @@ void DesktopProgress::tellEnd(const CheckProgress& progress)
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    if (!std::exchange(m_listensForActions, true))
-        bus.connect(NotificationsService, NotificationsPath, NotificationsInterface,
-                    QStringLiteral("ActionInvoked"), this,
-                    SLOT(notificationActionInvoked(uint, QString)));
 
     const QString summary = progress.sites == 1
                                 ? tr("Korvane checked 1 website")
@@ -114,15 +118,20 @@ void DesktopProgress::tellEnd(const CheckProgress& progress)
     auto* reply = new QDBusPendingCallWatcher(bus.asyncCall(notify), this);
     connect(reply, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
         const QDBusPendingReply<uint> id = *call;
-        if (id.isValid())
+        if (id.isValid()) {
             m_noticeId = id.value();
+            m_noticeService = id.reply().service();
+        }
         call->deleteLater();
     });
 }
 
-void DesktopProgress::notificationActionInvoked(uint id, const QString& action)
+void DesktopProgress::notificationActionInvoked(uint id, const QString& action,
+                                                const QDBusMessage& message)
 {
-    // The service tells every program of every action: only a click on this notice is ours.
-    if (id != 0 && id == m_noticeId && action == DefaultAction)
+    // The service tells every program of every action: only a click on this notice, told by
+    // the service that showed it, is ours.
+    if (id != 0 && id == m_noticeId && action == DefaultAction &&
+        message.service() == m_noticeService)
         Q_EMIT noticeActivated();
 }

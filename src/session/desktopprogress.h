@@ -3,6 +3,7 @@
 // in the task bar or dock, and a notice when a long run ends while the user is elsewhere.
 #pragma once
 
+#include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -16,14 +17,15 @@ struct CheckProgress;
 
 // Both go over the session D-Bus, as the task managers and notification services of the common
 // desktops read them. Without a bus, a dock or a notification service, nothing shows and
-// nothing is said: the window shows the run as it always does.
+// nothing is said: the window shows the run as it always does. Nothing here waits for the bus:
+// a bus that stops answering costs the window nothing.
 class DesktopProgress final : public QObject
 {
     Q_OBJECT
 public:
     // `desktopEntry`: the desktop entry's name without ".desktop", by which docks know which
     // entry is Korvane's. `userIsHere`: true while the user looks at Korvane's window, where
-    // the end of a run shows already.
+    // the end of a run shows already. Made at start: it connects to the session bus then.
     DesktopProgress(QString desktopEntry, std::function<bool()> userIsHere,
                     QObject* parent = nullptr);
     // The task-bar entry does not keep showing a run of a program that has gone.
@@ -46,7 +48,7 @@ private:
     void tellEnd(const CheckProgress& progress);
 
 private Q_SLOTS:
-    void notificationActionInvoked(uint id, const QString& action);
+    void notificationActionInvoked(uint id, const QString& action, const QDBusMessage& message);
 
 private:
     QString m_desktopEntry;
@@ -58,5 +60,5 @@ private:
     bool m_shown = false;
     // The notice shown last: the next one takes its place instead of piling up beside it.
     uint m_noticeId = 0;
-    bool m_listensForActions = false;
+    QString m_noticeService;
 };
