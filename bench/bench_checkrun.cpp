@@ -6,6 +6,7 @@
 // events handled the way the window handles them.
 #include "benchmain.h"
 #include "checkrun.h"
+#include "curldownloadservice.h"
 #include "downloadhtml.h"
 #include "httpsmemory.h"
 #include "pageserver.h"

@@ -6,6 +6,7 @@
 #include "benchmain.h"
 #include "checkrun.h"
 #include "clickarea.h"
+#include "curldownloadservice.h"
 #include "downloadhtml.h"
 #include "mainwindow.h"
 #include "pageserver.h"

@@ -6,6 +6,7 @@
 // --https: the sites redirect http to https (half of them with HSTS); the benchmark trusts the
 // CA in $BENCH_CA and counts connections and TLS handshakes in nginx's $BENCH_ACCESS_LOG.
 #include "checkrun.h"
+#include "curldownloadservice.h"
 #include "downloadhtml.h"
 #include "watchlist.h"
 #include "watchlistfile.h"

@@ -14,6 +14,7 @@
 #include "nodisplay.h"
 #include "sessionbus.h"
 #include "singleinstance.h"
+#include "statewords.h"
 #include "urlopener.h"
 #include "watchlistfile.h"
 
@@ -44,6 +45,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("com.korvane.Korvane"));
     EndSignals endSignals;
+    // The fetch log says why a page failed in the words its mark shows.
+    setFetchFailureWords(fetchFailureText);
 
     // Never the folder Korvane happens to be started from: a list there would be another one
     // for every folder, and nothing would say so.
@@ -78,7 +81,7 @@ int main(int argc, char* argv[])
     CheckTools checkTools;
     DownloadLimits limits;
     limits.httpsMemoryDirectory = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    checkTools.downloads = std::make_unique<CurlDownloadService>(limits);
+    checkTools.downloads = makeCurlDownloadService(limits);
     checkTools.fetcher =
         std::make_unique<PageFetcher>(*checkTools.downloads, temporaryDownloadPath(dataDirectory));
     checkTools.now = nowAsGeneralDateTimeText;

@@ -8,25 +8,8 @@
 #include "watchlist.h"
 #include "watchlistfile.h"
 
-#include <QLocale>
-
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-// A Yes or No says only whether the length moved: the note says from what to what.
-QString lengthNote(double stored, double length)
-{
-    const QLocale locale;
-    if (length == stored)
-        return QStringLiteral("Unchanged: %1 characters of text")
-            .arg(locale.toString(length, 'f', 0));
-    return QStringLiteral("Changed: %1 \u2192 %2 characters of text")
-        .arg(locale.toString(stored, 'f', 0), locale.toString(length, 'f', 0));
-}
-
-} // namespace
 
 void CheckRunHost::runSaved(SaveOutcome outcome, const QString& reason)
 {
@@ -86,7 +69,7 @@ void CheckRun::startPass(qint16 totalurls, bool saves)
     QByteArrayList addresses;
     for (int row = 1; row < m_rows; ++row) {
         m_list.setCell(row, WatchList::UpdatedColumn, QByteArray());
-        m_list.setMarkNote(row, QString());
+        m_list.setCheckNote(row, {});
         addresses << WatchList::siteAddress(m_list.cell(row, WatchList::UrlColumn));
     }
     m_fetcher.lookAhead(addresses);
@@ -175,7 +158,9 @@ void CheckRun::pageFetched(int row, double stored, std::optional<QByteArray> tex
 
     // Cells are written where they are: the current cell and the selection are the user's.
     m_list.setCell(row, WatchList::LastVisitedColumn, m_now());
-    m_list.setMarkNote(row, length < 1 ? m_fetcher.errorString() : lengthNote(stored, length));
+    m_list.setCheckNote(
+        row, QVariant::fromValue(
+                 CheckNote{length < 1 ? m_fetcher.failure() : FetchFailure(), stored, length}));
     ++m_progress.checked;
     if (length != stored) {
         ++(length < 1 ? m_progress.notFound : m_progress.changed);

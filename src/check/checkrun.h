@@ -36,6 +36,16 @@ struct CheckProgress
     int errors = 0;   // "Error"
 };
 
+// What a row's check found, for the words on its mark: why the page gave no text, or the
+// stored length before the check and the page text's length now.
+struct CheckNote
+{
+    FetchFailure failure;
+    double stored = 0;
+    double length = 0;
+};
+Q_DECLARE_METATYPE(CheckNote)
+
 // What the check run needs of the window that shows it.
 class CheckRunHost
 {

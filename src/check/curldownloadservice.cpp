@@ -4,6 +4,7 @@
 #include "curldownloadservice.h"
 
 #include "browserrequest.h"
+#include "curlfailure.h"
 #include "curlsockets.h"
 #include "fetchfailure.h"
 #include "httpsmemory.h"
@@ -16,6 +17,39 @@
 #include <cerrno>
 #include <mutex>
 #include <optional>
+
+namespace {
+
+FetchFailure libraryFailure(const char* words)
+{
+    FetchFailure failure = FetchFailure::because(FetchFailure::Reason::Library);
+    failure.libraryWords = words;
+    return failure;
+}
+
+FetchFailure notKept(int error)
+{
+    FetchFailure failure = FetchFailure::because(FetchFailure::Reason::NotKept);
+    failure.systemError = error;
+    return failure;
+}
+
+FetchFailure tooLarge(qint64 limit)
+{
+    FetchFailure failure = FetchFailure::because(FetchFailure::Reason::TooLarge);
+    failure.size = limit;
+    return failure;
+}
+
+FetchFailure waitFailure(const AskedToWait& refusal)
+{
+    FetchFailure failure = FetchFailure::because(FetchFailure::Reason::AskedToWait);
+    failure.status = refusal.status;
+    failure.until = refusal.until;
+    return failure;
+}
+
+} // namespace
 
 // The download under way, and the transfer that fetches it (a second transfer follows when the
 // first could not use what was prepared, or when a remembered https address failed).
@@ -39,6 +73,11 @@ struct CurlDownloadService::Download
     // Last, so that it goes first: it uses the address, the buffers and the body above.
     CurlEasy handle;
 };
+
+std::unique_ptr<DownloadService> makeCurlDownloadService(DownloadLimits limits)
+{
+    return std::make_unique<CurlDownloadService>(std::move(limits));
+}
 
 CurlDownloadService::CurlDownloadService(DownloadLimits limits)
     : m_limits(limits), m_userAgent(browserUserAgent()),
@@ -89,7 +128,7 @@ void CurlDownloadService::acted(CURLMcode failed)
 {
     if (failed != CURLM_OK && m_current) {
         curl_multi_remove_handle(m_multi.get(), m_current->handle.get());
-        fail(m_current->asked, QString::fromUtf8(curl_multi_strerror(failed)));
+        fail(m_current->asked, libraryFailure(curl_multi_strerror(failed)));
         finish(false);
         return;
     }
@@ -126,12 +165,12 @@ QByteArray CurlDownloadService::addressForLog(const QByteArray& address) const
 void CurlDownloadService::start(const QByteArray& address, const QString& localFile, Done end)
 {
     cancel();
-    setErrorString({});
+    setFailure({});
     m_askAgain.reset();
     // Parsed once for the whole turn: ahead, where the look-ahead had it coming.
     m_page = m_lookAhead ? m_lookAhead->takeTurn(address) : PageAddress(address);
     if (!m_multi) {
-        setErrorString(QStringLiteral("Out of memory"));
+        setFailure(FetchFailure::because(FetchFailure::Reason::OutOfMemory));
         end(false);
         return;
     }
@@ -148,7 +187,7 @@ void CurlDownloadService::start(const QByteArray& address, const QString& localF
     // A NUL byte (a damaged list) would cut the address short: fetch nothing rather than
     // another page.
     if (address.contains('\0')) {
-        setErrorString(QStringLiteral("Not a valid address"));
+        setFailure(FetchFailure::because(FetchFailure::Reason::NotAValidAddress));
         end(false);
         return;
     }
@@ -159,7 +198,7 @@ void CurlDownloadService::start(const QByteArray& address, const QString& localF
     current->freshLookUp = freshLookUp;
     current->end = std::move(end);
     if (!current->body.open(localFile, m_limits.maxBodyBytes)) {
-        fail(m_page, notKeptText(errno), current->body.partial.constData());
+        fail(m_page, notKept(errno), current->body.partial.constData());
         current->end(false);
         return;
     }
@@ -176,7 +215,7 @@ void CurlDownloadService::cancel()
     m_askAgain.reset();
     if (current->handle)
         curl_multi_remove_handle(m_multi.get(), current->handle.get());
-    fail(m_page, QStringLiteral("Given up: Korvane is ending"));
+    fail(m_page, FetchFailure::because(FetchFailure::Reason::GivenUp));
     current->body.discard();
 }
 
@@ -188,11 +227,11 @@ void CurlDownloadService::finish(bool kept)
     if (!body.close())
         kept = false;
     if (body.tooLarge)
-        fail(m_page, QStringLiteral("The page is larger than %1").arg(sizeText(body.limit)));
+        fail(m_page, tooLarge(body.limit));
     else if (body.error)
-        fail(m_page, notKeptText(body.error));
+        fail(m_page, notKept(body.error));
     if (kept && !body.keep()) {
-        fail(m_page, notKeptText(errno), body.target.constData());
+        fail(m_page, notKept(errno), body.target.constData());
         kept = false;
     }
     if (!kept)
@@ -200,17 +239,14 @@ void CurlDownloadService::finish(bool kept)
     current->end(kept);
 }
 
-void CurlDownloadService::fail(const PageAddress& address, QString why, const char* detail)
+void CurlDownloadService::fail(const PageAddress& address, FetchFailure why, const char* detail)
 {
     // The first reason is the one that counts: a body over the limit makes libcurl report a
     // write error too.
-    if (!errorString().isEmpty())
+    if (!failure().isNone())
         return;
-    if (detail && *detail)
-        qCInfo(lcFetch, "%s: %s (%s)", address.forLog().constData(), qUtf8Printable(why), detail);
-    else
-        qCInfo(lcFetch, "%s: %s", address.forLog().constData(), qUtf8Printable(why));
-    setErrorString(std::move(why));
+    logFetchFailure(address.forLog(), why, detail);
+    setFailure(std::move(why));
 }
 
 bool CurlDownloadService::startTransfer(const PageAddress& address, bool mayUsePrepared)
@@ -223,7 +259,8 @@ bool CurlDownloadService::startTransfer(const PageAddress& address, bool mayUseP
     d.url = address.copy();
     if (!d.url) {
         const CURLUcode code = address.isValid() ? CURLUE_OUT_OF_MEMORY : address.error();
-        fail(address, QStringLiteral("Not a valid address"), curl_url_strerror(code));
+        fail(address, FetchFailure::because(FetchFailure::Reason::NotAValidAddress),
+             curl_url_strerror(code));
         return false;
     }
 
@@ -232,12 +269,12 @@ bool CurlDownloadService::startTransfer(const PageAddress& address, bool mayUseP
     // next. Connections and name look-ups live in the multi handle and are still reused.
     d.handle.reset(curl_easy_init());
     if (!d.handle) {
-        fail(address, QStringLiteral("Out of memory"));
+        fail(address, FetchFailure::because(FetchFailure::Reason::OutOfMemory));
         return false;
     }
     if (!applyOptions(d.handle.get(), address)) {
         // The refused option has been logged already.
-        setErrorString(QStringLiteral("This computer's libcurl cannot fetch pages safely"));
+        setFailure(FetchFailure::because(FetchFailure::Reason::UnsafeLibrary));
         return false;
     }
     // The pages after this one get ready while it downloads; this one may take the connection
@@ -247,7 +284,7 @@ bool CurlDownloadService::startTransfer(const PageAddress& address, bool mayUseP
 
     if (const CURLMcode added = curl_multi_add_handle(m_multi.get(), d.handle.get());
         added != CURLM_OK) {
-        fail(address, QString::fromUtf8(curl_multi_strerror(added)));
+        fail(address, libraryFailure(curl_multi_strerror(added)));
         return false;
     }
     return true;
@@ -352,7 +389,7 @@ void CurlDownloadService::transferEnded(CURLcode result)
         if (++d.upgrades <= m_limits.maxRedirects && d.body.restart() &&
             startTransfer(upgraded, false))
             return;
-        fail(m_page, reasonFor(CURLE_TOO_MANY_REDIRECTS, nullptr));
+        fail(m_page, failureOf(CURLE_TOO_MANY_REDIRECTS, nullptr));
         outcome = Transfer::Failed;
     }
     if (outcome == Transfer::Again) {
@@ -368,7 +405,7 @@ void CurlDownloadService::transferEnded(CURLcode result)
             tellWaiting({m_page.host(), d.refusal.wait});
             return;
         }
-        fail(m_page, askedToWaitText(d.refusal));
+        fail(m_page, waitFailure(d.refusal));
         outcome = Transfer::Failed;
     }
     const bool page = outcome == Transfer::Done && status >= 200 && status <= 299;
@@ -379,7 +416,7 @@ void CurlDownloadService::transferEnded(CURLcode result)
         qCInfo(lcFetch, "%s: %s failed, fetched as listed", m_page.forLog().constData(),
                d.fetched.forLog().constData());
         m_https->forgetRedirect(m_page.text());
-        setErrorString({});
+        setFailure({});
         d.fellBack = true;
         if (d.body.restart() && startTransfer(m_page, false))
             return;
@@ -421,10 +458,9 @@ CurlDownloadService::Transfer CurlDownloadService::judge(CURLcode result)
         }
         // The body's own failure (too large, a full disk) is told by finish(), which knows it.
         if (result == CURLE_FILESIZE_EXCEEDED)
-            fail(address,
-                 QStringLiteral("The page is larger than %1").arg(sizeText(m_limits.maxBodyBytes)));
+            fail(address, tooLarge(m_limits.maxBodyBytes));
         else if (result != CURLE_WRITE_ERROR || !d.body.failed)
-            fail(address, reasonFor(result, h, address), d.errorText[0] ? d.errorText : nullptr);
+            fail(address, failureOf(result, h, address), d.errorText[0] ? d.errorText : nullptr);
         return Transfer::Failed;
     }
     if (const PageAddress to = d.firstAnswer.movedTo(d.url); !to.isNull())

@@ -17,7 +17,7 @@ class LookAhead;
 // HTTP and HTTPS only (redirects included), certificates verified, bodies decoded, statuses of
 // 400 and above failed. Each download has a handle of its own on one multi handle, which keeps
 // the connections and name look-ups from one page to the next. Why a download failed is kept in
-// errorString() and logged under "korvane.fetch" (off unless QT_LOGGING_RULES turns it on).
+// failure() and logged under "korvane.fetch" (off unless QT_LOGGING_RULES turns it on).
 class CurlDownloadService final : public DownloadService
 {
 public:
@@ -46,7 +46,7 @@ private:
         // The site asked to be asked again later.
         AskedToWait,
     };
-    // False when the transfer could not begin; why is in errorString().
+    // False when the transfer could not begin; why is in failure().
     bool startTransfer(const PageAddress& address, bool mayUsePrepared);
     bool applyOptions(CURL* handle, const PageAddress& address);
     void acted(CURLMcode failed);
@@ -59,7 +59,7 @@ private:
     void endTransfer();
     Transfer judge(CURLcode result);
     void finish(bool kept);
-    void fail(const PageAddress& address, QString why, const char* detail = nullptr);
+    void fail(const PageAddress& address, FetchFailure why, const char* detail = nullptr);
 
     DownloadLimits m_limits;
     // TLS sessions and name look-ups, shared by every page of every run while Korvane is open:

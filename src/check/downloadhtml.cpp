@@ -66,7 +66,7 @@ PageFetcher::PageFetcher(DownloadService& service, QString temporaryFile)
 DownloadHandle PageFetcher::FetchPageText(const QByteArray& address, Done done,
                                           DownloadService::Waiting waiting)
 {
-    m_errorString.clear();
+    m_failure = {};
     // The handle belongs to the caller, who may outlive this fetcher: the page is read back
     // only while the fetcher is there.
     return DownloadToFile(
@@ -80,36 +80,34 @@ DownloadHandle PageFetcher::FetchPageText(const QByteArray& address, Done done,
 
 std::optional<QByteArray> PageFetcher::pageText(const QByteArray& address, bool downloaded)
 {
+    using Reason = FetchFailure::Reason;
     if (!downloaded) {
-        m_errorString = m_service.errorString();
-        if (m_errorString.isEmpty())
-            m_errorString = QStringLiteral("The page could not be downloaded");
+        m_failure = m_service.failure();
+        if (m_failure.isNone())
+            m_failure = FetchFailure::because(Reason::NotDownloaded);
         return QByteArray();
     }
 
     const QByteArray name = QFile::encodeName(m_temporaryFile);
     std::optional<QByteArray> page = readWholeFile(name);
     if (!page || ::unlink(name.constData()) != 0) {
-        m_errorString = QStringLiteral("The downloaded page could not be read back: %1")
-                            .arg(QString::fromLocal8Bit(std::strerror(errno)));
-        qCInfo(lcFetch, "%s: %s", m_service.addressForLog(address).constData(),
-               qUtf8Printable(m_errorString));
+        m_failure = FetchFailure::because(Reason::NotReadBack);
+        m_failure.systemError = errno;
+        logFetchFailure(m_service.addressForLog(address), m_failure);
         return std::nullopt;
     }
 
     // The server said the page is good: it is measured whatever its text holds (a number, a
     // colour, a phone number with "404" in it). Only a page too short to be one is not.
     if (page->size() < ShortestPage) {
-        m_errorString = page->isEmpty()
-                            ? QStringLiteral("The page is empty")
-                            : QStringLiteral("The page is too short: %1 bytes").arg(page->size());
+        m_failure = FetchFailure::because(page->isEmpty() ? Reason::Empty : Reason::TooShort);
+        m_failure.size = page->size();
         *page = ErrorWord;
     }
     QByteArray text = ReduceHtml(std::move(*page));
-    if (text.isEmpty() && m_errorString.isEmpty())
-        m_errorString = QStringLiteral("The page has no text");
-    if (!m_errorString.isEmpty())
-        qCInfo(lcFetch, "%s: %s", m_service.addressForLog(address).constData(),
-               qUtf8Printable(m_errorString));
+    if (text.isEmpty() && m_failure.isNone())
+        m_failure = FetchFailure::because(Reason::NoText);
+    if (!m_failure.isNone())
+        logFetchFailure(m_service.addressForLog(address), m_failure);
     return text;
 }

@@ -3,7 +3,6 @@
 // temporary download file, over a download service.
 #pragma once
 
-#include "curldownloadservice.h"
 #include "downloadservice.h"
 
 #include <QByteArray>
@@ -41,13 +40,13 @@ public:
     [[nodiscard]] DownloadHandle FetchPageText(const QByteArray& address, Done done,
                                                DownloadService::Waiting waiting = {});
 
-    // Why the last fetch gave no page text, in words for the user; empty when it gave text.
-    const QString& errorString() const { return m_errorString; }
+    // Why the last fetch gave no page text; none when it gave text.
+    const FetchFailure& failure() const { return m_failure; }
 
 private:
     std::optional<QByteArray> pageText(const QByteArray& address, bool downloaded);
 
     DownloadService& m_service;
     QString m_temporaryFile;
-    QString m_errorString;
+    FetchFailure m_failure;
 };

@@ -3,6 +3,8 @@
 // that ties each download to the life of whoever asked for it.
 #pragma once
 
+#include "fetchfailure.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QObject>
@@ -84,9 +86,9 @@ public:
     // a download; a service that parsed it for the download gives what it worked out then.
     virtual QByteArray addressForLog(const QByteArray& address) const;
 
-    // Why the last download failed, in words for the user ("No such host: shop.example");
-    // empty after a download that succeeded, or when the service cannot tell.
-    const QString& errorString() const { return m_errorString; }
+    // Why the last download failed ("no such host", with the host); none after a download that
+    // succeeded, or when the service cannot tell.
+    const FetchFailure& failure() const { return m_failure; }
 
 protected:
     // A service's own start of a download. It tells the end through `end`, once, at any time,
@@ -96,7 +98,7 @@ protected:
     // this. Every service must be able to, for its callers may go at any time.
     virtual void cancel() = 0;
 
-    void setErrorString(QString why) { m_errorString = std::move(why); }
+    void setFailure(FetchFailure why) { m_failure = std::move(why); }
     // Tells whoever asked for the download under way that it waits, or has waited.
     void tellWaiting(const SiteWait& wait);
 
@@ -105,7 +107,7 @@ private:
     // Where the `done` of the download under way is queued; null when none is under way.
     QPointer<QObject> m_current;
     Waiting m_waiting;
-    QString m_errorString;
+    FetchFailure m_failure;
 };
 
 struct DownloadLimits
@@ -135,3 +137,7 @@ struct DownloadLimits
     // A site that asks to wait at most this long is waited for once and asked again.
     std::chrono::seconds longestWait{30};
 };
+
+// The service that downloads over libcurl (see CurlDownloadService), for those who need not see
+// libcurl.
+std::unique_ptr<DownloadService> makeCurlDownloadService(DownloadLimits limits = {});

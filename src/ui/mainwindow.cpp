@@ -7,6 +7,7 @@
 #include "korvaneversion.h"
 #include "listatstartandend.h"
 #include "sitegrid.h"
+#include "statewords.h"
 #include "statusline.h"
 #include "twips.h"
 #include "urlopener.h"
@@ -37,6 +38,7 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     setWindowTitle(QStringLiteral("Korvane"));
     setWindowIcon(QIcon(QStringLiteral(":/artwork/korvane.svg")));
 
+    m_list.setNoteWords(checkNoteText);
     m_loadOutcome = startUpWatchList(m_list, m_file);
     CheckRunHost& face = *this;
     m_commands =

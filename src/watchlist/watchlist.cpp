@@ -78,16 +78,23 @@ void WatchList::setBold(int row, int col, bool bold)
     cellChanged(row, col);
 }
 
-QString WatchList::markNote(int row) const
+QVariant WatchList::checkNote(int row) const
 {
-    return row >= 1 && row < Rows() ? m_rows[size_t(row)].markNote : QString();
+    return row >= 1 && row < Rows() ? m_rows[size_t(row)].checkNote : QVariant();
 }
 
-void WatchList::setMarkNote(int row, const QString& reason)
+QString WatchList::markNote(int row) const
 {
-    if (row < 1 || row >= Rows() || m_rows[size_t(row)].markNote == reason)
+    const QVariant note = checkNote(row);
+    return note.isValid() && m_noteWords ? m_noteWords(note) : QString();
+}
+
+void WatchList::setCheckNote(int row, const QVariant& note)
+{
+    // A run clears every row's note as it starts: most have none.
+    if (row < 1 || row >= Rows() || (!note.isValid() && !m_rows[size_t(row)].checkNote.isValid()))
         return;
-    m_rows[size_t(row)].markNote = reason;
+    m_rows[size_t(row)].checkNote = note;
     const QModelIndex changed = index(modelRowFromTableRow(row), UpdatedColumn);
     Q_EMIT dataChanged(changed, changed, {Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
 }
@@ -186,7 +193,7 @@ void WatchList::takeRows(std::vector<Cells> rows, const std::vector<int>& from)
         RowData& mark = m_markOf[had.text[UrlColumn]];
         mark.text[UpdatedColumn] = had.text[UpdatedColumn];
         mark.boldMask = had.boldMask & (1u << UpdatedColumn);
-        mark.markNote = had.markNote;
+        mark.checkNote = had.checkNote;
     }
 
     // The rows as they will be: each one carried on keeps its marks and note, and a row that

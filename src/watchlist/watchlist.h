@@ -7,8 +7,10 @@
 #include <QAbstractTableModel>
 #include <QByteArray>
 #include <QHash>
+#include <QVariant>
 
 #include <array>
+#include <functional>
 #include <vector>
 
 class WatchList final : public QAbstractTableModel
@@ -70,11 +72,16 @@ public:
     void setCell(int row, int col, const QByteArray& text);
     bool isBold(int row, int col) const;
     void setBold(int row, int col, bool bold);
-    // What the row's mark means, in words for the user: why the last check found no page text,
-    // or the stored length before and after it. Views show it on the row's "Updated" cell. Like
-    // the mark itself it belongs to this run of the program and is never saved.
+    // What the row's last check found (a value of the check run's, such as why the page gave
+    // no text, or the stored length before and after), and the words views show for it on the
+    // row's "Updated" cell. Like the mark itself it belongs to this run of the program and is
+    // never saved. The list holds no words of its own: whoever shows it hands them over
+    // (setNoteWords).
+    QVariant checkNote(int row) const;
+    void setCheckNote(int row, const QVariant& note);
     QString markNote(int row) const;
-    void setMarkNote(int row, const QString& reason);
+    using NoteWords = std::function<QString(const QVariant& note)>;
+    void setNoteWords(NoteWords words) { m_noteWords = std::move(words); }
     void setCurrentCell(int row, int col);
 
     // Replaces every site row at once (loading): row 1 gets the first entry, or empty cells when
@@ -139,7 +146,7 @@ private:
     {
         std::array<QByteArray, ColumnCount> text;
         unsigned boldMask = 0;
-        QString markNote;
+        QVariant checkNote;
     };
 
     bool validCell(int row, int col) const;
@@ -150,6 +157,7 @@ private:
     // The mark, bold type and note of the last row with each address that an edit of another
     // program's replaced, since the marks were last forgotten.
     QHash<QByteArray, RowData> m_markOf;
+    NoteWords m_noteWords;
     int m_row = 1;
     int m_col = 0;
     int m_rowSel = 1;

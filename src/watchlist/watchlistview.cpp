@@ -88,14 +88,13 @@ QVariant WatchList::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return shownText(cell(row, col));
     case Qt::ToolTipRole:
-        if (col == UpdatedColumn && !markNote(row).isEmpty())
-            return markNote(row);
-        return shownText(cell(row, col));
-    case Qt::AccessibleDescriptionRole:
-        // Screen readers are not handed tooltips: the reason reaches them from here.
-        if (col == UpdatedColumn && !markNote(row).isEmpty())
-            return markNote(row);
-        return {};
+    case Qt::AccessibleDescriptionRole: {
+        // Screen readers are not handed tooltips: the reason reaches them from here too.
+        const QString note = col == UpdatedColumn ? markNote(row) : QString();
+        if (!note.isEmpty())
+            return note;
+        return role == Qt::ToolTipRole ? QVariant(shownText(cell(row, col))) : QVariant();
+    }
     case Qt::FontRole:
         if (isBold(row, col)) {
             // Only the weight is set, so the view's own font fills in the rest.

@@ -3,9 +3,11 @@
 // and saved, and what the window is told along the way.
 #include "checkrun.h"
 #include "checkrunfixtures.h"
+#include "curldownloadservice.h"
 #include "downloadhtml.h"
 #include "fetchnow.h"
 #include "responsegate.h"
+#include "statewords.h"
 #include "strip.h"
 #include "testserver.h"
 #include "watchlist.h"
@@ -52,7 +54,7 @@ protected:
         m_download = m_real.download(
             address, localFile,
             [this, end](bool downloaded) {
-                setErrorString(m_real.errorString());
+                setFailure(m_real.failure());
                 end(downloaded);
             },
             [this](const SiteWait& wait) { tellWaiting(wait); });
@@ -94,6 +96,8 @@ class TestCheckRun : public QObject
     // One row per {path, stored length}.
     void fillList(WatchList& list, const std::vector<std::pair<std::string, QByteArray>>& rows)
     {
+        // The marks' notes in the window's words.
+        list.setNoteWords(checkNoteText);
         std::vector<WatchList::Cells> cells;
         for (const auto& [path, stored] : rows) {
             WatchList::Cells row;

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The page fetcher and its download service against a real HTTP server on 127.0.0.1.
+#include "curldownloadservice.h"
 #include "downloadhtml.h"
 #include "fetchnow.h"
 #include "korvaneversion.h"
 #include "responsegate.h"
+#include "statewords.h"
 #include "strip.h"
 #include "testserver.h"
 
@@ -141,6 +143,8 @@ class TestDownloadHtml : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        // The fetch log says why in the window's words.
+        setFetchFailureWords(fetchFailureText);
         QVERIFY(m_dir.isValid());
         serve("/good", 200, GoodPage.toStdString());
         serve("/nineteen", 200, "<p>x</p>abcdefghijk");
@@ -282,9 +286,10 @@ private Q_SLOTS:
                  QStringList({"http://me:***@" + site + ": The page is too short: 19 bytes",
                               "http://: Not a valid address (No host part in the URL)"}));
         QCOMPARE(none, std::optional<QByteArray>(""));
-        QCOMPARE(fetcher.errorString(), QStringLiteral("Not a valid address"));
+        QCOMPARE(fetchFailureText(fetcher.failure()), QStringLiteral("Not a valid address"));
         QCOMPARE(fetchNow(fetcher, "http://dead..example/"), std::optional<QByteArray>(""));
-        QCOMPARE(fetcher.errorString(), QStringLiteral("No such host: dead..example"));
+        QCOMPARE(fetchFailureText(fetcher.failure()),
+                 QStringLiteral("No such host: dead..example"));
     }
 
     void pageText_data()
@@ -498,7 +503,7 @@ private Q_SLOTS:
         fetchNow(fetcher, m_server.url("/stall"));
         m_stallMs = 0;
         QCOMPARE(fetchNow(fetcher, address), std::optional<QByteArray>(text));
-        QCOMPARE(fetcher.errorString(), reason);
+        QCOMPARE(fetchFailureText(fetcher.failure()), reason);
         fetcher.lookAhead({});
     }
 

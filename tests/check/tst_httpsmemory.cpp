@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What the https memory keeps, against real servers on 127.0.0.1 and real files: the rules it
 // claims, two Korvanes sharing its files, and files that are not what they should be.
+#include "curldownloadservice.h"
 #include "fetchnow.h"
 #include "httpsmemory.h"
 #include "testfiles.h"

@@ -5,6 +5,7 @@
 #include "checkrunfixtures.h"
 #include "checktools.h"
 #include "childprocess.h"
+#include "curldownloadservice.h"
 #include "downloadhtml.h"
 #include "fetchnow.h"
 #include "httpsmemory.h"

@@ -4,6 +4,7 @@
 // process's memory stays bounded.
 #include "checkrun.h"
 #include "checkrunfixtures.h"
+#include "curldownloadservice.h"
 #include "downloadhtml.h"
 #include "fetchnow.h"
 #include "reducerreference.h"
@@ -230,7 +231,7 @@ protected:
         timer.start();
         m_download = m_real.download(address, localFile, [this, timer, end](bool downloaded) {
             milliseconds << timer.elapsed();
-            setErrorString(m_real.errorString());
+            setFailure(m_real.failure());
             end(downloaded);
         });
     }

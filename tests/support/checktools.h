@@ -4,6 +4,7 @@
 #pragma once
 
 #include "checkrun.h"
+#include "curldownloadservice.h"
 #include "downloadhtml.h"
 
 #include <QString>

@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: MIT
+// The words for what a check found and why a page failed.
+#include "statewords.h"
+
+#include "checkrun.h"
+#include "fetchfailure.h"
+
+#include <QLocale>
+
+#include <cstring>
+#include <map>
+
+namespace {
+
+QString sizeText(qint64 bytes)
+{
+    if (bytes >= 1024 * 1024)
+        return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The words a server's status line usually carries with the number. HTTP/2 sends none, so the
+// program has its own; they are not read from the server, which may send anything.
+QString statusText(long status)
+{
+    static const std::map<long, const char*> phrases = {
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {402, "Payment Required"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {406, "Not Acceptable"},
+        {407, "Proxy Authentication Required"},
+        {408, "Request Timeout"},
+        {410, "Gone"},
+        {429, "Too Many Requests"},
+        {451, "Unavailable For Legal Reasons"},
+        {500, "Internal Server Error"},
+        {501, "Not Implemented"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway Timeout"},
+    };
+    const auto phrase = phrases.find(status);
+    if (phrase == phrases.end())
+        return QString::number(status);
+    return QStringLiteral("%1 %2").arg(status).arg(QLatin1StringView(phrase->second));
+}
+
+QString askedToWaitText(const FetchFailure& refusal)
+{
+    // A wait of minutes names the time; one of days names the day too.
+    const QLocale locale;
+    const QDateTime until = refusal.until.toLocalTime();
+    const QString when = until.date() == QDate::currentDate()
+                             ? locale.toString(until.time(), QLocale::LongFormat)
+                             : locale.toString(until, QLocale::LongFormat);
+    return QStringLiteral("The site asked to wait until %1 (the server answered %2)")
+        .arg(when, statusText(refusal.status));
+}
+
+// A Yes or No says only whether the length moved: the note says from what to what.
+QString lengthText(double stored, double length)
+{
+    const QLocale locale;
+    if (length == stored)
+        return QStringLiteral("Unchanged: %1 characters of text")
+            .arg(locale.toString(length, 'f', 0));
+    return QStringLiteral("Changed: %1 \u2192 %2 characters of text")
+        .arg(locale.toString(stored, 'f', 0), locale.toString(length, 'f', 0));
+}
+
+} // namespace
+
+QString fetchFailureText(const FetchFailure& failure)
+{
+    using R = FetchFailure::Reason;
+    switch (failure.reason) {
+    case R::None:
+        return {};
+    case R::NoSuchHost:
+        return QStringLiteral("No such host: %1").arg(QString::fromUtf8(failure.host));
+    case R::NoSuchProxy:
+        return QStringLiteral("No such proxy host");
+    case R::Refused:
+        return QStringLiteral("The server refused the connection");
+    case R::Unreachable:
+        return QStringLiteral("The server could not be reached");
+    case R::TimedOut:
+        return QStringLiteral("No answer in time");
+    case R::ServerAnswered:
+        return QStringLiteral("The server answered %1").arg(statusText(failure.status));
+    case R::CertificateNotTrusted:
+        return QStringLiteral("The certificate is not trusted");
+    case R::NoTrustedCertificates:
+        return QStringLiteral("This computer has no trusted certificates to check the site's");
+    case R::SecureConnectionFailed:
+        return QStringLiteral("The secure connection could not be set up");
+    case R::TooManyRedirects:
+        return QStringLiteral("Too many redirects");
+    case R::NotAWebAddress:
+        return QStringLiteral("Not a web address: only http and https pages are fetched");
+    case R::NotAValidAddress:
+        return QStringLiteral("Not a valid address");
+    case R::ClosedWithoutAnswer:
+        return QStringLiteral("The server closed the connection without an answer");
+    case R::ConnectionBroke:
+        return QStringLiteral("The connection broke off");
+    case R::PartOnly:
+        return QStringLiteral("Only part of the page came");
+    case R::NotUnpacked:
+        return QStringLiteral("The page could not be unpacked");
+    case R::NotAWebServer:
+        return QStringLiteral("The server did not answer as a web server");
+    case R::Library:
+        return QString::fromUtf8(failure.libraryWords);
+    case R::OutOfMemory:
+        return QStringLiteral("Out of memory");
+    case R::UnsafeLibrary:
+        return QStringLiteral("This computer's libcurl cannot fetch pages safely");
+    case R::GivenUp:
+        return QStringLiteral("Given up: Korvane is ending");
+    case R::NotKept:
+        return QStringLiteral("The page could not be kept on this computer: %1")
+            .arg(systemText(failure.systemError));
+    case R::TooLarge:
+        return QStringLiteral("The page is larger than %1").arg(sizeText(failure.size));
+    case R::AskedToWait:
+        return askedToWaitText(failure);
+    case R::NotDownloaded:
+        return QStringLiteral("The page could not be downloaded");
+    case R::NotReadBack:
+        return QStringLiteral("The downloaded page could not be read back: %1")
+            .arg(systemText(failure.systemError));
+    case R::Empty:
+        return QStringLiteral("The page is empty");
+    case R::TooShort:
+        return QStringLiteral("The page is too short: %1 bytes").arg(failure.size);
+    case R::NoText:
+        return QStringLiteral("The page has no text");
+    }
+    return {};
+}
+
+QString checkNoteText(const QVariant& note)
+{
+    if (!note.canConvert<CheckNote>())
+        return {};
+    const CheckNote found = note.value<CheckNote>();
+    if (!found.failure.isNone())
+        return fetchFailureText(found.failure);
+    return lengthText(found.stored, found.length);
+}
