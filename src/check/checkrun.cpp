@@ -11,17 +11,6 @@
 #include <algorithm>
 #include <cmath>
 
-void CheckRunHost::runSaved(SaveOutcome outcome, const QString& reason)
-{
-    const bool waits = saveWaitsForTheFile(outcome);
-    if (outcome == SaveOutcome::Saved || waits)
-        setStatusText(DoneStatusText);
-    // The run is done; the save waits for the other program, and the status line says so
-    // until it has been made.
-    if (outcome != SaveOutcome::Saved)
-        setStatusText(waits ? WritingStatusText : NotSavedStatusText + reason);
-}
-
 CheckRun::CheckRun(WatchList& list, WatchListFile& file, PageFetcher& fetcher, CheckRunHost& host,
                    Clock now, QObject* parent)
     : QObject(parent), m_list(list), m_file(file), m_fetcher(fetcher), m_host(host),
@@ -39,7 +28,7 @@ void CheckRun::VisitALL()
 {
     if (m_running)
         return;
-    m_host.setStatusText(RunningStatusText);
+    m_host.showRunStatus(RunStatus::Running);
     m_host.setBusyPointer(true);
     m_host.repaintNow();
     const auto totalurls = qint16(m_list.Rows());
@@ -116,7 +105,7 @@ void CheckRun::checkNextRow()
             if (wait.left.count() > 0)
                 m_host.waitingForSite(wait);
             else
-                m_host.setStatusText(RunningStatusText);
+                m_host.showRunStatus(RunStatus::Running);
         });
 }
 
@@ -131,7 +120,7 @@ void CheckRun::endPass()
         // go to its rows. A failed save ends the run as usual, and the status line says why.
         m_saved = saveWatchList(m_list, m_file);
         m_host.setBusyPointer(false);
-        m_host.runSaved(m_saved, m_file.shortReason());
+        m_host.runSaved(m_saved, m_file.failure());
     }
     QMetaObject::invokeMethod(this, &CheckRun::sayEnded, Qt::QueuedConnection);
 }

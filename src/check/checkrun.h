@@ -17,13 +17,12 @@
 class WatchList;
 class WatchListFile;
 
-inline const QString RunningStatusText = QStringLiteral(" Status:  Running...");
-inline const QString DoneStatusText = QStringLiteral(" Status:  Done");
-// Followed by why, in a few words: shown for as long as the list on disk lags behind the grid.
-inline const QString NotSavedStatusText = QStringLiteral("Status: Not saved: ");
-// While another program writes websites.ini, Korvane neither reads nor writes it.
-inline const QString WritingStatusText =
-    QStringLiteral(" Status:  Another program writes the list");
+// Where a run is, for the status line.
+enum class RunStatus
+{
+    Running, // fetching pages, again after a wait too
+    Done,    // over every row, and saved, or its save waits for another program's file
+};
 
 // How far a run has come, and how many of the rows checked so far got each mark that asks the
 // user to look.
@@ -51,18 +50,18 @@ class CheckRunHost
 {
 public:
     virtual ~CheckRunHost() = default;
-    virtual void setStatusText(const QString& text) = 0;
+    virtual void showRunStatus(RunStatus status) = 0;
     virtual void setBusyPointer(bool busy) = 0;
     // Paints the window at once, as the run starts: the status line and the busy pointer show
     // without waiting for the event loop, which then fetches the pages.
     virtual void repaintNow() = 0;
     // The run is about to fetch the page of `row`: a window shows where the run is.
     virtual void checkingRow(int row) { Q_UNUSED(row); }
-    // The run has saved what it found, or could not (`reason` says why in a few words): the
-    // run is done, and the status line says so, or says that the save failed or waits.
-    virtual void runSaved(SaveOutcome outcome, const QString& reason);
+    // The run has saved what it found, or could not (`failure` says why): the run is done, and
+    // the status line says so, or says that the save failed or waits.
+    virtual void runSaved(SaveOutcome outcome, const FileFailure& failure) = 0;
     // The run waits `wait.left` for the site `wait.host`, which asked to be asked again later;
-    // the run then shows RunningStatusText again when it asks.
+    // the run then shows RunStatus::Running again when it asks.
     virtual void waitingForSite(const SiteWait& wait) { Q_UNUSED(wait); }
 };
 

@@ -2,8 +2,6 @@
 // The end of the program's life, asked for by the user, a signal or the session.
 #include "endoflife.h"
 
-#include <QDir>
-
 EndOfLife::EndOfLife(WatchList& list, WatchListFile& file, Host& host, QStringList recoveryPlaces)
     : m_list(list), m_file(file), m_host(host), m_recovery(std::move(recoveryPlaces))
 {}
@@ -127,17 +125,7 @@ void EndOfLife::saveWithoutAsking()
     if (outcome == SaveOutcome::Saved ||
         (!m_file.hasUnsavedChanges(m_list) && !fileIsNotTheList(outcome)))
         return;
-    const QString kept = m_recovery.keep(m_list, m_file);
-    const QString list = QDir::toNativeSeparators(m_file.path());
-    if (kept.isEmpty())
-        m_host.tellUnsaved(QStringLiteral("Korvane could not save the watch list %1 (%2), nor keep "
-                                          "it anywhere else: the changes since it was last saved "
-                                          "are lost.")
-                               .arg(list, m_file.shortReason()));
-    else
-        m_host.tellUnsaved(
-            QStringLiteral("Korvane could not save the watch list %1 (%2). The list is kept in %3.")
-                .arg(list, m_file.shortReason(), QDir::toNativeSeparators(kept)));
+    m_host.tellUnsaved(m_recovery.keep(m_list, m_file));
 }
 
 void EndOfLife::endNow()

@@ -50,9 +50,9 @@ public:
         virtual void closeWindow() = 0;
         // The list is saved, or the user chose to close without: the program ends now.
         virtual void ended() = 0;
-        // A list that could not be saved at an end that asks nobody: where it went, for
-        // standard error.
-        virtual void tellUnsaved(const QString& text) = 0;
+        // A list that could not be saved (the file says why) at an end that asks nobody: where
+        // it was kept instead, for standard error; empty when nowhere took it.
+        virtual void tellUnsaved(const QString& kept) = 0;
     };
 
     // `recoveryPlaces`: where a list that cannot be saved at an end that asks nobody is kept,

@@ -50,7 +50,7 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     connect(m_commands.get(), &ListCommands::fileIsNotAList, this, &MainWindow::showNotAList);
     connect(m_commands.get(), &ListCommands::runStarted, this, &MainWindow::checkRunStarted);
     connect(m_commands.get(), &ListCommands::couldNotOpen, this, [this](const QByteArray& address) {
-        setStatusText(NoBrowserStatusText + WatchList::displayText(address));
+        say(NoBrowserStatusText + WatchList::displayText(address));
     });
     connect(m_commands.get(), &ListCommands::runEnded, this, [this] {
         m_grid->setCheckingRow(0);
@@ -192,8 +192,9 @@ void MainWindow::buildFace()
     connect(&m_list, &WatchList::siteAdded, m_grid, &SiteGrid::showRow);
 }
 
-void MainWindow::showStatus(const QString& text)
+void MainWindow::showStatus(const QString& text, bool writing)
 {
+    m_saysWriting = writing;
     if (m_status->text() != text)
         m_status->setText(text);
     // The line is narrow: a long text, such as a path, is read whole in its tooltip.
@@ -218,7 +219,7 @@ void MainWindow::showSaveOutcome(SaveOutcome outcome)
         return;
     case SaveOutcome::FileUnsettled:
         if (!m_notSaved)
-            showStatus(WritingStatusText);
+            showStatus(WritingStatusText, true);
         return;
     case SaveOutcome::FileSettling:
         // A moment's wait, which nothing else needs to hear of.
@@ -228,7 +229,7 @@ void MainWindow::showSaveOutcome(SaveOutcome outcome)
         const QString kept = m_end.recovery().path();
         showStatus(NotSavedStatusText +
                    (kept.isEmpty()
-                        ? m_file.shortReason()
+                        ? fileFailureShortText(m_file.failure())
                         : QStringLiteral("websites.ini is not a list Korvane can read; the "
                                          "list is kept in %1")
                               .arg(QDir::toNativeSeparators(kept))));
@@ -236,7 +237,7 @@ void MainWindow::showSaveOutcome(SaveOutcome outcome)
     }
     default:
         m_notSaved = true;
-        showStatus(NotSavedStatusText + m_file.shortReason());
+        showStatus(NotSavedStatusText + fileFailureShortText(m_file.failure()));
         return;
     }
 }
@@ -248,7 +249,7 @@ void MainWindow::showReadAgain()
 
 void MainWindow::showFileSettled()
 {
-    if (m_status->text() == WritingStatusText)
+    if (m_saysWriting)
         showStatus(m_quietStatus);
 }
 
@@ -301,11 +302,11 @@ EndOfLife::Answer MainWindow::askAfterFailedSave(const QString& kept)
             : QStringLiteral("Korvane leaves that file as it is. The list as Korvane shows it is "
                              "kept in\n%1")
                   .arg(QDir::toNativeSeparators(kept));
-    QMessageBox box(
-        QMessageBox::Warning, QStringLiteral("Korvane"),
-        QStringLiteral("Korvane could not save the watch list\n%1\n\n%2\n\n%3")
-            .arg(QDir::toNativeSeparators(m_file.path()), m_file.errorString(), consequence),
-        QMessageBox::Retry | QMessageBox::Discard | QMessageBox::Cancel, this);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Korvane"),
+                    QStringLiteral("Korvane could not save the watch list\n%1\n\n%2\n\n%3")
+                        .arg(QDir::toNativeSeparators(m_file.path()),
+                             fileFailureText(m_file.failure()), consequence),
+                    QMessageBox::Retry | QMessageBox::Discard | QMessageBox::Cancel, this);
     box.button(QMessageBox::Retry)->setText(QStringLiteral("Try Again"));
     box.button(QMessageBox::Discard)->setText(QStringLiteral("Close Without Saving"));
     box.button(QMessageBox::Cancel)->setText(QStringLiteral("Keep Korvane Open"));
@@ -330,30 +331,32 @@ void MainWindow::ended()
     Q_EMIT finished();
 }
 
-void MainWindow::tellUnsaved(const QString& text)
+void MainWindow::tellUnsaved(const QString& kept)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fprintf(stderr, "%s\n",
+                 qPrintable(unsavedListText(m_file.path(), m_file.failure(), kept)));
 }
 
 void MainWindow::reportUnreadableList()
 {
     if (!m_end.isOpen())
         return;
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Korvane"),
-                    QStringLiteral("Korvane could not read the watch list\n%1\n\n%2\n\n"
-                                   "Korvane starts with an empty list and will not overwrite "
-                                   "this file until it is started again.")
-                        .arg(QDir::toNativeSeparators(m_file.path()), m_file.errorString()),
-                    QMessageBox::Ok, this);
+    QMessageBox box(
+        QMessageBox::Warning, QStringLiteral("Korvane"),
+        QStringLiteral("Korvane could not read the watch list\n%1\n\n%2\n\n"
+                       "Korvane starts with an empty list and will not overwrite "
+                       "this file until it is started again.")
+            .arg(QDir::toNativeSeparators(m_file.path()), fileFailureText(m_file.failure())),
+        QMessageBox::Ok, this);
     box.exec();
 }
 
-void MainWindow::setStatusText(const QString& text)
+void MainWindow::showRunStatus(RunStatus status)
 {
-    say(text);
+    say(runStatusText(status));
 }
 
-void MainWindow::runSaved(SaveOutcome outcome, const QString&)
+void MainWindow::runSaved(SaveOutcome outcome, const FileFailure&)
 {
     if (outcome == SaveOutcome::Saved || saveWaitsForTheFile(outcome))
         say(DoneStatusText);
@@ -384,7 +387,7 @@ void MainWindow::checkingRow(int row)
 void MainWindow::waitingForSite(const SiteWait& wait)
 {
     // The wait first: the status line is narrow, and a long host name is cut at its end.
-    setStatusText(QStringLiteral(" Status:  Waiting %1 s, as %2 asked")
-                      .arg(wait.left.count())
-                      .arg(QString::fromUtf8(wait.host)));
+    say(QStringLiteral(" Status:  Waiting %1 s, as %2 asked")
+            .arg(wait.left.count())
+            .arg(QString::fromUtf8(wait.host)));
 }

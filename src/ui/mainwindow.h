@@ -7,6 +7,7 @@
 #include "checkrun.h"
 #include "endoflife.h"
 #include "listcommands.h"
+#include "statewords.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
 
@@ -21,16 +22,6 @@ class EditSiteDialog;
 class QLabel;
 class SiteGrid;
 class UrlOpener;
-
-inline const QString ReadyStatusText = QStringLiteral(" Status : Ready...");
-inline const QString ReadAgainStatusText =
-    QStringLiteral(" Status:  List read again from websites.ini");
-// Once a save succeeds after one that failed.
-inline const QString SavedAgainStatusText = QStringLiteral(" Status:  List saved to websites.ini");
-inline const QString NotAListStatusText =
-    QStringLiteral(" Status:  websites.ini is not a list Korvane can read");
-// Followed by the address.
-inline const QString NoBrowserStatusText = QStringLiteral(" Status:  No web browser could open ");
 
 class MainWindow final : public QMainWindow, private CheckRunHost, private EndOfLife::Host
 {
@@ -91,14 +82,15 @@ private:
     // Shows `text`, unless a save failed: the status line then says so until one succeeds,
     // and `text` follows after it.
     void say(const QString& text);
-    void showStatus(const QString& text);
+    // `writing`: the text says that another program writes the list.
+    void showStatus(const QString& text, bool writing = false);
 
     // What a check run shows.
-    void setStatusText(const QString& text) override;
+    void showRunStatus(RunStatus status) override;
     void setBusyPointer(bool busy) override;
     void repaintNow() override;
     void checkingRow(int row) override;
-    void runSaved(SaveOutcome outcome, const QString& reason) override;
+    void runSaved(SaveOutcome outcome, const FileFailure& failure) override;
     void waitingForSite(const SiteWait& wait) override;
 
     // What the end needs of the window.
@@ -120,6 +112,8 @@ private:
     QString m_quietStatus = ReadyStatusText;
     // The list on disk lags behind the window: a save failed, and no later one succeeded.
     bool m_notSaved = false;
+    // The status line says that another program writes the list.
+    bool m_saysWriting = false;
     // A recovery file newer than the list, found at the start.
     QString m_recoveryAtStart;
 

@@ -4,9 +4,13 @@
 
 #include "checkrun.h"
 #include "fetchfailure.h"
+#include "watchlistfile.h"
+
+#include <QDir>
 
 #include <QLocale>
 
+#include <cerrno>
 #include <cstring>
 #include <map>
 
@@ -156,4 +160,125 @@ QString checkNoteText(const QVariant& note)
     if (!found.failure.isNone())
         return fetchFailureText(found.failure);
     return lengthText(found.stored, found.length);
+}
+
+QString fileFailureText(const FileFailure& failure)
+{
+    using K = FileFailure::Kind;
+    switch (failure.kind) {
+    case K::None:
+        return {};
+    case K::BadRowCount:
+        return QStringLiteral("The list's row count is out of range.");
+    case K::KeptUnreadable:
+        return QStringLiteral("It could not be read when Korvane started, so Korvane does not "
+                              "overwrite it.");
+    case K::ReadOnly:
+        return QStringLiteral("The file is read-only.");
+    case K::ChangedOutside:
+        return QStringLiteral("Another program changed it.");
+    case K::Unreadable:
+        return QStringLiteral("It cannot be read, so Korvane does not overwrite it.");
+    case K::Unsettled:
+        return QStringLiteral("Another program is writing it: Korvane waits until it has "
+                              "finished.");
+    case K::Settling:
+        return QStringLiteral("Korvane has not yet seen it long enough to be sure that no other "
+                              "program is writing it.");
+    case K::NotAList:
+        return QStringLiteral("It is not a list Korvane can read (it holds binary data), so "
+                              "Korvane does not overwrite it.");
+    case K::NotAFile:
+        return QStringLiteral("It is not a file Korvane can write: a folder, a pipe, a link to a "
+                              "folder that is gone, or a link that another user made.");
+    case K::Folder:
+        return QStringLiteral("It is a folder, not a file.");
+    case K::NotARegularFile:
+        return QStringLiteral("It is not a regular file.");
+    case K::System:
+        break;
+    }
+    return failure.system.words;
+}
+
+QString fileFailureShortText(const FileFailure& failure)
+{
+    using K = FileFailure::Kind;
+    switch (failure.kind) {
+    case K::None:
+        return {};
+    case K::BadRowCount:
+        return QStringLiteral("the list is damaged");
+    case K::KeptUnreadable:
+        return QStringLiteral("the file could not be read when Korvane started");
+    case K::ReadOnly:
+        return QStringLiteral("the file is read-only");
+    case K::ChangedOutside:
+        return QStringLiteral("another program changed the file");
+    case K::Unreadable:
+    case K::Folder:
+    case K::NotARegularFile:
+        return QStringLiteral("the file cannot be read");
+    case K::Unsettled:
+        return QStringLiteral("another program is writing the file");
+    case K::Settling:
+        return QStringLiteral("the file may still be being written");
+    case K::NotAList:
+        return QStringLiteral("websites.ini is not a list Korvane can read");
+    case K::NotAFile:
+        return QStringLiteral("websites.ini is not a file Korvane can write");
+    case K::System:
+        break;
+    }
+    switch (failure.system.number) {
+    case ENOSPC:
+        return QStringLiteral("the disk is full");
+    case EDQUOT:
+        return QStringLiteral("the disk quota is used up");
+    case EROFS:
+        return QStringLiteral("the disk is read-only");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("Korvane may not write there");
+    case EIO:
+        return QStringLiteral("the disk failed");
+    default:
+        break;
+    }
+    // The system's own words, as the end of a sentence.
+    QString words = failure.system.words;
+    if (!words.isEmpty())
+        words[0] = words[0].toLower();
+    while (words.endsWith(u'.'))
+        words.chop(1);
+    return words;
+}
+
+QString unsavedListText(const QString& listPath, const FileFailure& failure, const QString& kept)
+{
+    const QString list = QDir::toNativeSeparators(listPath);
+    if (kept.isEmpty())
+        return QStringLiteral("Korvane could not save the watch list %1 (%2), nor keep it "
+                              "anywhere else: the changes since it was last saved are lost.")
+            .arg(list, fileFailureShortText(failure));
+    return QStringLiteral("Korvane could not save the watch list %1 (%2). The list is kept in %3.")
+        .arg(list, fileFailureShortText(failure), QDir::toNativeSeparators(kept));
+}
+
+QString runStatusText(RunStatus status)
+{
+    return status == RunStatus::Running ? RunningStatusText : DoneStatusText;
+}
+
+QStringList runSavedStatusTexts(SaveOutcome outcome, const FileFailure& failure)
+{
+    const bool waits = saveWaitsForTheFile(outcome);
+    QStringList texts;
+    if (outcome == SaveOutcome::Saved || waits)
+        texts << DoneStatusText;
+    // The run is done; the save waits for the other program, and the status line says so
+    // until it has been made.
+    if (outcome != SaveOutcome::Saved)
+        texts << (waits ? WritingStatusText : NotSavedStatusText + fileFailureShortText(failure));
+    return texts;
 }

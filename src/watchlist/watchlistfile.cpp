@@ -21,19 +21,19 @@
 
 namespace {
 
-std::optional<QByteArray> readWhole(const QString& path, QString& why)
+std::optional<QByteArray> readWhole(const QString& path, FileFailure& why)
 {
     QFile file(path);
     if (QFileInfo(path).isDir()) {
-        why = QStringLiteral("It is a folder, not a file.");
+        why = {FileFailure::Kind::Folder, {}};
         return std::nullopt;
     }
     if (!QFileInfo(path).isFile()) {
-        why = QStringLiteral("It is not a regular file.");
+        why = {FileFailure::Kind::NotARegularFile, {}};
         return std::nullopt;
     }
     if (!file.open(QIODevice::ReadOnly)) {
-        why = file.errorString();
+        why = {FileFailure::Kind::System, {errno, file.errorString()}};
         return std::nullopt;
     }
     // At the size the file has, and then whatever came since: readAll() alone would leave room
@@ -45,7 +45,7 @@ std::optional<QByteArray> readWhole(const QString& path, QString& why)
         bytes += file.readAll();
     }
     if (read < 0 || file.error() != QFileDevice::NoError) {
-        why = file.errorString();
+        why = {FileFailure::Kind::System, {errno, file.errorString()}};
         return std::nullopt;
     }
     return bytes;
@@ -54,7 +54,7 @@ std::optional<QByteArray> readWhole(const QString& path, QString& why)
 // The file's bytes: `known` itself, and no second copy of megabytes, whenever the file holds
 // exactly those (so a caller tells them apart by isSharedWith alone).
 std::optional<QByteArray> readWholeUnlessKnown(const QString& path, const QByteArray& known,
-                                               QString& why)
+                                               FileFailure& why)
 {
     QFile file(path);
     if (!known.isNull() && file.open(QIODevice::ReadOnly) && file.size() == known.size()) {
@@ -88,7 +88,7 @@ QString watchListPath(const QString& dataDirectory)
 
 WatchListFile::WatchListFile(QString path) : m_path(std::move(path)) {}
 
-SaveOutcome WatchListFile::replaceWhole(const QString& path, QByteArrayView bytes, QString& why,
+SaveOutcome WatchListFile::replaceWhole(const QString& path, QByteArrayView bytes, SystemError& why,
                                         const std::function<bool()>& unchanged)
 {
     switch (writeWholeFile(path, bytes, &why, true, unchanged)) {
@@ -119,7 +119,8 @@ LoadOutcome WatchListFile::readRecords(WatchListRecords& records)
     const QFileInfo info(m_path);
     if (!info.exists() && !info.isSymLink()) {
         const QByteArray defaults = defaultRecordBytes(nowAsGeneralDateTimeText());
-        if (replaceWhole(m_path, defaults, m_errorString) != SaveOutcome::Saved) {
+        if (SystemError why; replaceWhole(m_path, defaults, why) != SaveOutcome::Saved) {
+            m_failure = {FileFailure::Kind::System, why};
             // Nowhere to keep the list yet; the user still starts from the usual first site. A
             // list that another program puts there later is taken.
             records = parseWatchList(defaults);
@@ -134,7 +135,7 @@ LoadOutcome WatchListFile::readRecords(WatchListRecords& records)
     struct stat st
     {};
     const bool seen = ::stat(QFile::encodeName(m_path).constData(), &st) == 0;
-    std::optional<QByteArray> bytes = readWhole(m_path, m_errorString);
+    std::optional<QByteArray> bytes = readWhole(m_path, m_failure);
     if (!bytes) {
         m_keepUnreadableFile = true;
         records = {};
@@ -222,7 +223,7 @@ WatchListFile::OnDisk WatchListFile::onDisk(std::optional<QByteArray>& bytes) co
     }
     if (!S_ISREG(st.st_mode) || !mayWriteThrough(m_path))
         return OnDisk::NotAFile;
-    QString why;
+    FileFailure why;
     bytes = readWholeUnlessKnown(m_path, m_onDisk, why);
     if (!bytes)
         return OnDisk::Unreadable;

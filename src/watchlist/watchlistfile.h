@@ -6,6 +6,7 @@
 #include "filesettle.h"
 #include "listencoding.h"
 #include "watchlist.h"
+#include "wholefile.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -72,6 +73,29 @@ enum class SaveOutcome
     NotAList, // a file that holds no list (binary): never written over
 };
 
+// Why the file could not be read or written, for the window to put in words.
+struct FileFailure
+{
+    enum class Kind
+    {
+        None,
+        BadRowCount,     // the row count handed to a save does not describe the list
+        KeptUnreadable,  // it could not be read when Korvane started: never written over
+        ReadOnly,        // its permissions forbid writing: left as it is
+        ChangedOutside,  // another program changed it
+        Unreadable,      // it cannot be read now, so it is not written over
+        Unsettled,       // another program is writing it
+        Settling,        // not yet seen unchanged long enough to be sure nobody writes it
+        NotAList,        // it holds binary data, no list
+        NotAFile,        // a folder, a pipe, a link into a folder that is gone, a foreign link
+        Folder,          // (read) a folder stands in its place
+        NotARegularFile, // (read) something that is no regular file stands in its place
+        System,          // the system refused: see `system`
+    };
+    Kind kind = Kind::None;
+    SystemError system;
+};
+
 // True for the outcomes after which a save follows by itself once the file has settled.
 inline bool saveWaitsForTheFile(SaveOutcome outcome)
 {
@@ -123,10 +147,8 @@ public:
     // list's capacity included.
     QByteArray bytesOf(const WatchList& list) const;
 
-    // Why the last load or save that failed did so, in words for the user.
-    const QString& errorString() const { return m_errorString; }
-    // The same in a few words that follow "Not saved: " ("the disk is full").
-    const QString& shortReason() const { return m_shortReason; }
+    // Why the last load or save that failed did so.
+    const FileFailure& failure() const { return m_failure; }
 
     // How the file on disk stands to what Korvane last read from it or wrote to it.
     enum class OnDisk
@@ -184,9 +206,9 @@ public:
     static bool writeAll(QIODevice& device, QByteArrayView bytes);
 
 private:
-    void fail(QString why, QString shortly);
+    void fail(FileFailure::Kind kind, SystemError system = {});
     // `unchanged`: see writeWholeFile.
-    static SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes, QString& why,
+    static SaveOutcome replaceWhole(const QString& path, QByteArrayView bytes, SystemError& why,
                                     const std::function<bool()>& unchanged = {});
     // Writes `bytes` unless `state` or the file forbids it; `whole`: they are the whole list.
     SaveOutcome writeList(OnDisk state, QByteArray bytes, bool whole);
@@ -204,8 +226,7 @@ private:
     // The bytes last read from or written to the file; null before any, and empty when there
     // was no file and none could be made.
     QByteArray m_onDisk;
-    QString m_errorString;
-    QString m_shortReason;
+    FileFailure m_failure;
     ListEncoding m_encoding = ListEncoding::Plain;
     // What Korvane saw of the file, by its own clock.
     mutable SettleWatch m_watch{std::chrono::seconds(2)};

@@ -13,38 +13,9 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-// The few words of a reason that follow "Not saved: ", from the system's own words for it.
-QString shortly(const QString& why)
+void WatchListFile::fail(FileFailure::Kind kind, SystemError system)
 {
-    const auto is = [&why](int error) {
-        return why.contains(QString::fromLocal8Bit(std::strerror(error)), Qt::CaseInsensitive);
-    };
-    if (is(ENOSPC))
-        return QStringLiteral("the disk is full");
-    if (is(EDQUOT))
-        return QStringLiteral("the disk quota is used up");
-    if (is(EROFS))
-        return QStringLiteral("the disk is read-only");
-    if (is(EACCES) || is(EPERM))
-        return QStringLiteral("Korvane may not write there");
-    if (is(EIO))
-        return QStringLiteral("the disk failed");
-    QString words = why;
-    if (!words.isEmpty())
-        words[0] = words[0].toLower();
-    while (words.endsWith(u'.'))
-        words.chop(1);
-    return words;
-}
-
-} // namespace
-
-void WatchListFile::fail(QString why, QString shortly)
-{
-    m_errorString = std::move(why);
-    m_shortReason = std::move(shortly);
+    m_failure = {kind, std::move(system)};
 }
 
 bool WatchListFile::fileHolds(const WatchList& list) const
@@ -65,8 +36,7 @@ bool WatchListFile::hasUnsavedChanges(const WatchList& list) const
 SaveOutcome WatchListFile::SaveResultsToFile(WatchList& list, qint16 totalurls)
 {
     if (totalurls < 1 || totalurls > list.Rows()) {
-        fail(QStringLiteral("The list's row count is out of range."),
-             QStringLiteral("the list is damaged"));
+        fail(FileFailure::Kind::BadRowCount);
         return SaveOutcome::BadRowCount;
     }
     return writeList(onDisk(), serializeWatchList(list, totalurls, m_unloadedTail),
@@ -116,45 +86,33 @@ QByteArray WatchListFile::bytesOf(const WatchList& list) const
 SaveOutcome WatchListFile::writeList(OnDisk state, QByteArray bytes, bool whole)
 {
     if (m_keepUnreadableFile) {
-        fail(QStringLiteral("It could not be read when Korvane started, so Korvane does not "
-                            "overwrite it."),
-             QStringLiteral("the file could not be read when Korvane started"));
+        fail(FileFailure::Kind::KeptUnreadable);
         return SaveOutcome::KeptUnreadableFile;
     }
     if (isReadOnlyFile(m_path)) {
-        fail(QStringLiteral("The file is read-only."), QStringLiteral("the file is read-only"));
+        fail(FileFailure::Kind::ReadOnly);
         return SaveOutcome::ReadOnlyFile;
     }
     // An edit made by hand while Korvane was open is never overwritten: the caller takes it
     // first. A file that cannot be read now cannot be compared, and is left as it is.
     switch (state) {
     case OnDisk::Changed:
-        fail(QStringLiteral("Another program changed it."),
-             QStringLiteral("another program changed the file"));
+        fail(FileFailure::Kind::ChangedOutside);
         return SaveOutcome::ChangedOutside;
     case OnDisk::Unreadable:
-        fail(QStringLiteral("It cannot be read, so Korvane does not overwrite it."),
-             QStringLiteral("the file cannot be read"));
+        fail(FileFailure::Kind::Unreadable);
         return SaveOutcome::KeptUnreadableFile;
     case OnDisk::Unsettled:
-        fail(QStringLiteral("Another program is writing it: Korvane waits until it has "
-                            "finished."),
-             QStringLiteral("another program is writing the file"));
+        fail(FileFailure::Kind::Unsettled);
         return SaveOutcome::FileUnsettled;
     case OnDisk::Settling:
-        fail(QStringLiteral("Korvane has not yet seen it long enough to be sure that no other "
-                            "program is writing it."),
-             QStringLiteral("the file may still be being written"));
+        fail(FileFailure::Kind::Settling);
         return SaveOutcome::FileSettling;
     case OnDisk::NotAList:
-        fail(QStringLiteral("It is not a list Korvane can read (it holds binary data), so "
-                            "Korvane does not overwrite it."),
-             QStringLiteral("websites.ini is not a list Korvane can read"));
+        fail(FileFailure::Kind::NotAList);
         return SaveOutcome::NotAList;
     case OnDisk::NotAFile:
-        fail(QStringLiteral("It is not a file Korvane can write: a folder, a pipe, a link to a "
-                            "folder that is gone, or a link that another user made."),
-             QStringLiteral("websites.ini is not a file Korvane can write"));
+        fail(FileFailure::Kind::NotAFile);
         return SaveOutcome::NotAFile;
     case OnDisk::AsKnown:
     case OnDisk::Missing:
@@ -169,16 +127,18 @@ SaveOutcome WatchListFile::writeList(OnDisk state, QByteArray bytes, bool whole)
         return ::stat(name.constData(), &st) == 0 ? std::optional(stampOf(st)) : std::nullopt;
     };
     const std::optional<StatStamp> judged = stampNow();
-    QString why;
+    SystemError why;
     QByteArray fileBytes = encodeList(m_encoding, bytes);
     const SaveOutcome outcome =
         replaceWhole(m_path, fileBytes, why, [&] { return stampNow() == judged; });
     if (outcome == SaveOutcome::ChangedOutside) {
-        fail(why, QStringLiteral("another program changed the file"));
+        fail(FileFailure::Kind::ChangedOutside);
         return outcome;
     }
     if (outcome != SaveOutcome::Saved) {
-        fail(why, shortly(why));
+        fail(outcome == SaveOutcome::NotAFile ? FileFailure::Kind::NotAFile
+                                              : FileFailure::Kind::System,
+             why);
         return outcome;
     }
     if (whole)

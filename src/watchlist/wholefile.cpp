@@ -66,15 +66,21 @@ bool mustWriteInPlace(const QByteArray& name, const struct stat& st)
            (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
 }
 
-QString systemError(int error)
+SystemError systemError(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return {error, QString::fromLocal8Bit(std::strerror(error))};
+}
+
+// Right after the call that failed, before anything else can change errno.
+SystemError qtError(const QFileDevice& file)
+{
+    return {errno, file.errorString()};
 }
 
 // Writes `bytes` over the file itself, keeping its inode and with it every name, mount, owner,
 // mode, ACL and attribute. The room is taken first where the file system can, so that a full
 // disk refuses before any of the old list is overwritten.
-WholeWrite writeInPlace(const QByteArray& name, QByteArrayView bytes, QString& reason)
+WholeWrite writeInPlace(const QByteArray& name, QByteArrayView bytes, SystemError& reason)
 {
     const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -141,17 +147,17 @@ bool copyWhatTheFileWas(const QByteArray& name, const struct stat& old, int fd)
 
 } // namespace
 
-WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* why,
+WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, SystemError* why,
                           bool directWriteFallback, const std::function<bool()>& unchanged)
 {
-    QString ignored;
-    QString& reason = why ? *why : ignored;
+    SystemError ignored;
+    SystemError& reason = why ? *why : ignored;
     const auto changedMeanwhile = [&] {
-        reason = QStringLiteral("Another program changed it meanwhile.");
+        reason = {};
         return WholeWrite::ChangedMeanwhile;
     };
     if (!mayWriteThrough(path)) {
-        reason = QStringLiteral("It is a link that another user made.");
+        reason = {};
         return WholeWrite::LinkRefused;
     }
     struct stat old
@@ -163,14 +169,14 @@ WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* wh
     QSaveFile file(path);
     file.setDirectWriteFallback(directWriteFallback);
     if (!file.open(QIODevice::WriteOnly)) {
-        reason = file.errorString();
+        reason = qtError(file);
         return WholeWrite::OpenFailed;
     }
     // Qt 6.4's commit() ignores the result of the flush it starts with, so bytes still in the
     // device's buffer that the disk then refuses (full, over quota) would not stop a cut-off
     // file from replacing a good one. Flushing here makes that refusal a failed write.
     if (!writeAllBytes(file, bytes) || !file.flush()) {
-        reason = file.errorString();
+        reason = qtError(file);
         file.cancelWriting();
         return WholeWrite::WriteFailed;
     }
@@ -189,7 +195,7 @@ WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* wh
         return changedMeanwhile();
     }
     if (!file.commit()) {
-        reason = file.errorString();
+        reason = qtError(file);
         return WholeWrite::CommitFailed;
     }
     return WholeWrite::Written;

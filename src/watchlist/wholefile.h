@@ -20,6 +20,14 @@ bool writeAllBytes(QIODevice& device, QByteArrayView bytes);
 // root never writes a file of its own where another user's link sends it.
 bool mayWriteThrough(const QString& path);
 
+// What the system said of a read or write that failed: its error number (0 where it named
+// none) and its own words for it.
+struct SystemError
+{
+    int number = 0;
+    QString words;
+};
+
 enum class WholeWrite
 {
     Written,
@@ -35,9 +43,9 @@ enum class WholeWrite
 // the one it replaces; a file with a second name or mounted into place is written in place.
 // `directWriteFallback`: where no new file can be made beside it, the file is written in place
 // (the list allows this, as the user may write it in a folder the user may not). `why` gets a
-// failure's reason. `unchanged`, when given, is asked last, just before the new bytes take the
-// old ones' place: false leaves the file as it is.
-WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, QString* why = nullptr,
+// failure's reason, where the system gave one. `unchanged`, when given, is asked last, just before
+// the new bytes take the old ones' place: false leaves the file as it is.
+WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, SystemError* why = nullptr,
                           bool directWriteFallback = false,
                           const std::function<bool()>& unchanged = {});
 

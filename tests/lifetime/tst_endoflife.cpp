@@ -30,7 +30,10 @@ struct Host final : EndOfLife::Host
     void closeDialogs() override { calls << "dialogs"; }
     void closeWindow() override { calls << "close", end->request(EndOfLife::Cause::Window); }
     void ended() override { calls << "ended"; }
-    void tellUnsaved(const QString& text) override { calls << text.section(". ", 1); }
+    void tellUnsaved(const QString& kept) override
+    {
+        calls << (kept.isEmpty() ? "lost" : "The list is kept in " + kept + ".");
+    }
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "checkrun.h"
+#include "statewords.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -39,10 +40,12 @@ public:
     bool busy = false;
     QByteArray fileWhenIdle;
 
-    void setStatusText(const QString& text) override
+    // In the window's words.
+    void showRunStatus(RunStatus runStatus) override { say(runStatusText(runStatus)); }
+    void runSaved(SaveOutcome outcome, const FileFailure& failure) override
     {
-        calls << "status:" + text;
-        status = text;
+        for (const QString& text : runSavedStatusTexts(outcome, failure))
+            say(text);
     }
     void setBusyPointer(bool isBusy) override
     {
@@ -60,5 +63,11 @@ public:
     }
 
 private:
+    void say(const QString& text)
+    {
+        calls << "status:" + text;
+        status = text;
+    }
+
     QString m_watchedFile;
 };
