@@ -86,12 +86,15 @@ int main(int argc, char* argv[])
         std::make_unique<PageFetcher>(*checkTools.downloads, temporaryDownloadPath(dataDirectory));
     checkTools.now = nowAsGeneralDateTimeText;
 
-    MainWindow window(dataDirectory, std::make_unique<XdgOpener>(), std::move(checkTools));
+    // The times a person needs: tests build their windows with shorter ones.
+    const Options options;
+    MainWindow window(dataDirectory, std::make_unique<XdgOpener>(), std::move(checkTools), options);
     QObject::connect(&instance, &SingleInstance::anotherStartAsked, &window,
                      &MainWindow::bringForward);
     // A dialog of Korvane's in front counts as being there: the run's end shows behind it.
-    DesktopProgress desktop(QGuiApplication::desktopFileName(),
-                            [] { return QApplication::activeWindow() != nullptr; });
+    DesktopProgress desktop(
+        QGuiApplication::desktopFileName(), [] { return QApplication::activeWindow() != nullptr; },
+        options.noticeAfter);
     QObject::connect(&window, &MainWindow::checkRunStarted, &desktop, &DesktopProgress::follow);
     QObject::connect(&desktop, &DesktopProgress::noticeActivated, &window,
                      &MainWindow::bringForward);

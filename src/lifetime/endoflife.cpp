@@ -2,9 +2,29 @@
 // The end of the program's life, asked for by the user, a signal or the session.
 #include "endoflife.h"
 
-EndOfLife::EndOfLife(WatchList& list, WatchListFile& file, Host& host, QStringList recoveryPlaces)
-    : m_list(list), m_file(file), m_host(host), m_recovery(std::move(recoveryPlaces))
-{}
+#include "runsession.h"
+
+EndOfLife::EndOfLife(WatchList& list, WatchListFile& file, RunSession& session,
+                     RecoveryFile& recovery, Host& host)
+    : m_list(list), m_file(file), m_session(session), m_recovery(recovery), m_host(host)
+{
+    connect(&m_session, &RunSession::stateChanged, this, [this](RunSession::State state) {
+        if (state == RunSession::State::CarryingOut)
+            runEnded();
+    });
+    connect(&m_session, &RunSession::idle, this, &EndOfLife::waitingCarriedOut);
+}
+
+void EndOfLife::setLife(Life life)
+{
+    m_life = life;
+    if (life == Life::Open)
+        m_session.endCancelled();
+    else if (life != Life::Ended)
+        m_session.endBegins();
+    else
+        m_session.close();
+}
 
 bool EndOfLife::request(Cause cause)
 {
@@ -31,14 +51,13 @@ bool EndOfLife::request(Cause cause)
         break;
     }
 
-    if (m_host.runUnderWay()) {
+    if (m_session.runUnderWay()) {
         // Nobody waits for a run over a slow web to end, neither a logout nor the user who
         // closes the window: the run stops at the page it is fetching and keeps what it found,
         // the commands that waited for it change the list as asked, then the end follows.
         if (m_life == Life::Open) {
-            m_life = Life::Stopping;
             m_stopCause = cause;
-            m_host.stopRun();
+            setLife(Life::Stopping);
         }
         return false;
     }
@@ -49,9 +68,9 @@ bool EndOfLife::request(Cause cause)
     if (m_life != Life::Open)
         return false;
 
-    m_life = Life::Closing;
+    setLife(Life::Closing);
     if (!saveBeforeClosing()) {
-        m_life = Life::Open;
+        setLife(Life::Open);
         return false;
     }
     // An end signal that came while the question was open has ended everything already.
@@ -103,7 +122,7 @@ bool EndOfLife::saveBeforeClosing()
         if (m_life == Life::Ended)
             return true;
         if (answer == Answer::CloseWithoutSaving) {
-            m_life = Life::ClosingWithoutSaving;
+            setLife(Life::ClosingWithoutSaving);
             return true;
         }
         if (answer != Answer::TryAgain)
@@ -132,7 +151,7 @@ void EndOfLife::endNow()
 {
     if (m_life == Life::Ended)
         return;
-    m_life = Life::Ended;
+    setLife(Life::Ended);
     m_host.closeDialogs();
     m_host.ended();
 }

@@ -7,16 +7,15 @@
 #include "listatstartandend.h"
 #include "watchlistfile.h"
 
-#include <QDateTime>
+#include <QObject>
 #include <QString>
-#include <QStringList>
 
-#include <functional>
-
+class RunSession;
 class WatchList;
 
-class EndOfLife
+class EndOfLife final : public QObject
 {
+    Q_OBJECT
 public:
     // Who asked for the end.
     enum class Cause
@@ -38,11 +37,6 @@ public:
     {
     public:
         virtual ~Host() = default;
-        // True from a run's start until the commands that waited for it are carried out.
-        virtual bool runUnderWay() const = 0;
-        // Stops the run at its page; the run's end then comes to runEnded(), and
-        // waitingCarriedOut() follows the commands that waited for it.
-        virtual void stopRun() = 0;
         // `kept`: where the list was kept meanwhile, when the file was left alone; else empty.
         virtual Answer askAfterFailedSave(const QString& kept) = 0;
         virtual void closeDialogs() = 0;
@@ -55,22 +49,14 @@ public:
         virtual void tellUnsaved(const QString& kept) = 0;
     };
 
-    // `recoveryPlaces`: where a list that cannot be saved at an end that asks nobody is kept,
-    // the first that takes it.
-    EndOfLife(WatchList& list, WatchListFile& file, Host& host, QStringList recoveryPlaces);
+    // `recovery`: where a list that cannot be saved at an end is kept instead.
+    EndOfLife(WatchList& list, WatchListFile& file, RunSession& session, RecoveryFile& recovery,
+              Host& host);
 
     // The one way to the end, from wherever it is asked for. True when the window may close
     // now. An end asked for during a check run stops the run at the page it is fetching, and
     // follows at the run's end.
     bool request(Cause cause);
-
-    // The check run has ended, and the commands that waited for it are about to be carried
-    // out. When an end came during the run, only what changes the list is carried out: the
-    // dialogs are closed first.
-    void runEnded();
-    // The commands that waited for the run are carried out: an end that came meanwhile
-    // follows now.
-    void waitingCarriedOut();
 
     // The save of an end that asks nobody (a session manager's request before a logout): a
     // list that cannot be written where it belongs goes to a recovery file.
@@ -79,12 +65,6 @@ public:
     // True until an end is under way: commands may still show the user something.
     bool isOpen() const { return m_life == Life::Open; }
     bool hasEnded() const { return m_life == Life::Ended; }
-
-    // The time a recovery file is named after; the current time by default.
-    void setClock(std::function<QDateTime()> now) { m_recovery.setClock(std::move(now)); }
-
-    // Where the list is kept when websites.ini cannot take it, at an end or before.
-    RecoveryFile& recovery() { return m_recovery; }
 
 private:
     // How far the program is on its way to the end.
@@ -102,11 +82,20 @@ private:
     bool saveBeforeClosing();
     void endWithoutAsking();
     void endNow();
+    // The run session hears of every step, so that it neither starts runs nor shows anything
+    // once an end is under way.
+    void setLife(Life life);
+    // The run has ended: when an end came during it, only what changes the list is carried
+    // out, so the dialogs are closed first.
+    void runEnded();
+    // What waited for the run is carried out: an end that came meanwhile follows now.
+    void waitingCarriedOut();
 
     WatchList& m_list;
     WatchListFile& m_file;
+    RunSession& m_session;
+    RecoveryFile& m_recovery;
     Host& m_host;
-    RecoveryFile m_recovery;
     Life m_life = Life::Open;
     Cause m_stopCause = Cause::Window;
 };

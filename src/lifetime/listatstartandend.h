@@ -41,8 +41,6 @@ public:
     // Where the list was kept last; empty before.
     const QString& path() const { return m_path; }
 
-    void setClock(Clock now) { m_now = std::move(now); }
-
 private:
     QStringList m_places;
     Clock m_now;

@@ -32,8 +32,9 @@ constexpr double SmallestStep = 0.01;
 } // namespace
 
 DesktopProgress::DesktopProgress(QString desktopEntry, std::function<bool()> userIsHere,
-                                 QObject* parent)
-    : QObject(parent), m_desktopEntry(std::move(desktopEntry)), m_userIsHere(std::move(userIsHere))
+                                 std::chrono::milliseconds noticeAfter, QObject* parent)
+    : QObject(parent), m_desktopEntry(std::move(desktopEntry)), m_userIsHere(std::move(userIsHere)),
+      m_noticeAfter(noticeAfter)
 {
     // Once, at start, and without naming the service: Qt asks the bus who owns a named service
     // with a call that waits up to 25 s for an answer, where a rule for any sender is added

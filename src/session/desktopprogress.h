@@ -25,14 +25,13 @@ class DesktopProgress final : public QObject
 public:
     // `desktopEntry`: the desktop entry's name without ".desktop", by which docks know which
     // entry is Korvane's. `userIsHere`: true while the user looks at Korvane's window, where
-    // the end of a run shows already. Made at start: it connects to the session bus then.
+    // the end of a run shows already. A run that ends sooner than `noticeAfter` ends without a
+    // notice: the user has not gone away yet. Made at start: it connects to the session bus
+    // then.
     DesktopProgress(QString desktopEntry, std::function<bool()> userIsHere,
-                    QObject* parent = nullptr);
+                    std::chrono::milliseconds noticeAfter, QObject* parent = nullptr);
     // The task-bar entry does not keep showing a run of a program that has gone.
     ~DesktopProgress() override;
-
-    // A run that ends sooner than this ends without a notice: the user has not gone away yet.
-    void setNoticeAfter(std::chrono::milliseconds time) { m_noticeAfter = time; }
 
     // Shows `run`, which has just started, until it ends.
     void follow(const CheckRun& run);
@@ -53,7 +52,7 @@ private Q_SLOTS:
 private:
     QString m_desktopEntry;
     std::function<bool()> m_userIsHere;
-    std::chrono::milliseconds m_noticeAfter{std::chrono::seconds(5)};
+    std::chrono::milliseconds m_noticeAfter;
     QElapsedTimer m_runTime;
     // The part done last sent to the dock, and whether a run shows there now.
     double m_shownProgress = 0;

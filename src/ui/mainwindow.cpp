@@ -28,9 +28,11 @@
 #include <utility>
 
 MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> opener,
-                       CheckTools checkTools, QWidget* parent)
-    : QMainWindow(parent), m_file(watchListPath(dataDirectory)),
-      m_end(m_list, m_file, *this, recoveryPlaces())
+                       CheckTools checkTools, const Options& options, QWidget* parent)
+    : QMainWindow(parent), m_file(watchListPath(dataDirectory), options.settleTime),
+      m_recovery(recoveryPlaces(), options.now),
+      m_session(m_list, m_file, m_recovery, std::move(checkTools), *this, options),
+      m_end(m_list, m_file, m_session, m_recovery, *this)
 {
     // The artwork is compiled into this static library, which the linker would otherwise drop.
     Q_INIT_RESOURCE(artwork);
@@ -40,25 +42,19 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
 
     m_list.setNoteWords(checkNoteText);
     m_loadOutcome = startUpWatchList(m_list, m_file);
-    CheckRunHost& face = *this;
-    m_commands =
-        std::make_unique<ListCommands>(m_list, m_file, m_end, m_end.recovery(), std::move(opener),
-                                       std::move(checkTools), face, this);
-    connect(m_commands.get(), &ListCommands::saved, this, &MainWindow::showSaveOutcome);
-    connect(m_commands.get(), &ListCommands::readAgain, this, &MainWindow::showReadAgain);
-    connect(m_commands.get(), &ListCommands::fileSettled, this, &MainWindow::showFileSettled);
-    connect(m_commands.get(), &ListCommands::fileIsNotAList, this, &MainWindow::showNotAList);
-    connect(m_commands.get(), &ListCommands::runStarted, this, &MainWindow::checkRunStarted);
+    m_commands = std::make_unique<ListCommands>(m_list, m_session, std::move(opener), this);
+    connect(&m_session, &RunSession::saved, this, &MainWindow::showSaveOutcome);
+    connect(&m_session, &RunSession::readAgain, this, &MainWindow::showReadAgain);
+    connect(&m_session, &RunSession::fileSettled, this, &MainWindow::showFileSettled);
+    connect(&m_session, &RunSession::fileIsNotAList, this, &MainWindow::showNotAList);
+    connect(&m_session, &RunSession::runStarted, this, &MainWindow::checkRunStarted);
+    connect(&m_session, &RunSession::stateChanged, this, [this] {
+        if (!m_session.walksTheList())
+            m_grid->setCheckingRow(0);
+    });
     connect(m_commands.get(), &ListCommands::couldNotOpen, this, [this](const QByteArray& address) {
         say(NoBrowserStatusText + WatchList::displayText(address));
     });
-    connect(m_commands.get(), &ListCommands::runEnded, this, [this] {
-        m_grid->setCheckingRow(0);
-        m_end.runEnded();
-        m_commands->carryOutWaiting();
-    });
-    connect(m_commands.get(), &ListCommands::waitingCarriedOut, this,
-            [this] { m_end.waitingCarriedOut(); });
     // A session manager that asks before a logout gets the list on disk, whatever happens
     // after.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { m_end.saveWithoutAsking(); });
@@ -66,7 +62,7 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     if (m_loadOutcome == LoadOutcome::Unreadable)
         QMetaObject::invokeMethod(this, &MainWindow::reportUnreadableList, Qt::QueuedConnection);
     else
-        m_commands->watchTheFile();
+        m_session.watchTheFile();
 
     buildMenus();
     buildFace();
@@ -226,7 +222,7 @@ void MainWindow::showSaveOutcome(SaveOutcome outcome)
         return;
     case SaveOutcome::NotAList: {
         m_notSaved = true;
-        const QString kept = m_end.recovery().path();
+        const QString kept = m_recovery.path();
         showStatus(NotSavedStatusText +
                    (kept.isEmpty()
                         ? fileFailureShortText(m_file.failure())
@@ -324,7 +320,6 @@ EndOfLife::Answer MainWindow::askAfterFailedSave(const QString& kept)
 
 void MainWindow::ended()
 {
-    m_commands->shutForGood();
     // Does nothing while a close is already under way (its question still open, or the close
     // handler running): the end comes all the same.
     close();

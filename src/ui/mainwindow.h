@@ -7,6 +7,8 @@
 #include "checkrun.h"
 #include "endoflife.h"
 #include "listcommands.h"
+#include "options.h"
+#include "runsession.h"
 #include "statewords.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
@@ -29,8 +31,10 @@ class MainWindow final : public QMainWindow, private CheckRunHost, private EndOf
 public:
     // Keeps websites.ini in `dataDirectory`, opens addresses through `opener` and checks pages
     // with `checkTools`. Loads the watch list before the window is first shown.
+    // Its times (how long the file must settle, how often a failed save is tried again) come
+    // from `options`.
     MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> opener,
-               CheckTools checkTools, QWidget* parent = nullptr);
+               CheckTools checkTools, const Options& options = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     WatchList& watchList() { return m_list; }
@@ -41,20 +45,13 @@ public:
     LoadOutcome loadOutcome() const { return m_loadOutcome; }
     // True from Go Look! until the run has ended and the commands that waited for it are
     // carried out.
-    bool isChecking() const { return m_commands->runUnderWay(); }
+    bool isChecking() const { return m_session.runUnderWay(); }
 
     // A request to end from outside the window (a signal): the list is saved once (unless the
     // file already holds it), without asking anything, and the program ends with status 0. A
     // check run under way stops at the page it is fetching; what it found before is kept. A
     // close from the window during a run stops it the same way.
     void endOnRequest();
-
-    // How long writes of another program to the list must have settled before the list is read
-    // again; tests, which write at once, make it short.
-    void setOutsideEditSettleTime(int ms) { m_commands->setOutsideEditSettleTime(ms); }
-    // How often a save that failed is tried again (a full disk may have room again); tests
-    // make it short.
-    void setSaveRetryTime(int ms) { m_commands->setSaveRetryTime(ms); }
 
     // Out of the task bar, in front of the other windows and given the keyboard: the user asked
     // for Korvane from elsewhere.
@@ -94,8 +91,6 @@ private:
     void waitingForSite(const SiteWait& wait) override;
 
     // What the end needs of the window.
-    bool runUnderWay() const override { return m_commands->runUnderWay(); }
-    void stopRun() override { m_commands->stopRun(); }
     EndOfLife::Answer askAfterFailedSave(const QString& kept) override;
     void closeDialogs() override { m_commands->closeDialogs(); }
     void closeWindow() override { close(); }
@@ -105,6 +100,8 @@ private:
     WatchList m_list;
     WatchListFile m_file;
     LoadOutcome m_loadOutcome;
+    RecoveryFile m_recovery;
+    RunSession m_session;
     EndOfLife m_end;
     // Before the widgets it works on go: its dialogs and run go with it.
     std::unique_ptr<ListCommands> m_commands;

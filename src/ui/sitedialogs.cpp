@@ -2,7 +2,7 @@
 // Layout and buttons of the add and edit dialogs.
 #include "sitedialogs.h"
 
-#include "listguard.h"
+#include "runsession.h"
 #include "twips.h"
 #include "watchlist.h"
 
@@ -40,7 +40,7 @@ QLabel* makeLabel(const QString& text, const QString& name, const QRect& geometr
 
 } // namespace
 
-SiteDialog::SiteDialog(WatchList& list, ListGuard& guard, const QString& title,
+SiteDialog::SiteDialog(WatchList& list, RunSession& session, const QString& title,
                        const QString& actionCaption, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
@@ -84,12 +84,12 @@ SiteDialog::SiteDialog(WatchList& list, ListGuard& guard, const QString& title,
         if (kept != text)
             m_text1->setText(kept);
     });
-    connect(m_command1, &QPushButton::clicked, this, [this, &guard] {
+    connect(m_command1, &QPushButton::clicked, this, [this, &session] {
         // What the field held at the press is what the user meant, whatever is typed after it.
         const QString typed = m_text1->text();
-        if (guard.isHeld())
+        if (session.walksTheList())
             hide();
-        guard.whenFree([this, typed] { action(typed); });
+        session.whenIdle([this, typed] { action(typed); });
     });
     connect(m_command2, &QPushButton::clicked, this, &QWidget::hide);
 }
@@ -136,8 +136,8 @@ void SiteDialog::keyPressEvent(QKeyEvent* event)
     event->ignore();
 }
 
-AddSiteDialog::AddSiteDialog(WatchList& list, ListGuard& guard, QWidget* parent)
-    : SiteDialog(list, guard, QStringLiteral(" Add Website to list"), QStringLiteral("&Add"),
+AddSiteDialog::AddSiteDialog(WatchList& list, RunSession& session, QWidget* parent)
+    : SiteDialog(list, session, QStringLiteral(" Add Website to list"), QStringLiteral("&Add"),
                  parent)
 {
     setObjectName(QStringLiteral("add"));
@@ -165,8 +165,8 @@ void AddSiteDialog::action(const QString& typed)
     Q_EMIT listChanged();
 }
 
-EditSiteDialog::EditSiteDialog(WatchList& list, ListGuard& guard, QWidget* parent)
-    : SiteDialog(list, guard, QStringLiteral(" Edit Website on list"), QStringLiteral("&Edit"),
+EditSiteDialog::EditSiteDialog(WatchList& list, RunSession& session, QWidget* parent)
+    : SiteDialog(list, session, QStringLiteral(" Edit Website on list"), QStringLiteral("&Edit"),
                  parent)
 {
     setObjectName(QStringLiteral("update"));

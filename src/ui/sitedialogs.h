@@ -6,7 +6,7 @@
 #include <QPersistentModelIndex>
 #include <QWidget>
 
-class ListGuard;
+class RunSession;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -33,10 +33,10 @@ Q_SIGNALS:
     void listChanged();
 
 protected:
-    // The action button passes through `guard`: pressed during a check run, by whatever means,
-    // it takes the field's text at once and hides the dialog, so the user sees the press was
+    // The action button passes through the run session: pressed during a check run, by whatever
+    // means, it takes the field's text at once and hides the dialog, so the user sees the press was
     // taken, and acts with that text once the run has ended.
-    SiteDialog(WatchList& list, ListGuard& guard, const QString& title,
+    SiteDialog(WatchList& list, RunSession& session, const QString& title,
                const QString& actionCaption, QWidget* parent);
     void keyPressEvent(QKeyEvent* event) override;
     virtual void action(const QString& typed) = 0;
@@ -59,7 +59,7 @@ class AddSiteDialog final : public SiteDialog
 {
     Q_OBJECT
 public:
-    AddSiteDialog(WatchList& list, ListGuard& guard, QWidget* parent = nullptr);
+    AddSiteDialog(WatchList& list, RunSession& session, QWidget* parent = nullptr);
 
 protected:
     void action(const QString& typed) override;
@@ -69,7 +69,7 @@ class EditSiteDialog final : public SiteDialog
 {
     Q_OBJECT
 public:
-    EditSiteDialog(WatchList& list, ListGuard& guard, QWidget* parent = nullptr);
+    EditSiteDialog(WatchList& list, RunSession& session, QWidget* parent = nullptr);
 
     // Fills the field from the URL cell of `row` and remembers that row: "&Edit" writes there,
     // wherever the row has moved meanwhile, and nowhere once it has been removed.

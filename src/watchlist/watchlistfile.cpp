@@ -86,7 +86,9 @@ QString watchListPath(const QString& dataDirectory)
     return QDir(dataDirectory).filePath(QStringLiteral("websites.ini"));
 }
 
-WatchListFile::WatchListFile(QString path) : m_path(std::move(path)) {}
+WatchListFile::WatchListFile(QString path, std::chrono::milliseconds settleTime)
+    : m_path(std::move(path)), m_watch(settleTime)
+{}
 
 SaveOutcome WatchListFile::replaceWhole(const QString& path, QByteArrayView bytes, SystemError& why,
                                         const std::function<bool()>& unchanged)
@@ -106,11 +108,6 @@ SaveOutcome WatchListFile::replaceWhole(const QString& path, QByteArrayView byte
         break;
     }
     return SaveOutcome::CommitFailed;
-}
-
-bool WatchListFile::writeAll(QIODevice& device, QByteArrayView bytes)
-{
-    return writeAllBytes(device, bytes);
 }
 
 LoadOutcome WatchListFile::readRecords(WatchListRecords& records)

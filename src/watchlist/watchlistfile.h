@@ -14,8 +14,6 @@
 
 #include <optional>
 
-class QIODevice;
-
 // The site the program's first list holds, as a host without a scheme: a name reserved for
 // examples (RFC 2606) that serves a small, steady page, since the program has no site of its
 // own to send new users to.
@@ -113,7 +111,10 @@ inline bool fileIsNotTheList(SaveOutcome outcome)
 class WatchListFile
 {
 public:
-    explicit WatchListFile(QString path);
+    // `settleTime`: how long Korvane must see the file unchanged before another program's
+    // change counts as finished.
+    explicit WatchListFile(QString path,
+                           std::chrono::milliseconds settleTime = std::chrono::seconds(2));
 
     const QString& path() const { return m_path; }
 
@@ -173,9 +174,6 @@ public:
     // The same, with the file's bytes when it was read.
     OnDisk onDisk(std::optional<QByteArray>& bytes) const;
 
-    // How long Korvane must see a file unchanged before another program's change counts as
-    // finished; the default suits editors and scripts that write in steps. Tests pass others.
-    void setSettleTime(int ms) { m_watch = SettleWatch(std::chrono::milliseconds(ms)); }
     // When to look again at a file that is Unsettled or Settling, in milliseconds.
     int msUntilSettled() const;
     // Korvane heard that the file changed: the change is seen now, cheaply, without reading it,
@@ -202,9 +200,6 @@ public:
     // dropped now.
     bool hasUnsavedChanges(const WatchList& list) const;
 
-    // Writes `bytes` to an open device; false when the device takes less than all of them.
-    static bool writeAll(QIODevice& device, QByteArrayView bytes);
-
 private:
     void fail(FileFailure::Kind kind, SystemError system = {});
     // `unchanged`: see writeWholeFile.
@@ -229,7 +224,7 @@ private:
     FileFailure m_failure;
     ListEncoding m_encoding = ListEncoding::Plain;
     // What Korvane saw of the file, by its own clock.
-    mutable SettleWatch m_watch{std::chrono::seconds(2)};
+    mutable SettleWatch m_watch;
     // The bytes known are no list: the list shows what it started with instead.
     bool m_knownNotAList = false;
     bool m_keepUnreadableFile = false;

@@ -170,9 +170,8 @@ const ChildBody checkRunThenShutDown("check run then shut-down", [](const QStrin
     const QString dir = args.value(0);
     if (args.contains("size limit"))
         fileSizeLimit();
-    WatchListFile file(dir + "/websites.ini");
     // The test wrote the list a moment ago, and wrote it whole.
-    file.setSettleTime(0);
+    WatchListFile file(dir + "/websites.ini", std::chrono::milliseconds(0));
     WatchList list;
     startUpWatchList(list, file);
     if (args.contains("reenter"))
@@ -273,10 +272,13 @@ class TestFileFaults : public QObject
 
     std::unique_ptr<MainWindow> openWindow()
     {
+        // The test wrote the list a moment ago, and wrote it whole; a failed save is tried
+        // again soon.
+        Options options;
+        options.settleTime = std::chrono::milliseconds(1);
+        options.saveRetryTime = std::chrono::milliseconds(50);
         auto window = std::make_unique<MainWindow>(m_dir, std::make_unique<NoOpener>(),
-                                                   curlCheckTools(m_dir));
-        // The test wrote the list a moment ago, and wrote it whole.
-        window->setOutsideEditSettleTime(1);
+                                                   curlCheckTools(m_dir), options);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             qWarning("window not exposed");
@@ -511,7 +513,6 @@ private Q_SLOTS:
         QVERIFY(writeFile(listPath(), oldList()));
         QVERIFY(disk.fill());
         auto window = openWindow();
-        window->setSaveRetryTime(50);
         window->findChild<QAction*>("removemenu")->trigger(); // the last site
         const auto notSaved = [&] {
             return window->statusLine()->text().startsWith(NotSavedStatusText);

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The way to the end, without a window: who is asked, what is saved and when the end comes.
+#include "checktools.h"
 #include "endoflife.h"
 #include "listatstartandend.h"
+#include "responsegate.h"
+#include "runsession.h"
 #include "testfiles.h"
+#include "testserver.h"
 #include "watchlist.h"
 #include "wholefile.h"
 
@@ -21,11 +25,8 @@ namespace {
 struct Host final : EndOfLife::Host
 {
     EndOfLife* end = nullptr;
-    bool running = false;
     EndOfLife::Answer answer = EndOfLife::Answer::KeepOpen;
     QStringList calls;
-    bool runUnderWay() const override { return running; }
-    void stopRun() override { calls << "stop"; }
     EndOfLife::Answer askAfterFailedSave(const QString&) override { return calls << "ask", answer; }
     void closeDialogs() override { calls << "dialogs"; }
     void closeWindow() override { calls << "close", end->request(EndOfLife::Cause::Window); }
@@ -36,12 +37,52 @@ struct Host final : EndOfLife::Host
     }
 };
 
+// A run with nobody watching it.
+struct NoFace final : CheckRunHost
+{
+    void showRunStatus(RunStatus) override {}
+    void setBusyPointer(bool) override {}
+    void repaintNow() override {}
+    void runSaved(SaveOutcome, const FileFailure&) override {}
+};
+
+// The end and what it works with: the run session, and the recovery file named after a fixed
+// moment, in `place`.
+struct Ending
+{
+    NoFace face;
+    RecoveryFile recovery;
+    RunSession session;
+    EndOfLife end;
+    Ending(WatchList& list, WatchListFile& file, Host& host, const QString& place,
+           CheckTools tools = {})
+        : recovery({place}, [] { return QDateTime(QDate(2026, 12, 8), QTime(9, 0)); }),
+          session(list, file, recovery, std::move(tools), face, Options()),
+          end(list, file, session, recovery, host)
+    {
+        host.end = &end;
+    }
+};
+
 } // namespace
 
 class TestEndOfLife : public QObject
 {
     Q_OBJECT
+    // A page that comes when the test lets it: a run waits on it.
+    TestServer m_server;
+    ResponseGate m_gate;
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        m_server.http().Get("/held", [this](const httplib::Request&, httplib::Response& res) {
+            m_gate.wait();
+            res.set_content(std::string(100, 'x'), "text/html");
+        });
+        m_server.start();
+    }
+
     void endsAsAsked_data()
     {
         QTest::addColumn<int>("cause"); // an EndOfLife::Cause, or -1 for a session's save
@@ -86,21 +127,31 @@ private Q_SLOTS:
         startUpWatchList(list, file);
         QVERIFY(list.AddItem("changed.example"));
         Host host;
-        host.running = duringRun;
         host.answer = EndOfLife::Answer(answer);
-        EndOfLife end(list, file, host, {dir.path()});
-        host.end = &end;
-        end.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(9, 0)); });
+        if (duringRun)
+            list.setCell(1, WatchList::UrlColumn, m_server.hostAndPort() + "/held");
+        Ending ending(list, file, host, dir.path(), curlCheckTools(dir.path()));
+        EndOfLife& end = ending.end;
+        // The run stops, and what waited for it is carried out before the end goes on.
+        connect(&ending.session, &RunSession::stateChanged, this, [&](RunSession::State state) {
+            if (state == RunSession::State::Stopping)
+                host.calls << "stop";
+            else if (state == RunSession::State::CarryingOut)
+                host.calls << "waiting";
+        });
+        if (duringRun) {
+            m_gate.close();
+            ending.session.goLook();
+            QTRY_VERIFY(m_gate.isHolding());
+        }
 
         const bool mayClose =
             cause < 0 ? (end.saveWithoutAsking(), false) : end.request(EndOfLife::Cause(cause));
         if (duringRun) {
             QVERIFY(!mayClose && !end.hasEnded());
             host.calls << "|";
-            host.running = false;
-            end.runEnded();
-            host.calls << "waiting";
-            end.waitingCarriedOut();
+            QTRY_VERIFY(end.hasEnded());
+            m_gate.release();
         }
         const QString kept = QDir(dir.path()).filePath("websites-unsaved-2026-12-08_09-00-00.ini");
         QCOMPARE(host.calls.join(' '), QString(calls).replace("ROOT", kept + "."));
@@ -160,9 +211,8 @@ private Q_SLOTS:
         QCOMPARE(::lstat(name.constData(), &before), 0);
 
         Host host;
-        EndOfLife end(list, file, host, {dir.filePath("data")});
-        host.end = &end;
-        end.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(9, 0)); });
+        Ending ending(list, file, host, dir.filePath("data"));
+        EndOfLife& end = ending.end;
         QVERIFY(end.request(EndOfLife::Cause::Signal));
 
         struct stat after
@@ -214,8 +264,8 @@ private Q_SLOTS:
 
         Host host;
         host.answer = EndOfLife::Answer::TryAgain;
-        EndOfLife end(list, file, host, {dir.filePath("data")});
-        host.end = &end;
+        Ending ending(list, file, host, dir.filePath("data"));
+        EndOfLife& end = ending.end;
         QVERIFY(end.request(EndOfLife::Cause(cause)));
         QCOMPARE(host.calls.join(' '), "dialogs ended");
         QCOMPARE(stampOf(path), before);

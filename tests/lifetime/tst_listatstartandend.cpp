@@ -102,8 +102,7 @@ private Q_SLOTS:
         for (int i = 0; i < WatchList::MaxSites - 1; ++i)
             records += "s" + QByteArray::number(i) + ".example\r\n\r\n\r\n";
         writeList(records);
-        WatchListFile file(path());
-        file.setSettleTime(0);
+        WatchListFile file(path(), std::chrono::milliseconds(0));
         WatchList list;
         startUpWatchList(list, file);
         QVERIFY(list.AddItem("mine.example"));

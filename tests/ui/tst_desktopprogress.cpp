@@ -116,9 +116,9 @@ private Q_SLOTS:
         sinceTurn.start();
         turns.start(1);
         // Wired as main() does.
-        DesktopProgress desktop("com.korvane.Korvane",
-                                [] { return QApplication::activeWindow() != nullptr; });
-        desktop.setNoticeAfter(std::chrono::milliseconds(row == "short run" ? 60'000 : 0));
+        DesktopProgress desktop(
+            "com.korvane.Korvane", [] { return QApplication::activeWindow() != nullptr; },
+            std::chrono::milliseconds(row == "short run" ? 60'000 : 0));
         connect(&window, &MainWindow::checkRunStarted, &desktop, &DesktopProgress::follow);
         connect(&desktop, &DesktopProgress::noticeActivated, &window, &MainWindow::bringForward);
         connect(&window, &MainWindow::checkRunStarted, this, [&](const CheckRun& run) {

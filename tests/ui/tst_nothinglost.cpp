@@ -323,10 +323,11 @@ public:
 
     void open()
     {
+        Options options;
+        options.settleTime = std::chrono::milliseconds(1);
+        options.saveRetryTime = std::chrono::milliseconds(10);
         window = std::make_unique<MainWindow>(dir.path(), std::make_unique<RecordingOpener>(opened),
-                                              curlCheckTools(dir.path(), fixedClock));
-        window->setOutsideEditSettleTime(1);
-        window->setSaveRetryTime(10);
+                                              curlCheckTools(dir.path(), fixedClock), options);
         window->show();
         // Without qWaitForWindowExposed, which sleeps 10 ms between its looks.
         for (int i = 0; i < 1000 && !window->windowHandle()->isExposed(); ++i)
