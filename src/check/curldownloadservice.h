@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The download service over libcurl: one transfer at a time on a shared multi handle, with the
-// policy around it (the options that protect, a second try, the https memory).
+// The download service over libcurl: one page at a time on a shared multi handle, each page in
+// one transfer or, by the retry policy (secondtries.cpp), a few.
 #pragma once
 
 #include "askagain.h"
+#include "curltransfer.h"
 #include "downloadservice.h"
 #include "handles.h"
+#include "response.h"
 #include "webaddress.h"
 
 #include <memory>
@@ -34,7 +36,20 @@ protected:
     void cancel() override;
 
 private:
-    struct Download;
+    // The page under way, and the transfer that fetches it.
+    struct Download
+    {
+        PageAddress fetched; // where it is fetched: https when the site asked for it
+        bool remembered = false;
+        bool fellBack = false;
+        bool freshLookUp = false; // the name failed ahead: the DNS cache has nothing to say
+        long upgrades = 0;        // redirects asked again at https, counted as redirects
+        ResponseBody body;
+        Done end;
+        AskedToWait refusal; // when the site asked to wait
+        // Last, so that it goes first: its handle writes to the body above.
+        CurlTransfer transfer;
+    };
     enum class Transfer
     {
         Done,
@@ -48,18 +63,17 @@ private:
     };
     // False when the transfer could not begin; why is in failure().
     bool startTransfer(const PageAddress& address, bool mayUsePrepared);
-    bool applyOptions(CURL* handle, const PageAddress& address);
     void acted(CURLMcode failed);
+    // The transfer's handle goes, and with it what the https memory handed it.
+    void endTransfer();
+    void finish(bool kept);
+    void fail(const PageAddress& address, FetchFailure why, const char* detail = nullptr);
+
+    // The retry policy, in secondtries.cpp.
+    Transfer judge(CURLcode result);
     void transferEnded(CURLcode result);
     // The wait the site asked for is over: the page is asked for again.
     void askAgain();
-    // CURLOPT_HEADERFUNCTION: the first answer, and what each answer asks of the https memory.
-    static size_t readHeader(char* data, size_t size, size_t count, void* download);
-    // The transfer's handle goes, and with it what the https memory handed it.
-    void endTransfer();
-    Transfer judge(CURLcode result);
-    void finish(bool kept);
-    void fail(const PageAddress& address, FetchFailure why, const char* detail = nullptr);
 
     DownloadLimits m_limits;
     // TLS sessions and name look-ups, shared by every page of every run while Korvane is open:
@@ -68,9 +82,7 @@ private:
     CurlMulti m_multi;
     std::unique_ptr<CurlSockets> m_sockets;
     std::unique_ptr<HttpsMemory> m_https;
-    CurlSlist m_connectTo;
-    QByteArray m_userAgent;
-    CurlSlist m_requestHeaders;
+    TransferSettings m_settings;
     AskAgain m_askAgain;
     std::unique_ptr<LookAhead> m_lookAhead;
     std::unique_ptr<Download> m_current;

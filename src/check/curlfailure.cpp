@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// What a failed transfer says, read from libcurl.
+// What a failed transfer says, read from libcurl or the system.
 #include "curlfailure.h"
 
 #include <cerrno>
@@ -75,4 +75,25 @@ FetchFailure failureOf(CURLcode code, CURL* handle, const PageAddress& asked)
         return other;
     }
     }
+}
+
+FetchFailure libraryFailure(const char* words)
+{
+    FetchFailure failure = FetchFailure::because(FetchFailure::Reason::Library);
+    failure.libraryWords = words;
+    return failure;
+}
+
+FetchFailure notKept(int error)
+{
+    FetchFailure failure = FetchFailure::because(FetchFailure::Reason::NotKept);
+    failure.systemError = error;
+    return failure;
+}
+
+FetchFailure tooLarge(qint64 limit)
+{
+    FetchFailure failure = FetchFailure::because(FetchFailure::Reason::TooLarge);
+    failure.size = limit;
+    return failure;
 }

@@ -3,47 +3,23 @@
 #include "downloadhtml.h"
 
 #include "fetchfailure.h"
-#include "handles.h"
 #include "strip.h"
+#include "wholefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QPointer>
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <limits>
 #include <unistd.h>
 
 namespace {
 
 constexpr qsizetype ShortestPage = 20;
 constexpr char ErrorWord[] = "error";
-
-// The whole file in one read where it can: a check run reads one file per page, so the plain
-// system calls matter next to a fast loopback download.
-std::optional<QByteArray> readWholeFile(const QByteArray& name)
-{
-    FileDescriptor fd(::open(name.constData(), O_RDONLY | O_CLOEXEC));
-    if (!fd.isOpen())
-        return std::nullopt;
-    struct stat info
-    {};
-    QByteArray bytes;
-    bool ok = ::fstat(fd.get(), &info) == 0;
-    if (ok) {
-        bytes.resize(qsizetype(info.st_size));
-        qsizetype got = 0;
-        while (ok && got < bytes.size()) {
-            const ssize_t n = ::read(fd.get(), bytes.data() + got, size_t(bytes.size() - got));
-            ok = n > 0;
-            got += ok ? n : 0;
-        }
-    }
-    ok = fd.close() && ok;
-    return ok ? std::optional<QByteArray>(std::move(bytes)) : std::nullopt;
-}
+// The download kept the page within its own limit.
+constexpr qint64 AnyPageSize = std::numeric_limits<qint64>::max();
 
 } // namespace
 
@@ -88,9 +64,8 @@ std::optional<QByteArray> PageFetcher::pageText(const QByteArray& address, bool 
         return QByteArray();
     }
 
-    const QByteArray name = QFile::encodeName(m_temporaryFile);
-    std::optional<QByteArray> page = readWholeFile(name);
-    if (!page || ::unlink(name.constData()) != 0) {
+    std::optional<QByteArray> page = readWholeFile(m_temporaryFile, AnyPageSize);
+    if (!page || ::unlink(QFile::encodeName(m_temporaryFile).constData()) != 0) {
         m_failure = FetchFailure::because(Reason::NotReadBack);
         m_failure.systemError = errno;
         logFetchFailure(m_service.addressForLog(address), m_failure);

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The memory of https sites: what it learns, what it forgets, and what a transfer is told.
+// The memory of https sites: what it learns, what it forgets, and what it holds for a page.
 #include "httpsmemory.h"
+
+#include "stricttransport.h"
 
 #include <QDateTime>
 #include <QDir>
 
 #include <chrono>
-#include <cstring>
 
 namespace {
 
@@ -15,18 +16,6 @@ constexpr char RedirectsFile[] = "https-redirects.txt";
 // Another Korvane holds the lock for the few milliseconds of its own save: never a frame.
 constexpr std::chrono::milliseconds LockPatience{10};
 constexpr qint64 HstsRefreshSeconds = 24 * 3600;
-
-CURLSTScode readHsts(CURL*, curl_hstsentry* entry, void* clientp)
-{
-    auto* transfer = static_cast<HttpsMemory::Transfer*>(clientp);
-    return transfer->memory->readHsts(*transfer, entry);
-}
-
-int checkRequest(void* clientp, char*, char*, int, int)
-{
-    auto* transfer = static_cast<HttpsMemory::Transfer*>(clientp);
-    return transfer->memory->mayAsk(*transfer) ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
-}
 
 // The port as written, empty for the scheme's own: http://h/ and https://h/ name one site.
 QByteArray portOf(const PageAddress& url, const char* schemePort)
@@ -195,84 +184,18 @@ void HttpsMemory::learnHsts(const QByteArray& host, const StrictTransport& sts)
     m_hsts.learn(host, {sts.includeSubDomains, until, now});
 }
 
-std::pair<CURLoption, CURLcode> HttpsMemory::useFor(CURL* handle, const PageAddress& url,
-                                                    Transfer& transfer)
+QList<QByteArray> HttpsMemory::hstsDomainsOf(const PageAddress& url)
 {
     load();
-    transfer = {};
-    transfer.memory = this;
-    transfer.handle = handle;
-    transfer.asked = url;
+    QList<QByteArray> domains;
     if (const QByteArray host = comparableHost(url.host());
         !host.isEmpty() && !m_hsts.entries().isEmpty()) {
-        // The host and the domains above it, whose includeSubDomains libcurl applies: a few
-        // look-ups, whatever the memory holds.
         for (qsizetype from = 0; from >= 0 && from < host.size();) {
             if (liveHsts(host.mid(from)))
-                transfer.toHand << host.mid(from);
+                domains << host.mid(from);
             const qsizetype dot = host.indexOf('.', from);
             from = dot < 0 ? -1 : dot + 1;
         }
     }
-    CURLcode code = curl_easy_setopt(handle, CURLOPT_HSTS_CTRL, long(CURLHSTS_ENABLE));
-    if (code != CURLE_OK)
-        return {CURLOPT_HSTS_CTRL, code};
-    if ((code = curl_easy_setopt(handle, CURLOPT_HSTSREADFUNCTION, ::readHsts)) != CURLE_OK)
-        return {CURLOPT_HSTSREADFUNCTION, code};
-    if ((code = curl_easy_setopt(handle, CURLOPT_HSTSREADDATA, &transfer)) != CURLE_OK)
-        return {CURLOPT_HSTSREADDATA, code};
-    if ((code = curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, ::checkRequest)) != CURLE_OK)
-        return {CURLOPT_PREREQFUNCTION, code};
-    if ((code = curl_easy_setopt(handle, CURLOPT_PREREQDATA, &transfer)) != CURLE_OK)
-        return {CURLOPT_PREREQDATA, code};
-    return {CURLOPT_HSTS_CTRL, CURLE_OK};
-}
-
-bool HttpsMemory::mayAsk(Transfer& transfer)
-{
-    const char* asked = nullptr;
-    if (m_hsts.entries().isEmpty() ||
-        curl_easy_getinfo(transfer.handle, CURLINFO_EFFECTIVE_URL, &asked) != CURLE_OK || !asked)
-        return true;
-    // The first request asks for what the transfer was given, which is parsed already.
-    const QByteArray address(asked);
-    const PageAddress upgraded =
-        upgradedByHsts(address == transfer.asked.written() ? transfer.asked : PageAddress(address));
-    if (upgraded.isNull())
-        return true;
-    transfer.upgraded = upgraded;
-    return false;
-}
-
-void HttpsMemory::readHeader(Transfer& transfer, QByteArrayView line)
-{
-    const std::optional<QByteArrayView> value = transfer.headers.take(line);
-    const char* answering = nullptr;
-    if (!value || !transfer.memory ||
-        curl_easy_getinfo(transfer.handle, CURLINFO_EFFECTIVE_URL, &answering) != CURLE_OK ||
-        !answering)
-        return;
-    // Over https only, and from a host by name, as RFC 6797 has it.
-    const PageAddress answered{QByteArray(answering)};
-    const QByteArray host = comparableHost(answered.host());
-    const std::optional<StrictTransport> sts = parseStrictTransport(*value);
-    if (answered.scheme().toLower() == "https" && !host.isEmpty() && sts)
-        learnHsts(host, *sts);
-}
-
-CURLSTScode HttpsMemory::readHsts(Transfer& transfer, curl_hstsentry* entry)
-{
-    while (!transfer.toHand.isEmpty()) {
-        const QByteArray host = transfer.toHand.takeFirst();
-        const HstsEntry* hsts = m_hsts.find(host);
-        if (!hsts || size_t(host.size()) + 1 > entry->namelen)
-            continue;
-        std::memcpy(entry->name, host.constData(), size_t(host.size()) + 1);
-        entry->includeSubDomains = hsts->subdomains;
-        const QByteArray expire = expiryText(hsts->until);
-        std::strncpy(entry->expire, expire.constData(), sizeof entry->expire - 1);
-        entry->expire[sizeof entry->expire - 1] = '\0';
-        return CURLSTS_OK;
-    }
-    return CURLSTS_DONE;
+    return domains;
 }

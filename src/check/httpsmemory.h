@@ -10,19 +10,16 @@
 #pragma once
 
 #include <QByteArray>
-#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
 #include "memoryfile.h"
 #include "memorylines.h"
-#include "stricttransport.h"
 #include "webaddress.h"
 
-#include <curl/curl.h>
-
 #include <functional>
-#include <utility>
+
+struct StrictTransport;
 
 class HttpsMemory
 {
@@ -56,47 +53,23 @@ public:
     // a redirect: fetched as listed from now on.
     void forgetRedirect(const QByteArray& from);
 
-    // What one transfer was handed of the HSTS memory, and reads of its answers' headers: only
-    // the entries for its own host and the domains above it go to libcurl, so that the transfer
-    // costs the same whatever the memory holds. Kept until the transfer's handle is gone.
-    struct Transfer
-    {
-        HttpsMemory* memory = nullptr;
-        CURL* handle = nullptr;
-        // What the transfer was given to ask for, and where a redirect that was not sent is
-        // asked instead (see mayAsk).
-        PageAddress asked;
-        PageAddress upgraded;
-        QList<QByteArray> toHand;
-        StrictTransportHeaders headers;
-    };
-
-    // Turns HSTS on for the transfer of `url` on `handle`. Gives the option libcurl refused
-    // with its code, or CURLE_OK: the transfer must not go ahead without them.
-    std::pair<CURLoption, CURLcode> useFor(CURL* handle, const PageAddress& url,
-                                           Transfer& transfer);
-
-    // Before each request of the transfer: libcurl knows the entries of the first host only,
-    // so a redirect to an http address of another host that asked for https is not sent;
-    // false, with the https address in `upgraded`.
-    bool mayAsk(Transfer& transfer);
-
-    // A header line of one of the transfer's answers. The first Strict-Transport-Security of an
-    // answer over https is what the host that sent it asks for, wherever in the transfer it
-    // came: libcurl's own reading of it is not kept.
-    void readHeader(Transfer& transfer, QByteArrayView line);
-
-    // For libcurl's HSTS read callback.
-    CURLSTScode readHsts(Transfer& transfer, curl_hstsentry* entry);
+    // A host that sent Strict-Transport-Security over https asks for `sts` (see TransferHsts).
+    void learnHsts(const QByteArray& host, const StrictTransport& sts);
+    // Whether any host asked for https: a transfer need not look otherwise.
+    bool remembersHsts() const { return !m_hsts.entries().isEmpty(); }
+    // The host of `url` and the domains above it whose wish for https holds, whose
+    // includeSubDomains libcurl applies: a few look-ups, whatever the memory holds.
+    QList<QByteArray> hstsDomainsOf(const PageAddress& url);
+    // What `host` asked for, as last learnt.
+    const HstsEntry* hstsEntry(const QByteArray& host) { return m_hsts.find(host); }
+    // `address` over https when it is an http address whose host asked for it; null otherwise.
+    PageAddress upgradedByHsts(const PageAddress& address);
 
 private:
     void load();
-    void learnHsts(const QByteArray& host, const StrictTransport& sts);
     // The entry for `host` while it holds; an expired one is dropped.
     const HstsEntry* liveHsts(const QByteArray& host);
     bool underHsts(const QByteArray& host);
-    // `address` over https when it is an http address whose host asked for it; null otherwise.
-    PageAddress upgradedByHsts(const PageAddress& address);
 
     QString m_directory;
     Clock m_now;

@@ -6,13 +6,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
-#include <memory>
 #include <optional>
 
 namespace {
@@ -39,40 +35,6 @@ std::optional<Host> connectionHostOf(const PageAddress& address)
     return result;
 }
 
-// A prepared connection the server has closed, or that has something to read before anything
-// was asked, is no use.
-bool alive(curl_socket_t socket)
-{
-    pollfd check{socket, POLLIN | POLLRDHUP, 0};
-    return ::poll(&check, 1, 0) == 0;
-}
-
-bool samePeer(curl_socket_t socket, const curl_sockaddr& wanted)
-{
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-        peer.ss_family != wanted.family)
-        return false;
-    if (wanted.family == AF_INET) {
-        const auto& a = reinterpret_cast<const sockaddr_in&>(peer);
-        const auto& b = reinterpret_cast<const sockaddr_in&>(wanted.addr);
-        return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
-    }
-    if (wanted.family == AF_INET6) {
-        const auto& a = reinterpret_cast<const sockaddr_in6&>(peer);
-        const auto& b = reinterpret_cast<const sockaddr_in6&>(wanted.addr);
-        return a.sin6_port == b.sin6_port &&
-               std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof a.sin6_addr) == 0;
-    }
-    return false;
-}
-
-curl_socket_t newSocket(const curl_sockaddr& address)
-{
-    return ::socket(address.family, address.socktype | SOCK_CLOEXEC, address.protocol);
-}
-
 // A look-up stops once the name is known: its socket is refused. A connection keeps the
 // sockets it opens, so that the one that connects can be handed on.
 curl_socket_t openPrepared(void* clientp, curlsocktype, curl_sockaddr* address)
@@ -93,17 +55,6 @@ int closePrepared(void* clientp, curl_socket_t socket)
     if (socket != prepared->keep)
         ::close(socket);
     return 0;
-}
-
-curl_socket_t openForDownload(void* clientp, curlsocktype, curl_sockaddr* address)
-{
-    return static_cast<LookAhead*>(clientp)->openForDownload(*address);
-}
-
-int connectedForDownload(void* clientp, curl_socket_t socket, curlsocktype)
-{
-    return static_cast<LookAhead*>(clientp)->takeHandedOver(socket) ? CURL_SOCKOPT_ALREADY_CONNECTED
-                                                                    : CURL_SOCKOPT_OK;
 }
 
 } // namespace
@@ -141,13 +92,7 @@ void LookAhead::setUpcoming(const QByteArrayList& addresses)
     m_lookedUp.clear();
     m_fetched.clear();
     m_failed.clear();
-    closeReady();
-}
-
-void LookAhead::closeReady()
-{
     m_ready.close();
-    m_readyFor.clear();
 }
 
 void LookAhead::drop(std::list<Prepared>::iterator prepared)
@@ -208,8 +153,8 @@ bool LookAhead::startTurn(const PageAddress& fetched)
     if (m_lookUps <= 0)
         return false;
     const QByteArray current = connectionHostOf(fetched).value_or(Host()).key;
-    if (m_ready.isOpen() && m_readyFor != current)
-        closeReady();
+    if (m_ready.host() != current)
+        m_ready.close();
     if (!current.isEmpty())
         m_fetched.insert(current);
     // A connection still being opened for this host is overtaken by the download's own.
@@ -228,7 +173,7 @@ bool LookAhead::startTurn(const PageAddress& fetched)
         // libcurl keeps the connection of a host fetched before: one opened now would be
         // closed unused. A name that failed ahead is left to the download's own look-up.
         if (!next.isEmpty() && !m_fetched.contains(next) && !m_failed.contains(next) &&
-            !connecting && m_readyFor != next)
+            !connecting && m_ready.host() != next)
             prepare(nextFetched, true);
     }
     int lookingUp = int(std::count_if(m_inFlight.begin(), m_inFlight.end(),
@@ -248,52 +193,6 @@ bool LookAhead::startTurn(const PageAddress& fetched)
     return m_failed.remove(current);
 }
 
-void LookAhead::offerPrepared(CURL* handle)
-{
-    m_handedOver = CURL_SOCKET_BAD;
-    m_usedPrepared = false;
-    if (m_ready.isOpen()) {
-        const bool offered =
-            curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, this) == CURLE_OK &&
-            curl_easy_setopt(handle, CURLOPT_SOCKOPTDATA, this) == CURLE_OK &&
-            curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, ::openForDownload) == CURLE_OK &&
-            curl_easy_setopt(handle, CURLOPT_SOCKOPTFUNCTION, connectedForDownload) == CURLE_OK;
-        if (!offered) {
-            // Half an offer would hand over a connected socket that libcurl then connects
-            // again: the download makes its own socket, as it does with nothing prepared.
-            curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, nullptr);
-            curl_easy_setopt(handle, CURLOPT_SOCKOPTFUNCTION, nullptr);
-        }
-    }
-}
-
-curl_socket_t LookAhead::openForDownload(const curl_sockaddr& address)
-{
-    if (m_ready.isOpen() && samePeer(m_ready.get(), address)) {
-        if (alive(m_ready.get())) {
-            // libcurl closes it from here on.
-            m_handedOver = m_ready.release();
-            m_usedPrepared = true;
-            m_readyFor.clear();
-            return m_handedOver;
-        }
-        // Closed by the server meanwhile: the download makes its own, as it would have.
-        closeReady();
-    }
-    const curl_socket_t socket = newSocket(address);
-    if (socket == m_handedOver)
-        m_handedOver = CURL_SOCKET_BAD;
-    return socket;
-}
-
-bool LookAhead::takeHandedOver(curl_socket_t socket)
-{
-    if (socket == CURL_SOCKET_BAD || socket != m_handedOver)
-        return false;
-    m_handedOver = CURL_SOCKET_BAD;
-    return true;
-}
-
 bool LookAhead::finished(CURL* handle, CURLcode result)
 {
     const auto prepared =
@@ -308,10 +207,8 @@ bool LookAhead::finished(CURL* handle, CURLcode result)
     if (prepared->connect && result == CURLE_OK &&
         curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &connected) == CURLE_OK &&
         connected != CURL_SOCKET_BAD) {
-        closeReady();
         prepared->keep = connected;
-        m_ready = FileDescriptor(connected);
-        m_readyFor = prepared->host;
+        m_ready.keep(connected, prepared->host);
     }
     drop(prepared);
     return true;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Getting the next pages' hosts ready while the current page downloads: their names looked up
-// a few at a time, and a connection opened to the next page's host. Pages are still fetched
-// one after another; nothing here ever sends a request.
+// a few at a time, and a connection opened to the next page's host (handed over by
+// ReadyConnection). Pages are still fetched one after another; nothing here sends a request.
 #pragma once
 
 #include <QByteArray>
@@ -9,6 +9,7 @@
 #include <QSet>
 
 #include "handles.h"
+#include "readyconnection.h"
 #include "webaddress.h"
 
 #include <curl/curl.h>
@@ -16,7 +17,6 @@
 #include <deque>
 #include <functional>
 #include <list>
-#include <memory>
 #include <vector>
 
 // How long a name looked up (ahead, or for an earlier page) is used, in seconds: a site that
@@ -63,10 +63,10 @@ public:
 
     // Offers the download on `handle` the connection prepared for its host, which it takes if
     // it is alive.
-    void offerPrepared(CURL* handle);
+    void offerPrepared(CURL* handle) { m_ready.offerTo(handle); }
 
     // True when the download offered last runs on a connection prepared for it.
-    bool usedPreparedConnection() const { return m_usedPrepared; }
+    bool usedPreparedConnection() const { return m_ready.used(); }
 
     // A transfer of the multi handle ended; false when it was not one of this object's.
     bool finished(CURL* handle, CURLcode result);
@@ -81,12 +81,6 @@ public:
         // Last, so that it goes first: its cleanup closes sockets through the fields above.
         CurlEasy handle;
     };
-
-    // For the download's socket callbacks. A prepared socket is reported as connected once,
-    // to the one question about it: libcurl may close it and get its number again for a
-    // socket of its own, which is not connected.
-    curl_socket_t openForDownload(const curl_sockaddr& address);
-    bool takeHandedOver(curl_socket_t socket);
 
 private:
     struct Upcoming
@@ -103,7 +97,6 @@ private:
     }
     void prepare(const PageAddress& fetched, bool connect);
     void drop(std::list<Prepared>::iterator prepared);
-    void closeReady();
 
     CURLM* m_multi;
     // The look-ups go to the downloads' name cache.
@@ -121,8 +114,5 @@ private:
     QSet<QByteArray> m_fetched;
     QSet<QByteArray> m_failed;
     // The connection opened for the next page's host, once it is up.
-    QByteArray m_readyFor;
-    FileDescriptor m_ready;
-    curl_socket_t m_handedOver = CURL_SOCKET_BAD;
-    bool m_usedPrepared = false;
+    ReadyConnection m_ready;
 };

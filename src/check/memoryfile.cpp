@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -41,39 +40,16 @@ FileVersion versionOf(const QString& path)
 MemoryFileRead readMemoryFile(const QString& path, qint64 maxBytes)
 {
     MemoryFileRead read;
-    // Without waiting: a pipe in the file's place opens at once, and is refused below.
-    const FileDescriptor file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    WholeRead outcome = WholeRead::Read;
     struct stat st
     {};
-    if (!file.isOpen() || ::fstat(file.get(), &st) != 0) {
-        read.state =
-            errno == ENOENT ? MemoryFileRead::State::Missing : MemoryFileRead::State::Refused;
-        read.version = versionOf(path);
-        return read;
-    }
-    read.version = versionOf(st);
-    read.state = MemoryFileRead::State::Refused;
-    if (!S_ISREG(st.st_mode) || st.st_size > maxBytes)
-        return read;
-    // One more byte than the limit shows a file that grew past it meanwhile.
-    read.bytes.resize(qsizetype(st.st_size) + 1);
-    qsizetype got = 0;
-    while (got < read.bytes.size()) {
-        const ssize_t n =
-            ::read(file.get(), read.bytes.data() + got, size_t(read.bytes.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += n;
-        if (got > maxBytes) {
-            read.bytes.clear();
-            return read;
-        }
-    }
-    read.bytes.truncate(got);
-    read.state = MemoryFileRead::State::Read;
+    std::optional<QByteArray> bytes = readWholeFile(path, maxBytes, &outcome, &st);
+    const bool opened = outcome != WholeRead::Missing && outcome != WholeRead::NotOpened;
+    read.version = opened ? versionOf(st) : versionOf(path);
+    read.state = bytes                           ? MemoryFileRead::State::Read
+                 : outcome == WholeRead::Missing ? MemoryFileRead::State::Missing
+                                                 : MemoryFileRead::State::Refused;
+    read.bytes = std::move(bytes).value_or(QByteArray());
     return read;
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Whole-file writes, the rule for symbolic links, and the read-only question.
+// Whole-file reads and writes, the rule for symbolic links, and the read-only question.
 #include "wholefile.h"
 
 #include <QDir>
@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -51,6 +52,40 @@ bool mayWriteThrough(const QString& path)
 }
 
 namespace {
+
+// The rest of readWholeFile, on the open file `fd` whose status is `st`.
+std::optional<QByteArray> readOpenFile(int fd, const struct stat& st, qint64 limit, WholeRead& why)
+{
+    if (!S_ISREG(st.st_mode) || st.st_size > limit) {
+        why = S_ISREG(st.st_mode) ? WholeRead::TooLarge : WholeRead::NotRegular;
+        return std::nullopt;
+    }
+    // Room for a byte more than the file holds: a read that comes short of it has met the end.
+    // A read that fills it finds that the file grew, and makes room for more, up to the limit.
+    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || (n == 0 && got < st.st_size)) {
+            why = WholeRead::ReadFailed;
+            return std::nullopt;
+        }
+        got += n;
+        if (got > limit) {
+            why = WholeRead::TooLarge;
+            return std::nullopt;
+        }
+        if (got == bytes.size())
+            bytes.resize(got + qsizetype(std::min<qint64>(got, limit - got + 1)));
+        else if (got >= st.st_size)
+            break;
+    }
+    bytes.truncate(got);
+    why = WholeRead::Read;
+    return bytes;
+}
 
 // The file is more than its bytes where a new file in its place would lose something: a second
 // name (a hard link) would keep the old bytes and drift apart from the list, and a file
@@ -146,6 +181,34 @@ bool copyWhatTheFileWas(const QByteArray& name, const struct stat& old, int fd)
 }
 
 } // namespace
+
+std::optional<QByteArray> readWholeFile(const QString& path, qint64 limit, WholeRead* why,
+                                        struct stat* opened)
+{
+    WholeRead ignored = WholeRead::Read;
+    WholeRead& outcome = why ? *why : ignored;
+    // Without waiting: a pipe in the file's place opens at once, and is refused as no file.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st
+    {};
+    std::optional<QByteArray> bytes;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        outcome = errno == ENOENT ? WholeRead::Missing : WholeRead::NotOpened;
+    } else {
+        if (opened)
+            *opened = st;
+        bytes = readOpenFile(fd, st, limit, outcome);
+    }
+    const int error = errno;
+    // The close can be where a file system reports that the read went wrong.
+    if (fd >= 0 && ::close(fd) != 0 && bytes) {
+        outcome = WholeRead::ReadFailed;
+        return std::nullopt;
+    }
+    errno = error;
+    return bytes;
+}
 
 WholeWrite writeWholeFile(const QString& path, QByteArrayView bytes, SystemError* why,
                           bool directWriteFallback, const std::function<bool()>& unchanged)

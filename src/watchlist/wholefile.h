@@ -1,15 +1,36 @@
 // SPDX-License-Identifier: MIT
-// Writing the files Korvane keeps (the list, its recovery copies, the caches): a file is
-// replaced whole or not at all, never through a symbolic link that someone else planted, and
-// never when its owner made it read-only.
+// Reading and writing the files Korvane keeps (the list, its recovery copies, the caches) whole:
+// a file is read within a limit and never waited on, and replaced whole or not at all, never
+// through a symbolic link that someone else planted, and never when its owner made it read-only.
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QIODevice;
+struct stat;
+
+// How readWholeFile went.
+enum class WholeRead
+{
+    Read,
+    Missing,
+    NotOpened,  // it could not be opened or looked at: errno says why
+    NotRegular, // a folder, a pipe, a device: never read, and never waited on
+    TooLarge,   // over the limit when opened, or by what it grew while it was read
+    ReadFailed, // a read or the close failed (errno says why), or it ended before its size
+};
+
+// The bytes of the regular file at `path`: what it holds when opened and what it grew by while
+// it is read, never more than `limit` bytes, in one read where the kernel allows (a check run
+// reads a page this way). Nothing when it could not, with why in `why`, and the file's status in
+// `opened` once it was opened.
+std::optional<QByteArray> readWholeFile(const QString& path, qint64 limit, WholeRead* why = nullptr,
+                                        struct stat* opened = nullptr);
 
 // Writes `bytes` to an open device; false when the device takes less than all of them.
 bool writeAllBytes(QIODevice& device, QByteArrayView bytes);
