@@ -7,7 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
+#include <QDBusReply>
 #include <QVariantMap>
 
 #include <utility>
@@ -116,15 +116,40 @@ void DesktopProgress::tellEnd(const CheckProgress& progress)
            << QVariantMap{{QStringLiteral("desktop-entry"), m_desktopEntry}} << -1;
     // Never waits: a service that is not there answers with an error, which is no news to
     // anyone, and a slow one must not hold up the window.
-    auto* reply = new QDBusPendingCallWatcher(bus.asyncCall(notify), this);
-    connect(reply, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
-        const QDBusPendingReply<uint> id = *call;
-        if (id.isValid()) {
-            m_noticeId = id.value();
-            m_noticeService = id.reply().service();
-        }
-        call->deleteLater();
+    askWithoutWaiting(bus, notify, [this, bus](const QDBusMessage& reply) {
+        const QDBusReply<uint> id(reply);
+        if (!id.isValid())
+            return;
+        m_noticeId = id.value();
+        // A service the notice started has an owner only now.
+        if (m_noticeService.isEmpty())
+            learnNoticeService(bus);
     });
+    // Asked right after the notice, so that the answer comes before any click on it.
+    learnNoticeService(bus);
+}
+
+void DesktopProgress::learnNoticeService(QDBusConnection bus)
+{
+    QDBusMessage owner = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+    askWithoutWaiting(bus, owner << NotificationsService, [this](const QDBusMessage& name) {
+        const QDBusReply<QString> unique(name);
+        if (unique.isValid())
+            m_noticeService = unique.value();
+    });
+}
+
+void DesktopProgress::askWithoutWaiting(QDBusConnection bus, const QDBusMessage& call,
+                                        std::function<void(const QDBusMessage&)> answered)
+{
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [answered = std::move(answered)](QDBusPendingCallWatcher* done) {
+                answered(done->reply());
+                done->deleteLater();
+            });
 }
 
 void DesktopProgress::notificationActionInvoked(uint id, const QString& action,

@@ -3,6 +3,7 @@
 // in the task bar or dock, and a notice when a long run ends while the user is elsewhere.
 #pragma once
 
+#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QObject>
@@ -45,6 +46,11 @@ private:
     void hideProgress();
     void sendLauncherEntry(const QVariantMap& properties);
     void tellEnd(const CheckProgress& progress);
+    // The unique name of the service that shows notices: the one whose actions on them count.
+    void learnNoticeService(QDBusConnection bus);
+    // Sends `call`; `answered` gets the answer, or the error, from the event loop.
+    void askWithoutWaiting(QDBusConnection bus, const QDBusMessage& call,
+                           std::function<void(const QDBusMessage&)> answered);
 
 private Q_SLOTS:
     void notificationActionInvoked(uint id, const QString& action, const QDBusMessage& message);

@@ -13,10 +13,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <vector>
+
 class TestHttpsMemory : public QObject
 {
     Q_OBJECT
 
+    static constexpr char Sts[] = "Strict-Transport-Security";
     TestServer m_plain, m_secure{true};
     QTemporaryDir m_pages;
     const QByteArray m_in30Days = QByteArray::number(QDateTime::currentSecsSinceEpoch() + 86400);
@@ -27,8 +31,21 @@ private Q_SLOTS:
         // https://localhost/sts sends a Strict-Transport-Security header for each "v" asked;
         // https://localhost/back has moved back to http.
         m_secure.http().Get(R"(/(\w+))", [](const httplib::Request& req, httplib::Response& res) {
+            std::vector<std::string> asked;
             for (const auto& [name, value] : req.params)
-                res.set_header("Strict-Transport-Security", value);
+                asked.push_back(value);
+            // Sent in the order asked, whichever order the server keeps headers of one name in.
+            for (const bool reversed : {false, true}) {
+                res.headers.clear();
+                for (size_t i = 0; i < asked.size(); ++i)
+                    res.set_header(Sts, asked[reversed ? asked.size() - 1 - i : i]);
+                const auto [sent, end] = res.headers.equal_range(Sts);
+                if (std::equal(sent, end, asked.begin(), asked.end(),
+                               [](const auto& header, const auto& value) {
+                                   return header.second == value;
+                               }))
+                    break;
+            }
             if (req.path == "/back")
                 res.set_redirect("http://localhost/back", 301);
         });
