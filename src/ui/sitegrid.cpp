@@ -2,6 +2,7 @@
 // Keeps the view and the watch list's current cell in step, and gives the grid its look.
 #include "sitegrid.h"
 
+#include "gridlooks.h"
 #include "twips.h"
 #include "watchlist.h"
 
@@ -10,15 +11,17 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 namespace {
 
-// The width a column gets when nobody set one: the classic grid's default of 960 twips.
-constexpr int DefaultColumnTwips = 960;
+// Column widths in twips, the unit the grid's layout is designed in; the length column has the
+// classic grid's default. The last visited time is hidden, not narrow: it is kept, checked and
+// saved, but not shown.
+constexpr std::array<int, WatchList::ColumnCount> ColumnTwips{2800, 0, 1200, 960};
 constexpr int RowHeight = 17;
 // A screen shows about sixty pictures a second: pages that come faster than that are painted
 // together.
@@ -35,27 +38,10 @@ QFont gridFont()
 
 } // namespace
 
-// Paints the row being checked on a tint of its own under the text; a selected cell keeps the
-// selection's colours, so the two never read as one.
-class CheckingRowDelegate final : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    int modelRow = -1;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        if (index.row() == modelRow)
-            option->backgroundBrush = QColor(255, 236, 160);
-    }
-};
-
 SiteGrid::SiteGrid(WatchList& list, QWidget* parent)
-    : QTableView(parent), m_list(list), m_delegate(new CheckingRowDelegate(this))
+    : QTableView(parent), m_list(list), m_looks(new GridLooks(list, this))
 {
-    setItemDelegate(m_delegate);
+    setItemDelegate(m_looks);
     setObjectName(QStringLiteral("Grid1"));
     setModel(&list);
     setFont(gridFont());
@@ -71,7 +57,7 @@ SiteGrid::SiteGrid(WatchList& list, QWidget* parent)
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setMinimumSectionSize(0);
-    horizontalHeader()->setDefaultSectionSize(pixels(DefaultColumnTwips));
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setFixedHeight(RowHeight + 1);
     horizontalHeader()->viewport()->installEventFilter(this);
     setStyleSheet(QStringLiteral(
@@ -84,9 +70,10 @@ SiteGrid::SiteGrid(WatchList& list, QWidget* parent)
         " border: none; border-right: 1px solid black; border-bottom: 1px solid black;"
         " padding-left: 2px; }"));
 
-    for (int col = 0; col < WatchList::ColumnCount; ++col)
-        applyColumnWidth(col);
-    connect(&list, &WatchList::columnWidthChanged, this, &SiteGrid::applyColumnWidth);
+    for (int col = 0; col < WatchList::ColumnCount; ++col) {
+        horizontalHeader()->resizeSection(col, pixels(ColumnTwips[size_t(col)]));
+        horizontalHeader()->setSectionHidden(col, ColumnTwips[size_t(col)] == 0);
+    }
     connect(&list, &WatchList::currentCellChanged, this, &SiteGrid::showCurrentCell);
     connect(&list, &QAbstractItemModel::modelReset, this,
             [this] { showCurrentCell(m_list.Row(), m_list.Col()); });
@@ -99,18 +86,6 @@ SiteGrid::SiteGrid(WatchList& list, QWidget* parent)
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             &SiteGrid::reportSelection);
     showCurrentCell(list.Row(), list.Col());
-}
-
-void SiteGrid::applyColumnWidth(int col)
-{
-    const int twips = m_list.colWidth(col);
-    if (twips == 0) {
-        horizontalHeader()->hideSection(col);
-        return;
-    }
-    horizontalHeader()->showSection(col);
-    horizontalHeader()->resizeSection(
-        col, pixels(twips == WatchList::DefaultColumnWidth ? DefaultColumnTwips : twips));
 }
 
 void SiteGrid::showCurrentCell(int row, int col)
@@ -226,9 +201,9 @@ bool SiteGrid::eventFilter(QObject* watched, QEvent* event)
 void SiteGrid::setCheckingRow(int row)
 {
     const int modelRow = row > 0 ? WatchList::modelRowFromTableRow(row) : -1;
-    if (m_delegate->modelRow == modelRow)
+    if (m_looks->checkingModelRow == modelRow)
         return;
-    const int previous = std::exchange(m_delegate->modelRow, modelRow);
+    const int previous = std::exchange(m_looks->checkingModelRow, modelRow);
     if (modelRow >= 0) {
         if (previous >= 0)
             markRowsChanged(previous, previous);
@@ -247,7 +222,7 @@ void SiteGrid::setCheckingRow(int row)
 void SiteGrid::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
                            const QList<int>& roles)
 {
-    if (m_delegate->modelRow < 0 || !topLeft.isValid() || !bottomRight.isValid()) {
+    if (m_looks->checkingModelRow < 0 || !topLeft.isValid() || !bottomRight.isValid()) {
         QTableView::dataChanged(topLeft, bottomRight, roles);
         return;
     }
@@ -270,11 +245,6 @@ void SiteGrid::showChangedRows()
         return;
     QTableView::dataChanged(model()->index(first, 0),
                             model()->index(last, model()->columnCount() - 1));
-}
-
-int SiteGrid::checkingRow() const
-{
-    return m_delegate->modelRow < 0 ? 0 : WatchList::tableRowFromModelRow(m_delegate->modelRow);
 }
 
 void SiteGrid::showRow(int row)

@@ -6,7 +6,7 @@
 #include <QTableView>
 #include <QTimer>
 
-class CheckingRowDelegate;
+class GridLooks;
 class WatchList;
 
 class SiteGrid final : public QTableView
@@ -19,7 +19,6 @@ public:
     // sees where the run is without the selection or the view moving; 0 for none. While a row
     // is tinted, what the list changes is painted once a frame, not once a change.
     void setCheckingRow(int row);
-    int checkingRow() const;
 
     // Scrolls a site row (table numbering) into view, also one that was just appended.
     void showRow(int row);
@@ -44,12 +43,11 @@ protected:
 private:
     void markRowsChanged(int firstModelRow, int lastModelRow);
     void showChangedRows();
-    void applyColumnWidth(int col);
     void showCurrentCell(int row, int col);
     void reportSelection();
 
     WatchList& m_list;
-    CheckingRowDelegate* m_delegate;
+    GridLooks* m_looks;
     bool m_following = false;
     bool m_userMoves = false;
     bool m_pressedOutside = false;

@@ -4,11 +4,7 @@
 
 #include <algorithm>
 
-WatchList::WatchList(QObject* parent) : QAbstractTableModel(parent), m_rows(2)
-{
-    m_colWidth.fill(DefaultColumnWidth);
-    m_colAlignment.fill(AlignGeneral);
-}
+WatchList::WatchList(QObject* parent) : QAbstractTableModel(parent), m_rows(2) {}
 
 bool WatchList::validCell(int row, int col) const
 {
@@ -278,33 +274,6 @@ void WatchList::takeRows(std::vector<Cells> rows, const std::vector<int>& from)
     else
         endResetModel();
     Q_EMIT currentCellChanged(m_row, m_col);
-}
-
-void WatchList::setColWidth(int col, int twips)
-{
-    if (col < 0 || col >= ColumnCount || twips < DefaultColumnWidth)
-        return;
-    m_colWidth[size_t(col)] = twips;
-    Q_EMIT columnWidthChanged(col);
-}
-
-int WatchList::colWidth(int col) const
-{
-    return col >= 0 && col < ColumnCount ? m_colWidth[size_t(col)] : DefaultColumnWidth;
-}
-
-void WatchList::setColAlignment(int col, int code)
-{
-    if (col < 0 || col >= ColumnCount)
-        return;
-    m_colAlignment[size_t(col)] = code;
-    if (rowCount() > 0)
-        Q_EMIT dataChanged(index(0, col), index(rowCount() - 1, col), {Qt::TextAlignmentRole});
-}
-
-int WatchList::colAlignment(int col) const
-{
-    return col >= 0 && col < ColumnCount ? m_colAlignment[size_t(col)] : AlignGeneral;
 }
 
 QByteArray WatchList::siteAddress(const QByteArray& urlCell)

@@ -32,13 +32,6 @@ public:
     static constexpr int MaxRows = 32767;
     static constexpr int MaxSites = MaxRows - 1;
 
-    // Column width value that means "the grid's default width".
-    static constexpr int DefaultColumnWidth = -1;
-    // Alignment code 1: text left-aligned and vertically centred.
-    static constexpr int AlignLeftCenter = 1;
-    // The grid's general alignment: numbers to the right, other text to the left.
-    static constexpr int AlignGeneral = 9;
-
     struct Cells
     {
         std::array<QByteArray, ColumnCount> text;
@@ -61,10 +54,6 @@ public:
     bool AddItem(const QByteArray& url);
     // Returns false, changing nothing, for the header row or a row that does not exist.
     bool RemoveItem(int row);
-    void setColWidth(int col, int twips);
-    int colWidth(int col) const;
-    void setColAlignment(int col, int code);
-    int colAlignment(int col) const;
 
     // Direct cell access, without moving the current cell.
     // An empty text for a cell that does not exist.
@@ -139,7 +128,6 @@ Q_SIGNALS:
     void currentCellChanged(int row, int col);
     // AddItem appended a site row (table numbering): the user added it, and wants to see it.
     void siteAdded(int row);
-    void columnWidthChanged(int col);
 
 private:
     struct RowData
@@ -161,6 +149,4 @@ private:
     int m_row = 1;
     int m_col = 0;
     int m_rowSel = 1;
-    std::array<int, ColumnCount> m_colWidth;
-    std::array<int, ColumnCount> m_colAlignment;
 };

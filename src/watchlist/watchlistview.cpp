@@ -1,44 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The watch list as Qt's views see it: the text, type and alignment each cell is shown with.
+// The watch list as Qt's views see it: the text each cell shows, and the note on a mark.
 #include "watchlist.h"
 
-#include <QFont>
 #include <QStringDecoder>
 
 namespace {
-
-bool looksNumeric(const QByteArray& text)
-{
-    bool ok = false;
-    text.trimmed().toDouble(&ok);
-    return ok;
-}
-
-Qt::Alignment alignmentFor(int code, const QByteArray& text)
-{
-    switch (code) {
-    case 0:
-        return Qt::AlignLeft | Qt::AlignTop;
-    case 1:
-        return Qt::AlignLeft | Qt::AlignVCenter;
-    case 2:
-        return Qt::AlignLeft | Qt::AlignBottom;
-    case 3:
-        return Qt::AlignHCenter | Qt::AlignTop;
-    case 4:
-        return Qt::AlignHCenter | Qt::AlignVCenter;
-    case 5:
-        return Qt::AlignHCenter | Qt::AlignBottom;
-    case 6:
-        return Qt::AlignRight | Qt::AlignTop;
-    case 7:
-        return Qt::AlignRight | Qt::AlignVCenter;
-    case 8:
-        return Qt::AlignRight | Qt::AlignBottom;
-    default:
-        return (looksNumeric(text) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
-    }
-}
 
 // The display text of a cell as a view shows it: of a cell longer than MaxShownBytes only the
 // beginning. A character that the cut splits is left out, rather than taken for bytes that are
@@ -95,16 +61,6 @@ QVariant WatchList::data(const QModelIndex& index, int role) const
             return note;
         return role == Qt::ToolTipRole ? QVariant(shownText(cell(row, col))) : QVariant();
     }
-    case Qt::FontRole:
-        if (isBold(row, col)) {
-            // Only the weight is set, so the view's own font fills in the rest.
-            QFont bold;
-            bold.setBold(true);
-            return bold;
-        }
-        return {};
-    case Qt::TextAlignmentRole:
-        return QVariant::fromValue(alignmentFor(colAlignment(col), cell(row, col)));
     default:
         return {};
     }
@@ -117,8 +73,6 @@ QVariant WatchList::headerData(int section, Qt::Orientation orientation, int rol
     switch (role) {
     case Qt::DisplayRole:
         return shownText(cell(0, section));
-    case Qt::TextAlignmentRole:
-        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     default:
         return {};
     }

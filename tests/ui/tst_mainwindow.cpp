@@ -4,6 +4,7 @@
 #include "checkrunfixtures.h"
 #include "checktools.h"
 #include "clickarea.h"
+#include "gridlooks.h"
 #include "helppage.h"
 #include "helpwindow.h"
 #include "korvaneversion.h"
@@ -233,6 +234,22 @@ private Q_SLOTS:
         QCOMPARE(header->sectionSize(3), 64);
         QCOMPARE(window.grid()->currentIndex(), list().index(2, 3));
         QCOMPARE(list().Row(), 3);
+    }
+
+    // A mark found by the run reads bold; a mark reads left even where it looks like a number,
+    // and a length goes right.
+    void cellsLookAsOnTheGrid()
+    {
+        WatchList list;
+        list.setCell(1, WatchList::UpdatedColumn, "12");
+        list.setCell(1, WatchList::LengthColumn, "1234");
+        list.setBold(1, WatchList::UpdatedColumn, true);
+        const GridLooks looks(list, nullptr);
+        const auto cell = [&](int col) { return looks.looksOf(list.index(0, col)); };
+        QVERIFY(cell(WatchList::UpdatedColumn).font.bold());
+        QVERIFY(!cell(WatchList::LengthColumn).font.bold());
+        QCOMPARE(cell(WatchList::LengthColumn).displayAlignment, Qt::AlignRight | Qt::AlignVCenter);
+        QCOMPARE(cell(WatchList::UpdatedColumn).displayAlignment, Qt::AlignLeft | Qt::AlignVCenter);
     }
 
     void clickAreasRunTheirCommands()

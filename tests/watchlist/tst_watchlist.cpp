@@ -3,7 +3,6 @@
 #include "watchlist.h"
 
 #include <QAbstractItemModelTester>
-#include <QFont>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -97,11 +96,6 @@ private Q_SLOTS:
         list.setCurrentCell(3, WatchList::UpdatedColumn);
         QVERIFY(!list.cellFontBold());
         QVERIFY(list.isBold(2, WatchList::UpdatedColumn));
-        const QFont font =
-            list.data(list.index(WatchList::modelRowFromTableRow(2), 2), Qt::FontRole)
-                .value<QFont>();
-        QVERIFY(font.bold());
-        QVERIFY(!list.data(list.index(0, 2), Qt::FontRole).isValid());
         // Removing a row above moves the mark up with its row.
         QVERIFY(list.RemoveItem(1));
         QVERIFY(list.isBold(1, WatchList::UpdatedColumn));
@@ -186,8 +180,6 @@ private Q_SLOTS:
         WatchList list;
         list.setCell(0, 1, "Last visited");
         list.setCell(1, 1, "1/2/26 10:00:00");
-        list.setColWidth(1, 0);
-        QCOMPARE(list.colWidth(1), 0);
         QCOMPARE(list.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Last visited"));
         QCOMPARE(list.cell(1, 1), QByteArray("1/2/26 10:00:00"));
         list.setCell(1, 1, "later");
@@ -254,21 +246,6 @@ private Q_SLOTS:
         QCOMPARE(list.cell(1, WatchList::UrlColumn), bytes);
     }
 
-    void alignmentCodes()
-    {
-        WatchList list;
-        list.setCell(1, 2, "Yes");
-        list.setCell(1, 3, "1234");
-        const auto alignment = [&](int col) {
-            return list.data(list.index(0, col), Qt::TextAlignmentRole).value<Qt::Alignment>();
-        };
-        // Until told otherwise numbers go right and text left, as the grid does by default.
-        QCOMPARE(alignment(3), Qt::AlignRight | Qt::AlignVCenter);
-        QCOMPARE(alignment(2), Qt::AlignLeft | Qt::AlignVCenter);
-        list.setColAlignment(3, WatchList::AlignLeftCenter);
-        QCOMPARE(alignment(3), Qt::AlignLeft | Qt::AlignVCenter);
-    }
-
     void behavesAsAQtModelThroughEveryChange()
     {
         WatchList list;
@@ -280,7 +257,6 @@ private Q_SLOTS:
         list.setBold(2, 2, true);
         list.RemoveItem(1);
         list.RemoveItem(list.Rows() - 1);
-        list.setColAlignment(2, WatchList::AlignLeftCenter);
         list.replaceSiteRows({});
         QCOMPARE(list.rowCount(), 1);
     }
