@@ -21,41 +21,39 @@
 
 namespace {
 
+// No list comes near it: a file this large is taken as unreadable, and left as it is.
+constexpr qint64 MaxFileBytes = qint64(1) << 30;
+
 std::optional<QByteArray> readWhole(const QString& path, FileFailure& why)
 {
-    QFile file(path);
-    if (QFileInfo(path).isDir()) {
-        why = {FileFailure::Kind::Folder, {}};
-        return std::nullopt;
-    }
-    if (!QFileInfo(path).isFile()) {
-        why = {FileFailure::Kind::NotARegularFile, {}};
-        return std::nullopt;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        why = {FileFailure::Kind::System, {errno, file.errorString()}};
-        return std::nullopt;
-    }
-    // At the size the file has, and then whatever came since: readAll() alone would leave room
-    // to grow, megabytes for a full list, which the program keeps.
-    QByteArray bytes(file.size(), Qt::Uninitialized);
-    const qint64 read = file.read(bytes.data(), bytes.size());
-    if (read >= 0) {
-        bytes.truncate(read);
-        bytes += file.readAll();
-    }
-    if (read < 0 || file.error() != QFileDevice::NoError) {
-        why = {FileFailure::Kind::System, {errno, file.errorString()}};
-        return std::nullopt;
+    WholeRead how = WholeRead::Read;
+    std::optional<QByteArray> bytes = readWholeFile(path, MaxFileBytes, &how);
+    switch (how) {
+    case WholeRead::Read:
+        break;
+    case WholeRead::NotRegular:
+        why = {QFileInfo(path).isDir() ? FileFailure::Kind::Folder
+                                       : FileFailure::Kind::NotARegularFile,
+               {}};
+        break;
+    case WholeRead::TooLarge:
+        why = {FileFailure::Kind::System, systemError(EFBIG)};
+        break;
+    case WholeRead::Missing:
+    case WholeRead::NotOpened:
+    case WholeRead::ReadFailed:
+        why = {FileFailure::Kind::System, systemError(errno != 0 ? errno : EIO)};
+        break;
     }
     return bytes;
 }
 
 // The file's bytes: `known` itself, and no second copy of megabytes, whenever the file holds
-// exactly those (so a caller tells them apart by isSharedWith alone).
+// exactly those (and then `asKnown`).
 std::optional<QByteArray> readWholeUnlessKnown(const QString& path, const QByteArray& known,
-                                               FileFailure& why)
+                                               FileFailure& why, bool& asKnown)
 {
+    asKnown = false;
     QFile file(path);
     if (!known.isNull() && file.open(QIODevice::ReadOnly) && file.size() == known.size()) {
         QByteArray chunk(64 * 1024, Qt::Uninitialized);
@@ -64,7 +62,7 @@ std::optional<QByteArray> readWholeUnlessKnown(const QString& path, const QByteA
             const qint64 read = file.read(chunk.data(), chunk.size());
             if (read <= 0) {
                 if (read == 0 && at == known.size() && file.error() == QFileDevice::NoError)
-                    return known;
+                    return asKnown = true, known;
                 break;
             }
             if (known.size() - at < read ||
@@ -75,7 +73,7 @@ std::optional<QByteArray> readWholeUnlessKnown(const QString& path, const QByteA
     }
     std::optional<QByteArray> bytes = readWhole(path, why);
     if (bytes && !known.isNull() && *bytes == known)
-        return known;
+        return asKnown = true, known;
     return bytes;
 }
 
@@ -221,7 +219,8 @@ WatchListFile::OnDisk WatchListFile::onDisk(std::optional<QByteArray>& bytes) co
     if (!S_ISREG(st.st_mode) || !mayWriteThrough(m_path))
         return OnDisk::NotAFile;
     FileFailure why;
-    bytes = readWholeUnlessKnown(m_path, m_onDisk, why);
+    bool asKnown = false;
+    bytes = readWholeUnlessKnown(m_path, m_onDisk, why, asKnown);
     if (!bytes)
         return OnDisk::Unreadable;
     // A file never read is nobody's edit to keep: it is written as it always was.
@@ -231,7 +230,7 @@ WatchListFile::OnDisk WatchListFile::onDisk(std::optional<QByteArray>& bytes) co
     const Writers writers = writersOf(m_path);
     if (writers == Writers::Some)
         return OnDisk::Unsettled;
-    if (bytes->isSharedWith(m_onDisk)) {
+    if (asKnown) {
         if (!settled && writers == Writers::Unknown)
             return OnDisk::Settling;
         return m_knownNotAList ? OnDisk::NotAList : OnDisk::AsKnown;

@@ -59,8 +59,8 @@ SaveOutcome WatchListFile::saveUnlessHeld(WatchList& list)
     // the list Korvane took (its line ends and all stay the other program's) or what another
     // program wrote and Korvane never took (a list still being written, a binary file). Not so
     // a file that went, or something that is no file at all.
-    // (When what was last kept is the file's very bytes, the answer is the one just had.)
-    const bool unchanged = !m_keptBytes.isSharedWith(text) && listIs(m_keptBytes);
+    // (When what was last kept is what the file holds, the answer is the one just had.)
+    const bool unchanged = m_keptBytes != text && listIs(m_keptBytes);
     switch (state) {
     case OnDisk::AsKnown:
     case OnDisk::Changed:

@@ -67,38 +67,48 @@ WatchListRecords parseWatchList(QByteArrayView bytes, int maxRecords)
 
 namespace {
 
-// The bytes of `records` records whose cells `cellOf(record, column)` gives, then `tail`.
+// Hands `put` the bytes of `records` records whose cells `cellOf(record, column)` gives, then
+// `tail`, piece by piece, until `put` says no. The one place the file's format is written:
+// to size a save, to fill it, and to compare a list with a file.
+template <typename CellOf, typename Put>
+bool forEachPiece(int records, const CellOf& cellOf, QByteArrayView tail, const Put& put)
+{
+    for (int record = 0; record < records; ++record) {
+        for (int col : FieldColumns) {
+            // Whatever reached the list, a record is written as three lines.
+            QByteArrayView value = cellOf(record, col);
+            for (;;) {
+                const char* const lineBreak = std::find_if(value.begin(), value.end(), isLineBreak);
+                if (!put(QByteArrayView(value.begin(), lineBreak)))
+                    return false;
+                if (lineBreak == value.end())
+                    break;
+                value = QByteArrayView(lineBreak + 1, value.end());
+            }
+            if (!put(LineEnd))
+                return false;
+        }
+    }
+    return put(tail);
+}
+
 template <typename CellOf>
 QByteArray serializeCells(int records, const CellOf& cellOf, QByteArrayView tail)
 {
-    // Whatever reached the list, a record is written as three lines.
-    const auto lineBreaks = [](QByteArrayView value) {
-        return qsizetype(std::count_if(value.begin(), value.end(), isLineBreak));
-    };
-    qsizetype size = tail.size();
-    for (int record = 0; record < records; ++record)
-        for (int col : FieldColumns)
-            size += cellOf(record, col).size() - lineBreaks(cellOf(record, col)) + LineEnd.size();
-
     // Sized once and filled with plain copies: the list can be tens of thousands of records.
+    qsizetype size = 0;
+    forEachPiece(records, cellOf, tail, [&size](QByteArrayView piece) {
+        size += piece.size();
+        return true;
+    });
     QByteArray bytes(size, Qt::Uninitialized);
     char* out = bytes.data();
-    const auto put = [&out](QByteArrayView piece) {
+    forEachPiece(records, cellOf, tail, [&out](QByteArrayView piece) {
         if (!piece.isEmpty())
             std::memcpy(out, piece.data(), size_t(piece.size()));
         out += piece.size();
-    };
-    for (int record = 0; record < records; ++record) {
-        for (int col : FieldColumns) {
-            const QByteArray& value = cellOf(record, col);
-            if (lineBreaks(value) == 0)
-                put(value);
-            else
-                out = std::remove_copy_if(value.begin(), value.end(), out, isLineBreak);
-            put(LineEnd);
-        }
-    }
-    put(tail);
+        return true;
+    });
     return bytes;
 }
 
@@ -108,28 +118,13 @@ bool cellsSerializeAs(int records, const CellOf& cellOf, QByteArrayView tail,
                       QByteArrayView expected)
 {
     qsizetype at = 0;
-    const auto next = [&](QByteArrayView piece) {
+    const bool same = forEachPiece(records, cellOf, tail, [&](QByteArrayView piece) {
         if (expected.size() - at < piece.size() || expected.sliced(at, piece.size()) != piece)
             return false;
         at += piece.size();
         return true;
-    };
-    for (int record = 0; record < records; ++record) {
-        for (int col : FieldColumns) {
-            const QByteArray& value = cellOf(record, col);
-            if (std::none_of(value.begin(), value.end(), isLineBreak)) {
-                if (!next(value))
-                    return false;
-            } else {
-                for (const char c : value)
-                    if (!isLineBreak(c) && !next(QByteArrayView(&c, 1)))
-                        return false;
-            }
-            if (!next(LineEnd))
-                return false;
-        }
-    }
-    return next(tail) && at == expected.size();
+    });
+    return same && at == expected.size();
 }
 
 } // namespace

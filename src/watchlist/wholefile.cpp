@@ -28,6 +28,11 @@ bool writeAllBytes(QIODevice& device, QByteArrayView bytes)
     return true;
 }
 
+SystemError systemError(int error)
+{
+    return {error, QString::fromLocal8Bit(std::strerror(error))};
+}
+
 bool mayWriteThrough(const QString& path)
 {
     // Every link on the way is checked against the file at its end: a link of the user's that
@@ -99,11 +104,6 @@ bool mustWriteInPlace(const QByteArray& name, const struct stat& st)
     return ::statx(AT_FDCWD, name.constData(), 0, STATX_BASIC_STATS, &sx) == 0 &&
            (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
            (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
-}
-
-SystemError systemError(int error)
-{
-    return {error, QString::fromLocal8Bit(std::strerror(error))};
 }
 
 // Right after the call that failed, before anything else can change errno.

@@ -49,6 +49,9 @@ struct SystemError
     QString words;
 };
 
+// The error `error` (an errno value), with the system's words for it.
+SystemError systemError(int error);
+
 enum class WholeWrite
 {
     Written,
