@@ -45,21 +45,19 @@ using namespace std::chrono_literals;
 class WindowLikeHost final : public CheckRunHost
 {
 public:
-    void setStatusText(const QString&) override {}
+    void showRunStatus(RunStatus) override {}
     void setBusyPointer(bool) override {}
     void repaintNow() override {}
+    void runSaved(SaveOutcome, const FileFailure&) override {}
 };
 
 // Starts the run and handles events, as the window's event loop does, until it has ended.
-void runInEventLoop(CheckRun& run, bool wholeRun, qint16 totalurls)
+void runInEventLoop(CheckRun& run)
 {
     QEventLoop loop;
     QObject::connect(&run, &CheckRun::finished, &loop, &QEventLoop::quit);
     QObject::connect(&run, &CheckRun::stopped, &loop, &QEventLoop::quit);
-    if (wholeRun)
-        run.VisitALL();
-    else
-        run.VisitURLlist(totalurls);
+    run.VisitALL();
     loop.exec();
 }
 
@@ -93,12 +91,6 @@ void reduceOnly(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * server().totalBytes());
 }
 
-enum class Scope
-{
-    WholeRun, // VisitALL: the pass over the rows and the save of the list
-    PassOnly, // VisitURLlist: the pass alone
-};
-
 // A list of every page, each row with a stored length that the run will find changed.
 std::unique_ptr<WatchList> freshList()
 {
@@ -125,7 +117,7 @@ bool everyPageRead(const WatchList& list)
 // Look!"), with a curl tool run right after each one. The ratio is the median of the
 // run-by-run ratios, so that a burst of other work on the machine during one run does not
 // decide it.
-void checkRun(benchmark::State& state, Scope scope)
+void checkRun(benchmark::State& state)
 {
     const QString dataDirectory = workDirectory().path();
     WindowLikeHost host;
@@ -139,7 +131,7 @@ void checkRun(benchmark::State& state, Scope scope)
             CurlDownloadService downloads;
             PageFetcher fetcher(downloads, temporaryDownloadPath(dataDirectory));
             CheckRun run(*list, file, fetcher, host);
-            runInEventLoop(run, scope == Scope::WholeRun, qint16(list->Rows()));
+            runInEventLoop(run);
         }
         const double seconds = secondsSince(start);
         state.SetIterationTime(seconds);
@@ -199,7 +191,7 @@ void pageCostWithMemory(benchmark::State& state, int hosts)
         WatchListFile file(QDir(dataDirectory).filePath(QStringLiteral("websites.ini")));
         CheckRun run(*list, file, fetcher, host);
         const auto start = Clock::now();
-        runInEventLoop(run, false, qint16(list->Rows()));
+        runInEventLoop(run);
         return everyPageRead(*list) ? secondsSince(start) / PageCount : -1.0;
     };
     pass(bigFetcher);
@@ -386,7 +378,7 @@ void windowGap(benchmark::State& state, const char* path, int rows, double targe
 
         const auto start = Clock::now();
         meter.start();
-        runInEventLoop(run, true, 0);
+        runInEventLoop(run);
         const auto longest = meter.stop();
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
         for (int row = 1; row < list.Rows(); ++row) {
@@ -423,11 +415,7 @@ int main(int argc, char** argv)
         ->Iterations(10);
     benchmark::RegisterBenchmark("reduce-only/1000-pages", reduceOnly)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("check-run/1000-pages", checkRun, Scope::WholeRun)
-        ->Unit(benchmark::kMillisecond)
-        ->UseManualTime()
-        ->Iterations(10);
-    benchmark::RegisterBenchmark("check-run-pass-only/1000-pages", checkRun, Scope::PassOnly)
+    benchmark::RegisterBenchmark("check-run/1000-pages", checkRun)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(10);

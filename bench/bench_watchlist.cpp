@@ -6,6 +6,7 @@
 #include "pagetext.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
+#include "wholefile.h"
 
 #include <benchmark/benchmark.h>
 
@@ -85,7 +86,7 @@ const QByteArray& fileBytes(int records)
         QByteArray serialized = serializeWatchList(list, list.Rows());
         QFile file(websitesIni(records));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            !WatchListFile::writeAll(file, serialized) || !file.flush()) {
+            !writeAllBytes(file, serialized) || !file.flush()) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
             std::exit(1);
         }
@@ -169,8 +170,7 @@ void plainSaveFile(benchmark::State& state, int records)
     const QString path = workDirectory().filePath(QStringLiteral("savefile-%1.ini").arg(records));
     for (auto _ : state) {
         QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || !WatchListFile::writeAll(file, bytes) ||
-            !file.commit()) {
+        if (!file.open(QIODevice::WriteOnly) || !writeAllBytes(file, bytes) || !file.commit()) {
             state.SkipWithError("QSaveFile failed");
             break;
         }
@@ -185,8 +185,8 @@ void plainWrite(benchmark::State& state, int records)
     const QString path = workDirectory().filePath(QStringLiteral("plain-%1.ini").arg(records));
     for (auto _ : state) {
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            !WatchListFile::writeAll(file, bytes) || !file.flush()) {
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !writeAllBytes(file, bytes) ||
+            !file.flush()) {
             state.SkipWithError("QFile write failed");
             break;
         }

@@ -43,9 +43,10 @@ class SamplingHost final : public CheckRunHost
 public:
     int peakThreads = 0;
     int peakFiles = 0;
-    void setStatusText(const QString&) override {}
+    void showRunStatus(RunStatus) override {}
     void setBusyPointer(bool) override {}
     void repaintNow() override {}
+    void runSaved(SaveOutcome, const FileFailure&) override {}
     void sample()
     {
         peakThreads = std::max(peakThreads, entriesIn("/proc/self/task"));
@@ -110,7 +111,7 @@ Result korvaneRun(const QByteArrayList& addresses, CurlDownloadService& download
         CheckRun run(list, file, fetcher, host);
         QEventLoop loop;
         QObject::connect(&run, &CheckRun::finished, &loop, &QEventLoop::quit);
-        run.VisitURLlist(qint16(list.Rows()));
+        run.VisitALL();
         loop.exec();
     }
     Result result;

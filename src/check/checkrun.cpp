@@ -31,22 +31,14 @@ void CheckRun::VisitALL()
     m_host.showRunStatus(RunStatus::Running);
     m_host.setBusyPointer(true);
     m_host.repaintNow();
-    const auto totalurls = qint16(m_list.Rows());
-    startPass(totalurls, true);
+    VisitURLlist(qint16(m_list.Rows()));
 }
 
 void CheckRun::VisitURLlist(qint16 totalurls)
 {
-    if (!m_running)
-        startPass(totalurls, false);
-}
-
-void CheckRun::startPass(qint16 totalurls, bool saves)
-{
     m_running = true;
     m_stopping = false;
     m_ending = false;
-    m_saves = saves;
     m_rows = std::min<int>(totalurls, m_list.Rows());
     m_row = 0;
     m_saved = SaveOutcome::Saved;
@@ -115,13 +107,11 @@ void CheckRun::endPass()
         return;
     m_ending = true;
     m_fetcher.lookAhead({});
-    if (m_saves) {
-        // A list that another program changed meanwhile is taken first, and this run's results
-        // go to its rows. A failed save ends the run as usual, and the status line says why.
-        m_saved = saveWatchList(m_list, m_file);
-        m_host.setBusyPointer(false);
-        m_host.runSaved(m_saved, m_file.failure());
-    }
+    // A list that another program changed meanwhile is taken first, and this run's results go
+    // to its rows. A failed save ends the run as usual, and the status line says why.
+    m_saved = saveWatchList(m_list, m_file);
+    m_host.setBusyPointer(false);
+    m_host.runSaved(m_saved, m_file.failure());
     QMetaObject::invokeMethod(this, &CheckRun::sayEnded, Qt::QueuedConnection);
 }
 

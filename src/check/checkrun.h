@@ -82,9 +82,6 @@ public:
 
     // Starts the whole run: status line and busy pointer, the pass over the rows, the save.
     void VisitALL();
-    // Starts the pass over rows 1 to totalurls - 1 alone: clear every "Updated" cell, then
-    // check each row. Nothing is saved.
-    void VisitURLlist(qint16 totalurls);
 
     // The run ends before its last row (the program is asked to end): the row being fetched
     // and those after it keep what they had, and the run saves what it found, then says
@@ -103,14 +100,15 @@ public:
 Q_SIGNALS:
     // `row` holds what its page says now.
     void rowChecked(int row);
-    // The run went over every row and, for VisitALL, saved the list.
+    // The run went over every row and saved the list.
     void finished();
     // The run ended early, at stop(); what it found is saved as after finished().
     void stopped();
 
 private:
     // `saves`: the run saves the list at its end, and shows so.
-    void startPass(qint16 totalurls, bool saves);
+    // The pass over rows 1 to totalurls - 1: clears every "Updated" cell, then checks each row.
+    void VisitURLlist(qint16 totalurls);
     void checkNextRow();
     void pageFetched(int row, double stored, std::optional<QByteArray> text);
     void endPass();
@@ -124,7 +122,6 @@ private:
     bool m_running = false;
     bool m_stopping = false;
     bool m_ending = false; // saved, and about to say so
-    bool m_saves = false;
     SaveOutcome m_saved = SaveOutcome::Saved;
     int m_row = 0;
     int m_rows = 0;

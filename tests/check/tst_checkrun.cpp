@@ -121,12 +121,7 @@ class TestCheckRun : public QObject
         void visitAll(WatchList& list)
         {
             CheckRun run(list, file, fetcher, host, [] { return Now; });
-            QVERIFY(runToEnd(run, true));
-        }
-        void visitList(WatchList& list)
-        {
-            CheckRun run(list, file, fetcher, host, [] { return Now; });
-            QVERIFY(runToEnd(run, false, qint16(list.Rows())));
+            QVERIFY(runToEnd(run));
         }
     };
 
@@ -246,7 +241,7 @@ private Q_SLOTS:
 
         list.setCurrentCell(1, 1);
         auto run = newRun();
-        run->visitList(list);
+        run->visitAll(list);
         QCOMPARE(list.cell(1, WatchList::UpdatedColumn), updated);
         QCOMPARE(list.isBold(1, WatchList::UpdatedColumn), bold);
         QCOMPARE(list.cell(1, WatchList::LengthColumn), storedAfter);

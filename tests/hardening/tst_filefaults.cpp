@@ -180,7 +180,7 @@ const ChildBody checkRunThenShutDown("check run then shut-down", [](const QStrin
     PageFetcher fetcher(curl, temporaryDownloadPath(dir));
     RecordingHost host;
     CheckRun run(list, file, fetcher, host, fixedClock);
-    runToEnd(run, true);
+    runToEnd(run);
     const SaveOutcome atShutDown = saveWatchListAtShutDown(list, file);
     return report(marksOf(list) << host.status.toUtf8() << (host.busy ? "busy" : "idle")
                                 << QByteArray::number(int(atShutDown)));

@@ -53,7 +53,7 @@ inline std::optional<QByteArray> fetchNow(PageFetcher& fetcher, const QByteArray
 }
 
 // A run from its start to its end, finished or stopped; false when it did not end in time.
-inline bool runToEnd(CheckRun& run, bool wholeRun, qint16 totalurls = 0)
+inline bool runToEnd(CheckRun& run)
 {
     QSignalSpy finished(&run, &CheckRun::finished);
     QSignalSpy stopped(&run, &CheckRun::stopped);
@@ -61,10 +61,7 @@ inline bool runToEnd(CheckRun& run, bool wholeRun, qint16 totalurls = 0)
     QObject::connect(&run, &CheckRun::finished, &loop, &QEventLoop::quit);
     QObject::connect(&run, &CheckRun::stopped, &loop, &QEventLoop::quit);
     QTimer::singleShot(FetchWaitLimitMs, &loop, &QEventLoop::quit);
-    if (wholeRun)
-        run.VisitALL();
-    else
-        run.VisitURLlist(totalurls);
+    run.VisitALL();
     if (run.isRunning())
         loop.exec();
     return finished.count() + stopped.count() == 1;
