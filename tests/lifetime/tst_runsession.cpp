@@ -35,10 +35,7 @@ class TestRunSession : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        m_server.http().Get("/held", [this](const httplib::Request&, httplib::Response& res) {
-            m_gate.wait();
-            res.set_content(std::string(100, 'x'), "text/html");
-        });
+        serveHeldPage(m_server, m_gate);
         m_server.start();
     }
 

@@ -3,6 +3,8 @@
 // and stopped when the object goes away. And a port on which nothing answers.
 #pragma once
 
+#include "responsegate.h"
+
 #include <httplib.h>
 
 #include <QByteArray>
@@ -43,6 +45,15 @@ private:
     std::thread m_thread;
     int m_port = -1;
 };
+
+// Serves "/held": a page that comes only when `gate` lets it, so that a run waits on it.
+inline void serveHeldPage(TestServer& server, ResponseGate& gate)
+{
+    server.http().Get("/held", [&gate](const httplib::Request&, httplib::Response& res) {
+        gate.wait();
+        res.set_content(std::string(100, 'x'), "text/html");
+    });
+}
 
 // A loopback port that refuses every connection for as long as the object lives: bound, so that
 // nothing else can take it meanwhile, but never listening.
