@@ -3,6 +3,7 @@
 #include "curlfailure.h"
 
 #include <cerrno>
+#include <utility>
 
 namespace {
 
@@ -19,62 +20,54 @@ QByteArray effectiveHost(CURL* handle, const PageAddress& asked)
     return addressPart(parseWebAddress(effective), CURLUPART_HOST);
 }
 
+// Codes whose reason says all there is to say.
+using R = FetchFailure::Reason;
+constexpr std::pair<CURLcode, R> PlainReasons[] = {
+    {CURLE_PEER_FAILED_VERIFICATION, R::CertificateNotTrusted},
+    {CURLE_SSL_CACERT_BADFILE, R::NoTrustedCertificates},
+    {CURLE_SSL_CONNECT_ERROR, R::SecureConnectionFailed},
+    {CURLE_TOO_MANY_REDIRECTS, R::TooManyRedirects},
+    {CURLE_UNSUPPORTED_PROTOCOL, R::NotAWebAddress},
+    {CURLE_URL_MALFORMAT, R::NotAValidAddress},
+    {CURLE_GOT_NOTHING, R::ClosedWithoutAnswer},
+    {CURLE_RECV_ERROR, R::ConnectionBroke},
+    {CURLE_SEND_ERROR, R::ConnectionBroke},
+    {CURLE_PARTIAL_FILE, R::PartOnly},
+    {CURLE_BAD_CONTENT_ENCODING, R::NotUnpacked},
+    {CURLE_WEIRD_SERVER_REPLY, R::NotAWebServer},
+    {CURLE_OPERATION_TIMEDOUT, R::TimedOut},
+    {CURLE_COULDNT_RESOLVE_PROXY, R::NoSuchProxy},
+};
+
 } // namespace
 
 FetchFailure failureOf(CURLcode code, CURL* handle, const PageAddress& asked)
 {
-    using R = FetchFailure::Reason;
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST: {
         FetchFailure noHost = FetchFailure::because(R::NoSuchHost);
         noHost.host = effectiveHost(handle, asked);
         return noHost;
     }
-    case CURLE_COULDNT_RESOLVE_PROXY:
-        return FetchFailure::because(R::NoSuchProxy);
     case CURLE_COULDNT_CONNECT: {
         long error = 0;
         if (handle)
             curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &error);
         return FetchFailure::because(error == ECONNREFUSED ? R::Refused : R::Unreachable);
     }
-    case CURLE_OPERATION_TIMEDOUT:
-        return FetchFailure::because(R::TimedOut);
     case CURLE_HTTP_RETURNED_ERROR: {
         FetchFailure answered = FetchFailure::because(R::ServerAnswered);
         if (handle)
             curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &answered.status);
         return answered;
     }
-    case CURLE_PEER_FAILED_VERIFICATION:
-        return FetchFailure::because(R::CertificateNotTrusted);
-    case CURLE_SSL_CACERT_BADFILE:
-        return FetchFailure::because(R::NoTrustedCertificates);
-    case CURLE_SSL_CONNECT_ERROR:
-        return FetchFailure::because(R::SecureConnectionFailed);
-    case CURLE_TOO_MANY_REDIRECTS:
-        return FetchFailure::because(R::TooManyRedirects);
-    case CURLE_UNSUPPORTED_PROTOCOL:
-        return FetchFailure::because(R::NotAWebAddress);
-    case CURLE_URL_MALFORMAT:
-        return FetchFailure::because(R::NotAValidAddress);
-    case CURLE_GOT_NOTHING:
-        return FetchFailure::because(R::ClosedWithoutAnswer);
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-        return FetchFailure::because(R::ConnectionBroke);
-    case CURLE_PARTIAL_FILE:
-        return FetchFailure::because(R::PartOnly);
-    case CURLE_BAD_CONTENT_ENCODING:
-        return FetchFailure::because(R::NotUnpacked);
-    case CURLE_WEIRD_SERVER_REPLY:
-        return FetchFailure::because(R::NotAWebServer);
-    default: {
-        FetchFailure other = FetchFailure::because(R::Library);
-        other.libraryWords = curl_easy_strerror(code);
-        return other;
+    default:
+        break;
     }
-    }
+    for (const auto& [known, reason] : PlainReasons)
+        if (code == known)
+            return FetchFailure::because(reason);
+    return libraryFailure(curl_easy_strerror(code));
 }
 
 FetchFailure libraryFailure(const char* words)

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <utility>
 
 namespace {
 
@@ -162,74 +163,64 @@ QString checkNoteText(const QVariant& note)
     return lengthText(found.stored, found.length);
 }
 
-QString fileFailureText(const FileFailure& failure)
+namespace {
+
+// Why websites.ini could not be read or saved: as a sentence, and in the few words that follow
+// "Not saved: ". Null for the system's own errors.
+std::pair<const char*, const char*> fileFailureWords(FileFailure::Kind kind)
 {
     using K = FileFailure::Kind;
-    switch (failure.kind) {
-    case K::None:
-        return {};
+    switch (kind) {
     case K::BadRowCount:
-        return QStringLiteral("The list's row count is out of range.");
+        return {"The list's row count is out of range.", "the list is damaged"};
     case K::KeptUnreadable:
-        return QStringLiteral("It could not be read when Korvane started, so Korvane does not "
-                              "overwrite it.");
+        return {"It could not be read when Korvane started, so Korvane does not overwrite it.",
+                "the file could not be read when Korvane started"};
     case K::ReadOnly:
-        return QStringLiteral("The file is read-only.");
+        return {"The file is read-only.", "the file is read-only"};
     case K::ChangedOutside:
-        return QStringLiteral("Another program changed it.");
+        return {"Another program changed it.", "another program changed the file"};
     case K::Unreadable:
-        return QStringLiteral("It cannot be read, so Korvane does not overwrite it.");
+        return {"It cannot be read, so Korvane does not overwrite it.", "the file cannot be read"};
     case K::Unsettled:
-        return QStringLiteral("Another program is writing it: Korvane waits until it has "
-                              "finished.");
+        return {"Another program is writing it: Korvane waits until it has finished.",
+                "another program is writing the file"};
     case K::Settling:
-        return QStringLiteral("Korvane has not yet seen it long enough to be sure that no other "
-                              "program is writing it.");
+        return {"Korvane has not yet seen it long enough to be sure that no other program is "
+                "writing it.",
+                "the file may still be being written"};
     case K::NotAList:
-        return QStringLiteral("It is not a list Korvane can read (it holds binary data), so "
-                              "Korvane does not overwrite it.");
+        return {"It is not a list Korvane can read (it holds binary data), so Korvane does not "
+                "overwrite it.",
+                "websites.ini is not a list Korvane can read"};
     case K::NotAFile:
-        return QStringLiteral("It is not a file Korvane can write: a folder, a pipe, a link to a "
-                              "folder that is gone, or a link that another user made.");
+        return {"It is not a file Korvane can write: a folder, a pipe, a link to a folder that is "
+                "gone, or a link that another user made.",
+                "websites.ini is not a file Korvane can write"};
     case K::Folder:
-        return QStringLiteral("It is a folder, not a file.");
+        return {"It is a folder, not a file.", "the file cannot be read"};
     case K::NotARegularFile:
-        return QStringLiteral("It is not a regular file.");
+        return {"It is not a regular file.", "the file cannot be read"};
+    case K::None:
+        return {"", ""};
     case K::System:
         break;
     }
-    return failure.system.words;
+    return {nullptr, nullptr};
+}
+
+} // namespace
+
+QString fileFailureText(const FileFailure& failure)
+{
+    const char* sentence = fileFailureWords(failure.kind).first;
+    return sentence ? QString::fromUtf8(sentence) : failure.system.words;
 }
 
 QString fileFailureShortText(const FileFailure& failure)
 {
-    using K = FileFailure::Kind;
-    switch (failure.kind) {
-    case K::None:
-        return {};
-    case K::BadRowCount:
-        return QStringLiteral("the list is damaged");
-    case K::KeptUnreadable:
-        return QStringLiteral("the file could not be read when Korvane started");
-    case K::ReadOnly:
-        return QStringLiteral("the file is read-only");
-    case K::ChangedOutside:
-        return QStringLiteral("another program changed the file");
-    case K::Unreadable:
-    case K::Folder:
-    case K::NotARegularFile:
-        return QStringLiteral("the file cannot be read");
-    case K::Unsettled:
-        return QStringLiteral("another program is writing the file");
-    case K::Settling:
-        return QStringLiteral("the file may still be being written");
-    case K::NotAList:
-        return QStringLiteral("websites.ini is not a list Korvane can read");
-    case K::NotAFile:
-        return QStringLiteral("websites.ini is not a file Korvane can write");
-    case K::System:
-        break;
-    }
+    if (const char* few = fileFailureWords(failure.kind).second)
+        return QString::fromUtf8(few);
     switch (failure.system.number) {
     case ENOSPC:
         return QStringLiteral("the disk is full");
@@ -268,17 +259,4 @@ QString unsavedListText(const QString& listPath, const FileFailure& failure, con
 QString runStatusText(RunStatus status)
 {
     return status == RunStatus::Running ? RunningStatusText : DoneStatusText;
-}
-
-QStringList runSavedStatusTexts(SaveOutcome outcome, const FileFailure& failure)
-{
-    const bool waits = saveWaitsForTheFile(outcome);
-    QStringList texts;
-    if (outcome == SaveOutcome::Saved || waits)
-        texts << DoneStatusText;
-    // The run is done; the save waits for the other program, and the status line says so
-    // until it has been made.
-    if (outcome != SaveOutcome::Saved)
-        texts << (waits ? WritingStatusText : NotSavedStatusText + fileFailureShortText(failure));
-    return texts;
 }

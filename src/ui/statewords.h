@@ -47,6 +47,3 @@ QString fileFailureText(const FileFailure& failure);
 QString fileFailureShortText(const FileFailure& failure);
 // What standard error says of a list that could not be saved at an end that asks nobody.
 QString unsavedListText(const QString& listPath, const FileFailure& failure, const QString& kept);
-// What the status line says, in turn, as a run's save ends it: Done, and after it why the save
-// failed or that it waits.
-QStringList runSavedStatusTexts(SaveOutcome outcome, const FileFailure& failure);

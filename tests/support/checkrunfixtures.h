@@ -44,8 +44,12 @@ public:
     void showRunStatus(RunStatus runStatus) override { say(runStatusText(runStatus)); }
     void runSaved(SaveOutcome outcome, const FileFailure& failure) override
     {
-        for (const QString& text : runSavedStatusTexts(outcome, failure))
-            say(text);
+        // As the window says it: Done, and after it why the save failed or that it waits.
+        const bool waits = saveWaitsForTheFile(outcome);
+        if (outcome == SaveOutcome::Saved || waits)
+            say(DoneStatusText);
+        if (outcome != SaveOutcome::Saved)
+            say(waits ? WritingStatusText : NotSavedStatusText + fileFailureShortText(failure));
     }
     void setBusyPointer(bool isBusy) override
     {
