@@ -88,8 +88,6 @@ public:
     // stopped(). Nothing waits for the page under way.
     void stop();
 
-    // True from the start until the run has said finished() or stopped().
-    bool isRunning() const { return m_running; }
     // The run's save found another program writing the list: it is still to be done, once the
     // file has settled.
     bool saveWaits() const { return saveWaitsForTheFile(m_saved); }

@@ -45,7 +45,7 @@ public:
     LoadOutcome loadOutcome() const { return m_loadOutcome; }
     // True from Go Look! until the run has ended and the commands that waited for it are
     // carried out.
-    bool isChecking() const { return m_session.runUnderWay(); }
+    bool runUnderWay() const { return m_session.runUnderWay(); }
 
     // A request to end from outside the window (a signal): the list is saved once (unless the
     // file already holds it), without asking anything, and the program ends with status 0. A

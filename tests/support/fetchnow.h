@@ -62,7 +62,7 @@ inline bool runToEnd(CheckRun& run)
     QObject::connect(&run, &CheckRun::stopped, &loop, &QEventLoop::quit);
     QTimer::singleShot(FetchWaitLimitMs, &loop, &QEventLoop::quit);
     run.VisitALL();
-    if (run.isRunning())
+    if (finished.count() + stopped.count() == 0)
         loop.exec();
     return finished.count() + stopped.count() == 1;
 }

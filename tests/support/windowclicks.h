@@ -41,7 +41,7 @@ inline bool waitForCheckRun(MainWindow& window, int limitMs = 30'000)
     // Wakes the wait even when nothing else happens, so that the limit is seen.
     QTimer wake;
     wake.start(50);
-    while (window.isChecking() && !deadline.hasExpired())
+    while (window.runUnderWay() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    return !window.isChecking();
+    return !window.runUnderWay();
 }

@@ -992,7 +992,7 @@ private Q_SLOTS:
             bool eventFilter(QObject*, QEvent* event) override
             {
                 const WatchList& list = window->watchList();
-                if (event->type() == QEvent::Paint && window->isChecking() &&
+                if (event->type() == QEvent::Paint && window->runUnderWay() &&
                     list.cell(1, WatchList::UpdatedColumn) == "Yes")
                     painted += static_cast<QPaintEvent*>(event)->region() &
                                window->grid()->visualRect(list.index(0, WatchList::UpdatedColumn));
