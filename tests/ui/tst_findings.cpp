@@ -44,11 +44,6 @@ class TestFindings : public QObject
                                          curlCheckTools(m_dir.path(), fixedClock), options);
         m_window->show();
     }
-    void close()
-    {
-        m_window->close();
-        m_window.reset();
-    }
     QVariant said(int column, int role = Qt::AccessibleDescriptionRole)
     {
         WatchList& list = m_window->watchList();
@@ -88,10 +83,10 @@ private Q_SLOTS:
             << "Unchanged: 40 characters of text"
             << "Last change found {T1}: 30 \u2192 40 characters of text";
         QTest::newRow("a page that changes at every look")
-            << QByteArrayList{"a30", "a31", "a32", "b32", "a33"} << "restart"
-            << "Changed: 32 \u2192 33 characters of text\nThe page changed at each of its last 4 "
+            << QByteArrayList{"a30", "a31", "a31", "a32", "b32", "a33"} << "restart"
+            << "Changed: 32 \u2192 33 characters of text\nThe page changed at each of its last 3 "
                "checks: it may show the time or other content that changes at every look"
-            << "Last change found {T4}: 32 \u2192 33 characters of text";
+            << "Last change found {T5}: 32 \u2192 33 characters of text";
         QTest::newRow("nothing known") << QByteArrayList{"b30"} << "" << unchanged
                                        << "No change found since Korvane began keeping track, {T0}";
         QTest::newRow("damaged findings file")
@@ -120,10 +115,11 @@ private Q_SLOTS:
             if (run > 0 && run == pages.size() - 1 && beforeLast == "edit") {
                 m_window->watchList().setCell(1, WatchList::UrlColumn, site + "?edited");
             } else if (run > 0 && run == pages.size() - 1 && !beforeLast.isEmpty()) {
-                close();
+                m_window->close();
+                // A line no Korvane writes: none of the file can be trusted.
+                const QString findings = findingsPath(stateDirectory(), listPath());
                 if (beforeLast == "damage")
-                    QVERIFY(writeFile(findingsPath(stateDirectory(), listPath()),
-                                      "Korvane findings 1\nnot a site\n"));
+                    QVERIFY(writeFile(findings, readFile(findings) + "not a site\n"));
                 open();
             }
             m_clock = start.addSecs(3600 * run);
@@ -135,10 +131,10 @@ private Q_SLOTS:
             QVERIFY(waitForCheckRun(*m_window));
         }
         QCOMPARE(said(WatchList::UpdatedColumn), mark);
-        QCOMPARE(said(WatchList::UpdatedColumn, Qt::ToolTipRole), mark);
 
-        // Read from the file as the window opens again, before any run.
-        close();
+        // Read from the file as the window opens again, before any run; saved at the run's
+        // end, as a Korvane that is killed now has saved it.
+        m_window.reset();
         open();
         for (qsizetype run = 0; run < pages.size(); ++run)
             address.replace(
@@ -148,7 +144,6 @@ private Q_SLOTS:
         // The tooltip shows the address, which the narrow cell may cut, before the words.
         QCOMPARE(said(WatchList::UrlColumn, Qt::ToolTipRole),
                  QString::fromUtf8(m_window->watchList().cell(1, 0)) + "\n" + address);
-        QCOMPARE(said(WatchList::UpdatedColumn), QVariant());
     }
 };
 
