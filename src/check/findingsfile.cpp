@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <limits>
 
+#include <openssl/evp.h>
+
 namespace {
 
 const QByteArray Header = "Korvane findings 1";
@@ -40,9 +42,22 @@ QByteArray timeText(const QDateTime& time)
 
 } // namespace
 
+QByteArray sha256(QByteArrayView bytes)
+{
+    QByteArray digest(DigestBytes, Qt::Uninitialized);
+    unsigned int size = 0;
+    if (EVP_Digest(bytes.data(), size_t(bytes.size()),
+                   reinterpret_cast<unsigned char*>(digest.data()), &size, EVP_sha256(),
+                   nullptr) == 1 &&
+        size == DigestBytes)
+        return digest;
+    // OpenSSL without its digests (a FIPS set-up that refuses it): Qt's, slower, is the same.
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
 QByteArray siteKey(const QByteArray& address)
 {
-    return QCryptographicHash::hash(address, QCryptographicHash::Sha256);
+    return sha256(address);
 }
 
 QString findingsPath(const QString& directory, const QString& listPath)

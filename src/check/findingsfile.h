@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QHash>
 #include <QString>
@@ -33,6 +34,8 @@ struct SiteFinding
 // Keyed by siteKey(address).
 using SiteFindingsByKey = QHash<QByteArray, SiteFinding>;
 
+// The SHA-256 of `bytes`.
+QByteArray sha256(QByteArrayView bytes);
 // The key a site's findings are kept under: the SHA-256 of its address.
 QByteArray siteKey(const QByteArray& address);
 

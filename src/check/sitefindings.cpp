@@ -5,7 +5,6 @@
 #include "watchlist.h"
 #include "wholefile.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
@@ -52,7 +51,7 @@ TextFinding SiteFindings::look(const QByteArray& address, const QByteArray& text
     }
     const std::optional<SiteFinding>& known = *before;
     SiteFinding site = known.value_or(SiteFinding());
-    const QByteArray digest = QCryptographicHash::hash(text, QCryptographicHash::Sha256);
+    const QByteArray digest = sha256(text);
     const qint64 length = text.size();
 
     TextFinding found;
