@@ -8,8 +8,10 @@
 #include "checkrun.h"
 #include "curldownloadservice.h"
 #include "downloadhtml.h"
+#include "findingsfile.h"
 #include "httpsmemory.h"
 #include "pageserver.h"
+#include "sitefindings.h"
 #include "strip.h"
 #include "watchlist.h"
 #include "watchlistfile.h"
@@ -145,6 +147,69 @@ void checkRun(benchmark::State& state)
     }
     state.SetBytesProcessed(state.iterations() * server().totalBytes());
     runs.report(state);
+}
+
+// A whole run that keeps what it finds beside one that does not, as runs were before: the
+// findings file read as the first run after a start reads it, every page's text digested and
+// compared, and the file written at the end, as the window's runs do. The file is put back
+// before each run with every page's text changed, so that each run writes all of it. The runs
+// take turns, so that other work on the machine weighs on both alike.
+void checkRunWithFindings(benchmark::State& state)
+{
+    const QString dataDirectory = workDirectory().path();
+    const QString listPath = QDir(dataDirectory).filePath(QStringLiteral("websites.ini"));
+    const QString findingsDirectory = workDirectory().filePath(QStringLiteral("state"));
+    SiteFindingsByKey stale;
+    for (int i = 0; i < PageCount; ++i)
+        stale.insert(
+            siteKey(WatchList::siteAddress(server().address(i))),
+            SiteFinding{QByteArray(32, '\0'), 1, QDateTime::currentDateTimeUtc(), {}, 0, 0, 0});
+    const QByteArray staleBytes = findingsBytes(stale);
+    WindowLikeHost host;
+    const auto pass = [&](bool keep) {
+        std::unique_ptr<WatchList> list = freshList();
+        WatchListFile file(listPath);
+        QFile findingsFile(findingsPath(findingsDirectory, listPath));
+        if (!QDir().mkpath(findingsDirectory) || !findingsFile.open(QIODevice::WriteOnly) ||
+            findingsFile.write(staleBytes) != staleBytes.size() || !findingsFile.flush())
+            return -1.0;
+        findingsFile.close();
+        const auto start = Clock::now();
+        {
+            SiteFindings findings(findingsDirectory, listPath);
+            CurlDownloadService downloads;
+            PageFetcher fetcher(downloads, temporaryDownloadPath(dataDirectory));
+            CheckRun run(*list, file, fetcher, host);
+            if (keep)
+                run.keepFindingsIn(findings);
+            runInEventLoop(run, true, qint16(list->Rows()));
+            if (keep)
+                findings.save(*list);
+        }
+        const double seconds = secondsSince(start);
+        const bool written = findingsFile.open(QIODevice::ReadOnly) &&
+                             (findingsFile.readAll() != staleBytes) == keep;
+        return everyPageRead(*list) && written ? seconds : -1.0;
+    };
+    std::vector<double> kept, none, ratios;
+    bool keepFirst = true;
+    for (auto _ : state) {
+        const double first = pass(keepFirst);
+        const double second = pass(!keepFirst);
+        const double a = keepFirst ? first : second, b = keepFirst ? second : first;
+        keepFirst = !keepFirst;
+        if (a < 0 || b < 0) {
+            state.SkipWithError("some page was not read, or the findings not written");
+            return;
+        }
+        state.SetIterationTime(a + b);
+        kept.push_back(a);
+        none.push_back(b);
+        ratios.push_back(a / b);
+    }
+    state.counters["run_ms"] = 1000 * median(kept);
+    state.counters["run_ms_none"] = 1000 * median(none);
+    state.counters["vs_none"] = median(ratios);
 }
 
 // What a long-used Korvane remembers of `hosts` sites that want https, none of them the
@@ -416,6 +481,12 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("reduce-only/1000-pages", reduceOnly)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("check-run/1000-pages", checkRun)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(10);
+    // What a run finds, kept from one run and one start to the next, costs the run nothing
+    // that shows.
+    benchmark::RegisterBenchmark("check-run/1000-pages-findings-kept-vs-not", checkRunWithFindings)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(10);

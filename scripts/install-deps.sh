@@ -22,7 +22,8 @@ set -euo pipefail
 # icon engine: Debian 12 has it in libqt6svg6, which qt6-svg-dev brings, and later releases in a
 # package of its own.
 run=(build-essential cmake ninja-build qt6-base-dev qt6-svg-dev libxkbcommon-dev
-  libcurl4-openssl-dev libxcb1-dev ca-certificates xdg-utils fonts-dejavu-core fonts-liberation2)
+  libcurl4-openssl-dev libssl-dev libxcb1-dev ca-certificates xdg-utils fonts-dejavu-core
+  fonts-liberation2)
 # shellcheck source=/dev/null
 . /etc/os-release
 [ "${ID:-}" = debian ] && [ "${VERSION_ID:-}" = 12 ] || run+=(qt6-svg-plugins)

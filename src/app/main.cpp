@@ -87,7 +87,8 @@ int main(int argc, char* argv[])
     checkTools.now = nowAsGeneralDateTimeText;
 
     // The times a person needs: tests build their windows with shorter ones.
-    const Options options;
+    Options options;
+    options.findingsDirectory = findingsDirectoryForThisUser();
     MainWindow window(dataDirectory, std::make_unique<XdgOpener>(), std::move(checkTools), options);
     QObject::connect(&instance, &SingleInstance::anotherStartAsked, &window,
                      &MainWindow::bringForward);

@@ -45,6 +45,8 @@ void CheckRun::VisitURLlist(qint16 totalurls)
     // The marks are this run's from here on: none of an earlier run comes back with a row.
     m_list.forgetMarks();
     m_progress = {};
+    if (m_findings)
+        m_findings->beginRun();
     m_progress.sites = std::max(m_rows - 1, 0);
     // The hosts of the rows to come get ready while the pages before them download.
     QByteArrayList addresses;
@@ -90,8 +92,8 @@ void CheckRun::checkNextRow()
     m_host.checkingRow(row);
     m_fetch = m_fetcher.FetchPageText(
         address,
-        [this, row, stored](std::optional<QByteArray> text) {
-            pageFetched(row, stored, std::move(text));
+        [this, row, address, stored](std::optional<QByteArray> text) {
+            pageFetched(row, address, stored, std::move(text));
         },
         [this](const SiteWait& wait) {
             if (wait.left.count() > 0)
@@ -127,7 +129,8 @@ void CheckRun::sayEnded()
         Q_EMIT finished();
 }
 
-void CheckRun::pageFetched(int row, double stored, std::optional<QByteArray> text)
+void CheckRun::pageFetched(int row, const QByteArray& address, double stored,
+                           std::optional<QByteArray> text)
 {
     // A page that comes back after a stop says nothing the user waits for.
     if (!m_running || m_stopping || m_ending)
@@ -137,9 +140,12 @@ void CheckRun::pageFetched(int row, double stored, std::optional<QByteArray> tex
 
     // Cells are written where they are: the current cell and the selection are the user's.
     m_list.setCell(row, WatchList::LastVisitedColumn, m_now());
+    // What the text did says nothing about the mark, which the length alone decides.
+    const TextFinding found =
+        length >= 1 && m_findings ? m_findings->look(address, *text, stored) : TextFinding();
     m_list.setCheckNote(
-        row, QVariant::fromValue(
-                 CheckNote{length < 1 ? m_fetcher.failure() : FetchFailure(), stored, length}));
+        row, QVariant::fromValue(CheckNote{length < 1 ? m_fetcher.failure() : FetchFailure(),
+                                           stored, length, found}));
     ++m_progress.checked;
     if (length != stored) {
         ++(length < 1 ? m_progress.notFound : m_progress.changed);

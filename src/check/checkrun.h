@@ -4,6 +4,7 @@
 #pragma once
 
 #include "downloadhtml.h"
+#include "sitefindings.h"
 #include "watchlistfile.h"
 
 #include <QByteArray>
@@ -36,12 +37,13 @@ struct CheckProgress
 };
 
 // What a row's check found, for the words on its mark: why the page gave no text, or the
-// stored length before the check and the page text's length now.
+// stored length before the check and the page text's length now, and what the text itself did.
 struct CheckNote
 {
     FetchFailure failure;
     double stored = 0;
     double length = 0;
+    TextFinding text;
 };
 Q_DECLARE_METATYPE(CheckNote)
 
@@ -80,6 +82,10 @@ public:
              Clock now = {}, QObject* parent = nullptr);
     ~CheckRun() override;
 
+    // What each check finds of the page text beyond its length is told to `findings`, and
+    // what they knew goes into the row's note. Without, a run knows lengths only.
+    void keepFindingsIn(SiteFindings& findings) { m_findings = &findings; }
+
     // Starts the whole run: status line and busy pointer, the pass over the rows, the save.
     void VisitALL();
 
@@ -108,7 +114,8 @@ private:
     // The pass over rows 1 to totalurls - 1: clears every "Updated" cell, then checks each row.
     void VisitURLlist(qint16 totalurls);
     void checkNextRow();
-    void pageFetched(int row, double stored, std::optional<QByteArray> text);
+    void pageFetched(int row, const QByteArray& address, double stored,
+                     std::optional<QByteArray> text);
     void endPass();
     void sayEnded();
 
@@ -117,6 +124,7 @@ private:
     PageFetcher& m_fetcher;
     CheckRunHost& m_host;
     Clock m_now;
+    SiteFindings* m_findings = nullptr;
     bool m_running = false;
     bool m_stopping = false;
     bool m_ending = false; // saved, and about to say so

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Chooses the folder the program keeps its list in.
+// Chooses the folder the program keeps its list in, and names the one it keeps its findings in.
 #include "datadirectory.h"
 
 #include <QCoreApplication>
@@ -60,4 +60,13 @@ QString dataDirectoryForThisProgram(QStringList* refusals)
     return chooseDataDirectory(QCoreApplication::applicationDirPath(),
                                QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
                                refusals);
+}
+
+QString findingsDirectoryForThisUser()
+{
+    // Qt names the state folder only from 6.7 on.
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!QDir::isAbsolutePath(state))
+        state = QDir::home().filePath(QStringLiteral(".local/state"));
+    return QDir(state).filePath(QStringLiteral("Korvane"));
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Where Korvane keeps websites.ini and its temporary download file.
+// Where Korvane keeps websites.ini and its temporary download file, and what it found of the
+// list's sites.
 #pragma once
 
 #include <QString>
@@ -19,3 +20,8 @@ QString chooseDataDirectory(const QString& programDirectory, const QString& fall
 // chooseDataDirectory() for the running program, with the per-user application data directory
 // as the fallback.
 QString dataDirectoryForThisProgram(QStringList* refusals = nullptr);
+
+// The folder that keeps what checks found of each list's sites: Korvane in the user's state
+// folder, $XDG_STATE_HOME, or ~/.local/state where that is unset or not an absolute path.
+// Made when first written.
+QString findingsDirectoryForThisUser();

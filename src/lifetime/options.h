@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QString>
 
 #include <chrono>
 #include <functional>
@@ -18,6 +19,10 @@ struct Options
     std::chrono::milliseconds saveRetryTime{5000};
     // A run that ends sooner than this ends without a desktop notice: the user has not gone away.
     std::chrono::milliseconds noticeAfter{5000};
-    // The time recovery files are named after; empty for the current time.
+    // The time recovery files are named after, and the time a check finds a change at; empty
+    // for the current time.
     std::function<QDateTime()> now;
+    // The folder that keeps what checks found of each list's sites, from one start to the next
+    // (the user's state folder); empty: kept only while the program runs.
+    QString findingsDirectory;
 };

@@ -44,7 +44,8 @@ bool worthTryingAgain(SaveOutcome outcome)
 
 RunSession::RunSession(WatchList& list, WatchListFile& file, RecoveryFile& recovery,
                        CheckTools tools, CheckRunHost& face, const Options& options)
-    : m_list(list), m_file(file), m_recovery(recovery), m_tools(std::move(tools)), m_face(face)
+    : m_list(list), m_file(file), m_recovery(recovery), m_tools(std::move(tools)), m_face(face),
+      m_findings(options.findingsDirectory, file.path(), options.now)
 {
     m_retry.setInterval(options.saveRetryTime);
     connect(&m_retry, &QTimer::timeout, this, &RunSession::retrySave);
@@ -98,6 +99,7 @@ void RunSession::startRun()
     m_run = std::make_unique<CheckRun>(m_list, m_file, *m_tools.fetcher, m_face, m_tools.now);
     connect(m_run.get(), &CheckRun::finished, this, &RunSession::afterRun);
     connect(m_run.get(), &CheckRun::stopped, this, &RunSession::afterRun);
+    m_run->keepFindingsIn(m_findings);
     m_run->VisitALL();
     Q_EMIT runStarted(*m_run);
 }
@@ -115,6 +117,8 @@ void RunSession::endBegins()
 
 void RunSession::afterRun()
 {
+    // Whatever came of the list's save: what the run found is kept apart from the list.
+    m_findings.save(m_list);
     if (m_run->saveWaits())
         waitForTheFile();
     else
@@ -161,6 +165,9 @@ void RunSession::close()
     // What waits would change a list that no save keeps any more.
     if (walksTheList())
         m_run->stop();
+    // The sites removed since the last run are forgotten.
+    if (m_state != State::Closed)
+        m_findings.save(m_list);
     setState(State::Closed);
     m_waiting.clear();
     m_retry.stop();

@@ -69,6 +69,10 @@ public:
     // settled; looks at it once soon, so that a file being written at the start is told.
     void watchTheFile();
 
+    // What the runs found of the list's sites beyond their marks: kept from one run and one
+    // start to the next, saved at the end of every run and at close().
+    SiteFindings& findings() { return m_findings; }
+
 Q_SIGNALS:
     void stateChanged(RunSession::State state);
     // Idle again after a run: what waited for it is carried out.
@@ -102,6 +106,7 @@ private:
     RecoveryFile& m_recovery;
     CheckTools m_tools;
     CheckRunHost& m_face;
+    SiteFindings m_findings;
     State m_state = State::Idle;
     bool m_ending = false;
     std::deque<std::function<void()>> m_waiting;

@@ -41,6 +41,9 @@ MainWindow::MainWindow(const QString& dataDirectory, std::unique_ptr<UrlOpener> 
     setWindowIcon(QIcon(QStringLiteral(":/artwork/korvane.svg")));
 
     m_list.setNoteWords(checkNoteText);
+    m_list.setAddressWords([this](const QByteArray& urlCell) {
+        return siteFindingText(m_session.findings().find(WatchList::siteAddress(urlCell)));
+    });
     m_loadOutcome = startUpWatchList(m_list, m_file);
     m_commands = std::make_unique<ListCommands>(m_list, m_session, std::move(opener), this);
     connect(&m_session, &RunSession::saved, this, &MainWindow::showSaveOutcome);

@@ -4,6 +4,7 @@
 
 #include "checkrun.h"
 #include "fetchfailure.h"
+#include "findingsfile.h"
 #include "watchlistfile.h"
 
 #include <QDir>
@@ -70,15 +71,33 @@ QString askedToWaitText(const FetchFailure& refusal)
         .arg(when, statusText(refusal.status));
 }
 
-// A Yes or No says only whether the length moved: the note says from what to what.
-QString lengthText(double stored, double length)
+// From this many changes in a row on, a page is said to change at every look.
+constexpr int EveryLook = 3;
+
+QString lengthsText(double before, double after)
 {
     const QLocale locale;
+    return QStringLiteral("%1 \u2192 %2 characters of text")
+        .arg(locale.toString(before, 'f', 0), locale.toString(after, 'f', 0));
+}
+
+// A Yes or No says only whether the length moved: the note says from what to what.
+QString lengthText(double stored, double length, TextChange text)
+{
+    const QLocale locale;
+    if (length == stored && text == TextChange::Changed)
+        return QStringLiteral("Same length (%1 characters of text), but the text changed since "
+                              "the last check")
+            .arg(locale.toString(length, 'f', 0));
     if (length == stored)
         return QStringLiteral("Unchanged: %1 characters of text")
             .arg(locale.toString(length, 'f', 0));
-    return QStringLiteral("Changed: %1 \u2192 %2 characters of text")
-        .arg(locale.toString(stored, 'f', 0), locale.toString(length, 'f', 0));
+    return QStringLiteral("Changed: ") + lengthsText(stored, length);
+}
+
+QString timeText(const QDateTime& time)
+{
+    return QLocale().toString(time.toLocalTime(), QLocale::ShortFormat);
 }
 
 } // namespace
@@ -160,7 +179,24 @@ QString checkNoteText(const QVariant& note)
     const CheckNote found = note.value<CheckNote>();
     if (!found.failure.isNone())
         return fetchFailureText(found.failure);
-    return lengthText(found.stored, found.length);
+    const QString words = lengthText(found.stored, found.length, found.text.change);
+    if (found.text.changesInARow < EveryLook)
+        return words;
+    return words + QStringLiteral("\nThe page changed at each of its last %1 checks: it may show "
+                                  "the time or other content that changes at every look")
+                       .arg(found.text.changesInARow);
+}
+
+QString siteFindingText(const SiteFinding* finding)
+{
+    if (!finding)
+        return QStringLiteral("Not checked since Korvane began keeping track of changes");
+    if (!finding->lastChange.isValid())
+        return QStringLiteral("No change found since Korvane began keeping track, %1")
+            .arg(timeText(finding->trackedSince));
+    return QStringLiteral("Last change found %1: %2")
+        .arg(timeText(finding->lastChange),
+             lengthsText(double(finding->lengthBefore), double(finding->lengthAfter)));
 }
 
 namespace {

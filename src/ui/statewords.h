@@ -11,6 +11,7 @@ enum class RunStatus;
 enum class SaveOutcome;
 
 struct FetchFailure;
+struct SiteFinding;
 
 inline const QString RunningStatusText = QStringLiteral(" Status:  Running...");
 inline const QString DoneStatusText = QStringLiteral(" Status:  Done");
@@ -38,8 +39,14 @@ struct FileFailure;
 QString fetchFailureText(const FetchFailure& failure);
 
 // The words on a row's mark for what its check found (a CheckNote): why it failed, or the
-// stored length before and after ("Changed: 1,234 → 1,260 characters of text").
+// stored length before and after ("Changed: 1,234 → 1,260 characters of text"), that the text
+// changed although its length did not, and that the page changes at every look.
 QString checkNoteText(const QVariant& note);
+
+// The words on a site's address for what the checks found of it: when a change was last found
+// and by how much ("Last change found 3 Dec 2026 14:02: 1,234 → 1,260 characters of text"), or
+// that none was. `finding` is null for a site that no check got the page of.
+QString siteFindingText(const SiteFinding* finding);
 
 // Why websites.ini could not be read or saved, as a sentence ("The file is read-only.").
 QString fileFailureText(const FileFailure& failure);

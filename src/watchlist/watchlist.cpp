@@ -85,14 +85,22 @@ QString WatchList::markNote(int row) const
     return note.isValid() && m_noteWords ? m_noteWords(note) : QString();
 }
 
+QString WatchList::addressNote(int row) const
+{
+    const QByteArray& address = cell(row, UrlColumn);
+    return row >= 1 && !address.isEmpty() && m_addressWords ? m_addressWords(address) : QString();
+}
+
 void WatchList::setCheckNote(int row, const QVariant& note)
 {
     // A run clears every row's note as it starts: most have none.
     if (row < 1 || row >= Rows() || (!note.isValid() && !m_rows[size_t(row)].checkNote.isValid()))
         return;
     m_rows[size_t(row)].checkNote = note;
-    const QModelIndex changed = index(modelRowFromTableRow(row), UpdatedColumn);
-    Q_EMIT dataChanged(changed, changed, {Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
+    // A check also adds to what is known of the site, shown on its address.
+    const int modelRow = modelRowFromTableRow(row);
+    Q_EMIT dataChanged(index(modelRow, UrlColumn), index(modelRow, UpdatedColumn),
+                       {Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
 }
 
 void WatchList::cellChanged(int row, int col)

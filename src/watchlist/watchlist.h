@@ -71,6 +71,12 @@ public:
     QString markNote(int row) const;
     using NoteWords = std::function<QString(const QVariant& note)>;
     void setNoteWords(NoteWords words) { m_noteWords = std::move(words); }
+    // What is known of the row's site, by its address, in the words views show on its address
+    // cell beside the address. It follows the address wherever the row goes, and an address
+    // edited is another site. Kept apart from the list, and handed over as words, as notes are.
+    QString addressNote(int row) const;
+    using AddressWords = std::function<QString(const QByteArray& urlCell)>;
+    void setAddressWords(AddressWords words) { m_addressWords = std::move(words); }
     void setCurrentCell(int row, int col);
 
     // Replaces every site row at once (loading): row 1 gets the first entry, or empty cells when
@@ -146,6 +152,7 @@ private:
     // program's replaced, since the marks were last forgotten.
     QHash<QByteArray, RowData> m_markOf;
     NoteWords m_noteWords;
+    AddressWords m_addressWords;
     int m_row = 1;
     int m_col = 0;
     int m_rowSel = 1;

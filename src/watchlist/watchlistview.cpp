@@ -56,10 +56,15 @@ QVariant WatchList::data(const QModelIndex& index, int role) const
     case Qt::ToolTipRole:
     case Qt::AccessibleDescriptionRole: {
         // Screen readers are not handed tooltips: the reason reaches them from here too.
-        const QString note = col == UpdatedColumn ? markNote(row) : QString();
-        if (!note.isEmpty())
-            return note;
-        return role == Qt::ToolTipRole ? QVariant(shownText(cell(row, col))) : QVariant();
+        const QString note = col == UpdatedColumn ? markNote(row)
+                             : col == UrlColumn   ? addressNote(row)
+                                                  : QString();
+        if (note.isEmpty())
+            return role == Qt::ToolTipRole ? QVariant(shownText(cell(row, col))) : QVariant();
+        // The address itself comes first: the cell is narrow, and a long one is read here.
+        if (col == UrlColumn && role == Qt::ToolTipRole)
+            return QString(shownText(cell(row, col)) + u'\n' + note);
+        return note;
     }
     default:
         return {};

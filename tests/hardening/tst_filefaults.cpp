@@ -8,6 +8,7 @@
 #include "curldownloadservice.h"
 #include "downloadhtml.h"
 #include "fetchnow.h"
+#include "findingsfile.h"
 #include "httpsmemory.h"
 #include "listatstartandend.h"
 #include "listsave.h"
@@ -270,11 +271,10 @@ class TestFileFaults : public QObject
         return true;
     }
 
-    std::unique_ptr<MainWindow> openWindow()
+    std::unique_ptr<MainWindow> openWindow(Options options = {})
     {
         // The test wrote the list a moment ago, and wrote it whole; a failed save is tried
         // again soon.
-        Options options;
         options.settleTime = std::chrono::milliseconds(1);
         options.saveRetryTime = std::chrono::milliseconds(50);
         auto window = std::make_unique<MainWindow>(m_dir, std::make_unique<NoOpener>(),
@@ -484,6 +484,58 @@ private Q_SLOTS:
         QVERIFY(writeFile(m_dir + "/https-redirects.txt", old));
         QCOMPARE(reportFromChild(rememberOnAFullDisk, {m_dir}, false), QByteArray());
         QCOMPARE(readFile(m_dir + "/https-redirects.txt"), old);
+    }
+
+    // What checks found of the sites cannot be kept: the disk is full, or the findings file is
+    // a link that another user planted. Its file stays as it was, and the marks are as ever.
+    void findingsThatCannotBeKept_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("full disk (tmpfs of 64 KiB, filled)") << "full disk";
+        QTest::newRow("another user's link") << "link";
+    }
+
+    void findingsThatCannotBeKept()
+    {
+        QFETCH(QString, fault);
+        Options options;
+        options.findingsDirectory = m_dir + "/state";
+        QVERIFY(QDir().mkpath(options.findingsDirectory));
+        FullDisk disk(options.findingsDirectory);
+        if (fault == "full disk") {
+            if (const QString why = disk.mount(); !why.isEmpty())
+                QSKIP(qPrintable(why));
+        } else if (::geteuid() != 0) {
+            QSKIP("only root can plant a link that belongs to another user");
+        }
+        QVERIFY(plantList({}));
+        const auto goLookAndClose = [&]() -> Marks {
+            auto window = openWindow(options);
+            window->findChild<QAction*>("golook")->trigger();
+            if (!waitForCheckRun(*window))
+                return {"the run did not end"};
+            window->close();
+            return marksOf(window->watchList());
+        };
+        QCOMPARE(goLookAndClose(), AsUsual);
+        const QString findings = findingsPath(options.findingsDirectory, listPath());
+        const QByteArray kept = readFile(findings);
+        QVERIFY(kept.startsWith("Korvane findings 1\n"));
+        if (fault == "full disk") {
+            QVERIFY(disk.fill());
+        } else {
+            QVERIFY(QFile::rename(findings, m_dir + "/elsewhere"));
+            QVERIFY(QFile::link(m_dir + "/elsewhere", findings));
+            QCOMPARE(::lchown(QFile::encodeName(findings).constData(), 65534, 65534), 0);
+        }
+        const QStringList before = snapshot(options.findingsDirectory);
+
+        // The second run finds /one unchanged, which the findings would keep.
+        const Marks second = {"No", "30", "No", "45", "Not Found", "12", "Error", "0"};
+        QCOMPARE(goLookAndClose(), second);
+        QCOMPARE(readFile(findings), kept);
+        QCOMPARE(snapshot(options.findingsDirectory), before);
+        QCOMPARE(QFileInfo(findings).isSymLink(), fault == "link");
     }
 
     // A logout (here its end signal) cannot write the list: the sites added since it was last
