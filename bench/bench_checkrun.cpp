@@ -182,7 +182,7 @@ void checkRunWithFindings(benchmark::State& state)
             CheckRun run(*list, file, fetcher, host);
             if (keep)
                 run.keepFindingsIn(findings);
-            runInEventLoop(run, true, qint16(list->Rows()));
+            runInEventLoop(run);
             if (keep)
                 findings.save(*list);
         }
