@@ -70,16 +70,9 @@ class TestEndOfLife : public QObject
 {
     Q_OBJECT
     // A page that comes when the test lets it: a run waits on it.
-    TestServer m_server;
-    ResponseGate m_gate;
+    HeldPageServer m_held;
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        serveHeldPage(m_server, m_gate);
-        m_server.start();
-    }
-
     void endsAsAsked_data()
     {
         QTest::addColumn<int>("cause"); // an EndOfLife::Cause, or -1 for a session's save
@@ -126,7 +119,7 @@ private Q_SLOTS:
         Host host;
         host.answer = EndOfLife::Answer(answer);
         if (duringRun)
-            list.setCell(1, WatchList::UrlColumn, m_server.hostAndPort() + "/held");
+            list.setCell(1, WatchList::UrlColumn, m_held.address());
         Ending ending(list, file, host, dir.path(), curlCheckTools(dir.path()));
         EndOfLife& end = ending.end;
         // The run stops, and what waited for it is carried out before the end goes on.
@@ -137,9 +130,9 @@ private Q_SLOTS:
                 host.calls << "waiting";
         });
         if (duringRun) {
-            m_gate.close();
+            m_held.gate.close();
             ending.session.goLook();
-            QTRY_VERIFY(m_gate.isHolding());
+            QTRY_VERIFY(m_held.gate.isHolding());
         }
 
         const bool mayClose =
@@ -148,7 +141,7 @@ private Q_SLOTS:
             QVERIFY(!mayClose && !end.hasEnded());
             host.calls << "|";
             QTRY_VERIFY(end.hasEnded());
-            m_gate.release();
+            m_held.gate.release();
         }
         const QString kept = QDir(dir.path()).filePath("websites-unsaved-2026-12-08_09-00-00.ini");
         QCOMPARE(host.calls.join(' '), QString(calls).replace("ROOT", kept + "."));

@@ -29,16 +29,9 @@ using State = RunSession::State;
 class TestRunSession : public QObject
 {
     Q_OBJECT
-    TestServer m_server;
-    ResponseGate m_gate;
+    HeldPageServer m_held;
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        serveHeldPage(m_server, m_gate);
-        m_server.start();
-    }
-
     // What the user did while a page was held: removes, an edit that asked for more, a Go Look!
     // that starts a run of its own, an end, or the program's end.
     void walksThroughItsStates_data()
@@ -72,7 +65,7 @@ private Q_SLOTS:
         WatchListFile file(dir.filePath("websites.ini"));
         WatchList list;
         startUpWatchList(list, file);
-        list.setCell(1, WatchList::UrlColumn, m_server.hostAndPort() + "/held");
+        list.setCell(1, WatchList::UrlColumn, m_held.address());
         NoFace face;
         RecoveryFile recovery({dir.path()});
         RunSession session(list, file, recovery, curlCheckTools(dir.path()), face, Options());
@@ -86,9 +79,9 @@ private Q_SLOTS:
         });
         QSignalSpy idled(&session, &RunSession::idle);
 
-        m_gate.close();
+        m_held.gate.close();
         session.goLook();
-        QTRY_VERIFY(m_gate.isHolding());
+        QTRY_VERIFY(m_held.gate.isHolding());
         session.whenIdle([&] { did << "remove"; });
         if (during == "changes")
             session.whenIdle([&] {
@@ -103,7 +96,7 @@ private Q_SLOTS:
             session.endBegins();
         if (during == "close")
             session.close();
-        m_gate.release();
+        m_held.gate.release();
         QTRY_VERIFY(seen.last() == State::Idle || seen.last() == State::Closed);
         QTest::qWait(50);
         QCOMPARE(seen, states);

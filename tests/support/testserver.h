@@ -46,14 +46,21 @@ private:
     int m_port = -1;
 };
 
-// Serves "/held": a page that comes only when `gate` lets it, so that a run waits on it.
-inline void serveHeldPage(TestServer& server, ResponseGate& gate)
+// A server of one page, "/held", that comes only when `gate` lets it, so that a run waits on it.
+struct HeldPageServer
 {
-    server.http().Get("/held", [&gate](const httplib::Request&, httplib::Response& res) {
-        gate.wait();
-        res.set_content(std::string(100, 'x'), "text/html");
-    });
-}
+    TestServer server;
+    ResponseGate gate;
+    HeldPageServer()
+    {
+        server.http().Get("/held", [this](const httplib::Request&, httplib::Response& res) {
+            gate.wait();
+            res.set_content(std::string(100, 'x'), "text/html");
+        });
+        server.start();
+    }
+    QByteArray address() const { return server.hostAndPort() + "/held"; }
+};
 
 // A loopback port that refuses every connection for as long as the object lives: bound, so that
 // nothing else can take it meanwhile, but never listening.
