@@ -89,6 +89,12 @@ QByteArray findingsBytes(const SiteFindingsByKey& findings)
     return bytes;
 }
 
+bool isOtherFindingsVersion(const QByteArray& bytes)
+{
+    const QByteArray firstLine = bytes.left(bytes.indexOf('\n'));
+    return firstLine.startsWith("Korvane findings ") && firstLine != Header;
+}
+
 std::optional<SiteFindingsByKey> parseFindings(const QByteArray& bytes)
 {
     QByteArrayList lines = bytes.split('\n');

@@ -49,3 +49,6 @@ QString findingsPath(const QString& directory, const QString& listPath);
 QByteArray findingsBytes(const SiteFindingsByKey& findings);
 // Nothing for bytes that are not a findings file as Korvane writes it.
 std::optional<SiteFindingsByKey> parseFindings(const QByteArray& bytes);
+// True for a findings file of another version of Korvane, which this one can neither read nor
+// write over without losing what the other one keeps.
+bool isOtherFindingsVersion(const QByteArray& bytes);

@@ -23,8 +23,9 @@ void SiteFindings::load()
     m_path = findingsPath(m_directory, m_listPath);
     WholeRead why = WholeRead::Read;
     std::optional<QByteArray> bytes = readWholeFile(m_path, MaxFindingsFileBytes, &why);
-    if (!bytes) {
-        m_refused = why != WholeRead::Missing;
+    // A later Korvane's file is left to it, as is what is no file of ours at all.
+    if (!bytes || isOtherFindingsVersion(*bytes)) {
+        m_refused = bytes || why != WholeRead::Missing;
         return;
     }
     // A damaged file tells nothing, and the next save puts a good one in its place.

@@ -92,6 +92,9 @@ private Q_SLOTS:
         QTest::newRow("damaged findings file")
             << QByteArrayList{"a30", "b30"} << "damage" << unchanged
             << "No change found since Korvane began keeping track, {T1}";
+        QTest::newRow("a later Korvane's findings file is left as it is")
+            << QByteArrayList{"a30", "b30"} << "later" << unchanged
+            << "Not checked since Korvane began keeping track of changes";
         QTest::newRow("address edited")
             << QByteArrayList{"a30", "b30"} << "edit" << unchanged
             << "No change found since Korvane began keeping track, {T1}";
@@ -120,6 +123,8 @@ private Q_SLOTS:
                 const QString findings = findingsPath(stateDirectory(), listPath());
                 if (beforeLast == "damage")
                     QVERIFY(writeFile(findings, readFile(findings) + "not a site\n"));
+                if (beforeLast == "later")
+                    QVERIFY(writeFile(findings, "Korvane findings 2\nwhat it keeps\n"));
                 open();
             }
             m_clock = start.addSecs(3600 * run);
@@ -141,6 +146,9 @@ private Q_SLOTS:
                 QStringLiteral("{T%1}").arg(run),
                 QLocale().toString(start.addSecs(3600 * run).toLocalTime(), QLocale::ShortFormat));
         QCOMPARE(said(WatchList::UrlColumn), address);
+        if (beforeLast == "later")
+            QCOMPARE(readFile(findingsPath(stateDirectory(), listPath())),
+                     QByteArray("Korvane findings 2\nwhat it keeps\n"));
         // The tooltip shows the address, which the narrow cell may cut, before the words.
         QCOMPARE(said(WatchList::UrlColumn, Qt::ToolTipRole),
                  QString::fromUtf8(m_window->watchList().cell(1, 0)) + "\n" + address);
